@@ -1,0 +1,120 @@
+// The engine object, its logger and the worker thread.
+//
+// All engine state is process-wide: one console, one engine, at most one
+// worker at a time. The console's thread writes the state word; the worker
+// polls it and owns everything else while a session runs.
+#include "engine.h"
+
+#include "session.h"
+
+#include <cstdarg>
+#include <ctime>
+#include <mutex>
+#include <system_error>
+#include <thread>
+
+std::atomic<int32_t> g_engineState{0};
+PortHandle g_enginePort = nullptr;
+FILE* g_engineFile = nullptr;
+uint8_t g_bEngineImageMode = 0;
+std::atomic<uint8_t> g_bEngineBusy{0};
+LogSink g_pfnLogSink = nullptr;
+ProgressSink g_pfnProgressSink = nullptr;
+char g_szEngineLog[256];
+
+// The worker and a refused Start may log at the same moment; the lock keeps
+// each text whole from formatting until the sink has taken it.
+static std::mutex g_engineLogLock;
+
+CDownloadEngine::CDownloadEngine()
+{
+    g_pfnLogSink = nullptr;
+    g_pfnProgressSink = nullptr;
+}
+
+CDownloadEngine::~CDownloadEngine() = default;
+
+void CDownloadEngine::SetLogSink(LogSink sink)
+{
+    g_pfnLogSink = sink;
+}
+
+void CDownloadEngine::SetProgressSink(ProgressSink sink)
+{
+    g_pfnProgressSink = sink;
+}
+
+int CDownloadEngine::Start(PortHandle port, FILE* file, uint8_t imageMode)
+{
+    if (!file)
+        return -1;
+    // Claim the engine before the thread exists: a second Start right after
+    // this one must be refused, not race the new worker to the flag.
+    uint8_t idle = 0;
+    if (!g_bEngineBusy.compare_exchange_strong(idle, 1)) {
+        EngineLog(LOG_ERROR, "System is busy now! Please wait...\n");
+        return -1;
+    }
+    g_engineFile = file;
+    g_enginePort = port;
+    g_engineState.store(0);
+    g_bEngineImageMode = imageMode;
+    if (imageMode)
+        EngineLog(LOG_INFO, "Velto File Download!\n");
+    try {
+        std::thread(EngineThreadProc, nullptr).detach();
+    } catch (const std::system_error&) {
+        g_bEngineBusy.store(0);
+        EngineLog(LOG_ERROR, "Can't create the download thread!\n");
+        return -1;
+    }
+    return 0;
+}
+
+int CDownloadEngine::Abort()
+{
+    g_engineState.store(ENGINE_ABORT);
+    return 0;
+}
+
+int EngineLog(int level, const char* format, ...)
+{
+    std::lock_guard<std::mutex> guard(g_engineLogLock);
+    va_list args;
+    va_start(args, format);
+    vsnprintf(g_szEngineLog, sizeof g_szEngineLog, format, args);
+    va_end(args);
+    if (!g_pfnLogSink)
+        return 0;
+    return g_pfnLogSink(g_szEngineLog, level);
+}
+
+unsigned int EngineThreadProc(void*)
+{
+    g_bEngineBusy.store(1);
+    EngineLog(LOG_INFO, "VUMO 0.2 STB DownLoad Software.\r\n");
+    EngineLog(LOG_INFO, "Start Download Service\r\n");
+    RunSession();
+    // Flush what the box's console chatter left in stdio's buffer before the
+    // front end may close its streams.
+    fflush(stdout);
+    g_bEngineBusy.store(0);
+    return 0;
+}
+
+bool EngineWaitIdle(int timeoutMs)
+{
+    timespec start;
+    clock_gettime(CLOCK_MONOTONIC, &start);
+    for (;;) {
+        if (g_bEngineBusy.load() == 0)
+            return true;
+        timespec now;
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        long elapsed = (now.tv_sec - start.tv_sec) * 1000 + (now.tv_nsec - start.tv_nsec) / 1000000;
+        if (elapsed >= timeoutMs)
+            return false;
+        timespec tick = {0, 5 * 1000 * 1000};
+        nanosleep(&tick, nullptr);
+    }
+}

@@ -1,0 +1,76 @@
+// The image download file: checked and loaded whole before the engine
+// answers the box, so a failed transfer can be repeated from memory.
+#include "image_file.h"
+
+#include "engine.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <sys/types.h>
+
+uint64_t ImagePaddedSize(uint64_t fileLength)
+{
+    // The payload starts at offset 15: 15 + 1008 = 1023, so this rounds the
+    // payload length up to whole KiB.
+    return (fileLength + 1008) & ~uint64_t(1023);
+}
+
+bool ImageMagicValid(const uint8_t header[9])
+{
+    const uint8_t key = header[0];
+    for (int i = 0; i < 8; ++i)
+        if (uint8_t(header[1 + i] ^ key) != uint8_t(IMAGE_MAGIC[i]))
+            return false;
+    return true;
+}
+
+static int Reject()
+{
+    EngineLog(LOG_DONE, "BadFile Type! Abort Download\n");
+    return 1;
+}
+
+int LoadImageFile(ImageLoad* image)
+{
+    FILE* f = g_engineFile;
+    *image = ImageLoad{};
+
+    fseeko(f, 0, SEEK_END);
+    const off_t end = ftello(f);
+    fseeko(f, 0, SEEK_SET);
+    // No payload, no image: a header alone (or less) would announce an
+    // empty transfer the box cannot take.
+    if (end <= off_t(IMAGE_HEADER_SIZE))
+        return Reject();
+    const uint64_t fileLength = uint64_t(end);
+
+    uint8_t header[9] = {0};
+    uint8_t magic[20] = {0};
+    fread(&header[0], 1, 1, f);
+    fread(magic, 8, 1, f);
+    memcpy(&header[1], magic, 8);
+    if (!ImageMagicValid(header))
+        return Reject();
+
+    uint8_t version[2] = {0};
+    fread(version, 2, 1, f);
+    EngineLog(LOG_INFO, "Download File is valid, DL Version:%d.%d\n", int(int8_t(version[0])),
+              int(int8_t(version[1])));
+
+    fread(image->serviceWord, 4, 1, f);
+
+    const uint64_t size = ImagePaddedSize(fileLength);
+    uint8_t* buffer = size <= IMAGE_MAX_SIZE ? static_cast<uint8_t*>(malloc(size_t(size))) : nullptr;
+    if (!buffer) {
+        EngineLog(LOG_DONE, "Not enough memory for the image! Abort Download\n");
+        return 1;
+    }
+    memset(buffer, 0xFF, size_t(size));
+    // Short of a whole KiB the read stops at the end of the file; the tail
+    // keeps its 0xFF.
+    fread(buffer, 1, size_t(size), f);
+    image->buffer = buffer;
+    image->size = uint32_t(size);
+    return 0;
+}

@@ -1,0 +1,26 @@
+// The image download file: a 15-byte header (mask key, masked magic, version,
+// service word) and the payload, loaded padded with 0xFF to whole KiB.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+constexpr size_t IMAGE_HEADER_SIZE = 15;
+constexpr char IMAGE_MAGIC[] = "VELTOWDL";  // eight characters, XORed with the mask key
+// Larger images cannot be announced in YMODEM's decimal size field.
+constexpr uint64_t IMAGE_MAX_SIZE = 0x7FFFFC00u;
+
+struct ImageLoad {
+    uint8_t* buffer;        // image size bytes, payload then 0xFF; malloc'ed
+    uint32_t size;          // payload length rounded up to a multiple of 1024
+    uint8_t serviceWord[4]; // file offsets 11..14, in file order
+};
+
+// Payload length rounded up to whole KiB: (file length + 1008) & ~1023.
+uint64_t ImagePaddedSize(uint64_t fileLength);
+// True when the nine header bytes at offset 0 carry the masked magic.
+bool ImageMagicValid(const uint8_t header[9]);
+
+// Checks and loads g_engineFile. 0: accepted, *image filled (caller frees the
+// buffer). 1: rejected; its LOG_DONE line has been written.
+int LoadImageFile(ImageLoad* image);

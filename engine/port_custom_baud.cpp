@@ -1,0 +1,26 @@
+// Rates without a termios constant (14400 of the console's list) are set
+// through Linux's termios2 and BOTHER. This lives apart because the kernel's
+// termbits header cannot share a translation unit with <termios.h>.
+#include <cstdint>
+
+#if defined(__linux__)
+#include <asm/termbits.h>
+#include <sys/ioctl.h>
+
+int PortSetCustomBaud(int fd, uint32_t rate)
+{
+    struct termios2 t;
+    if (ioctl(fd, TCGETS2, &t) < 0)
+        return -1;
+    t.c_cflag &= ~CBAUD;
+    t.c_cflag |= BOTHER;
+    t.c_ispeed = rate;
+    t.c_ospeed = rate;
+    return ioctl(fd, TCSETS2, &t);
+}
+#else
+int PortSetCustomBaud(int, uint32_t)
+{
+    return -1;
+}
+#endif

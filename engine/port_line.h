@@ -1,0 +1,32 @@
+// The platform seam under the serial link primitives.
+//
+// The engine touches the serial line only through five operations: a queue
+// status query, a read, a write and a sleep of one tick (10 ms).  A port
+// handle points at one PortLine; the POSIX backend drives a real tty or pty,
+// the virtual line scripts a peer against a virtual clock for tests.
+#pragma once
+
+#include <cstdint>
+
+struct PortQueueStatus {
+    uint32_t cbInQue;   // received, not yet read
+    uint32_t cbOutQue;  // handed to the driver, not yet transmitted
+};
+
+class PortLine {
+public:
+    virtual ~PortLine() = default;
+    // Counts as they stand at the moment of the call; clears any pending line
+    // error. Never blocks. Returns false when the query fails.
+    virtual bool QueueStatus(PortQueueStatus* status) = 0;
+    // Synchronous read of up to `count` bytes; with bytes waiting a read of
+    // one byte returns at once. Returns false on failure.
+    virtual bool Read(uint8_t* buffer, uint32_t count, uint32_t* got) = 0;
+    // Queues bytes for transmission in order; bounded in time.
+    // Returns false on failure; *put is the number accepted.
+    virtual bool Write(const uint8_t* buffer, uint32_t count, uint32_t* put) = 0;
+    // Suspends the caller for one tick.
+    virtual void SleepTick() = 0;
+};
+
+using PortHandle = PortLine*;

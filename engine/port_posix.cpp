@@ -1,0 +1,255 @@
+// POSIX backend of the port seam: a tty or pty driven through termios.
+//
+// The descriptor is non-blocking: the engine reads only after the queue
+// count says bytes are waiting, and a write is bounded like the original
+// line's write time-out (50 ms per byte plus 500 ms), so nothing on this
+// side can hang on a dead line. MARBRIX_TRACE=1 traces every platform call
+// to standard error.
+#include "serial_port.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+int PortSetCustomBaud(int fd, uint32_t rate);
+
+namespace {
+
+bool TraceOn()
+{
+    static const bool on = [] {
+        const char* v = getenv("MARBRIX_TRACE");
+        return v && *v && strcmp(v, "0") != 0;
+    }();
+    return on;
+}
+
+#define PORT_TRACE(...)                                   \
+    do {                                                  \
+        if (TraceOn()) {                                  \
+            fprintf(stderr, "marbrix-port: " __VA_ARGS__); \
+            fputc('\n', stderr);                          \
+        }                                                 \
+    } while (0)
+
+struct BaudEntry {
+    uint32_t rate;
+    speed_t code;
+};
+
+const BaudEntry kBauds[] = {
+    // 0: no termios constant, set as a custom rate.
+    {2400, B2400},     {4800, B4800},     {9600, B9600},   {14400, 0},
+    {19200, B19200},   {38400, B38400},   {57600, B57600}, {115200, B115200},
+#ifdef B230400
+    {230400, B230400},
+#endif
+#ifdef B460800
+    {460800, B460800},
+#endif
+#ifdef B921600
+    {921600, B921600},
+#endif
+};
+
+uint32_t g_rates[sizeof kBauds / sizeof kBauds[0]];
+
+int64_t MonoMs()
+{
+    timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return int64_t(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+class PosixLine : public PortLine {
+public:
+    explicit PosixLine(int fd) : m_fd(fd) {}
+    ~PosixLine() override
+    {
+        PORT_TRACE("close(fd=%d)", m_fd);
+        flock(m_fd, LOCK_UN);
+        ioctl(m_fd, TIOCNXCL);
+        close(m_fd);
+    }
+
+    bool QueueStatus(PortQueueStatus* st) override
+    {
+        int in = 0, out = 0;
+        if (ioctl(m_fd, FIONREAD, &in) < 0) {
+            PORT_TRACE("FIONREAD failed: %s", strerror(errno));
+            return false;
+        }
+        // A pty has no transmit queue to report; its driver answers 0.
+        if (ioctl(m_fd, TIOCOUTQ, &out) < 0)
+            out = 0;
+        st->cbInQue = in < 0 ? 0 : uint32_t(in);
+        st->cbOutQue = out < 0 ? 0 : uint32_t(out);
+        PORT_TRACE("status in=%u out=%u", st->cbInQue, st->cbOutQue);
+        return true;
+    }
+
+    bool Read(uint8_t* buf, uint32_t count, uint32_t* got) override
+    {
+        *got = 0;
+        ssize_t n = read(m_fd, buf, count);
+        if (n < 0) {
+            PORT_TRACE("read(%u) failed: %s", count, strerror(errno));
+            return false;
+        }
+        *got = uint32_t(n);
+        PORT_TRACE("read(%u) = %zd", count, n);
+        return true;
+    }
+
+    bool Write(const uint8_t* buf, uint32_t count, uint32_t* put) override
+    {
+        *put = 0;
+        const int64_t deadline = MonoMs() + 50 * int64_t(count) + 500;
+        while (*put < count) {
+            ssize_t n = write(m_fd, buf + *put, count - *put);
+            if (n > 0) {
+                *put += uint32_t(n);
+                continue;
+            }
+            if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
+                PORT_TRACE("write(%u) failed after %u: %s", count, *put, strerror(errno));
+                return false;
+            }
+            int64_t left = deadline - MonoMs();
+            if (left <= 0) {
+                PORT_TRACE("write(%u) timed out after %u", count, *put);
+                return false;
+            }
+            pollfd p = {m_fd, POLLOUT, 0};
+            poll(&p, 1, int(left));
+        }
+        PORT_TRACE("write(%u) = %u", count, *put);
+        return true;
+    }
+
+    void SleepTick() override
+    {
+        timespec ts = {0, 10 * 1000 * 1000};
+        while (nanosleep(&ts, &ts) < 0 && errno == EINTR) {
+        }
+    }
+
+private:
+    int m_fd;
+};
+
+void SetError(PortOpenError* e, int code, const std::string& what)
+{
+    if (!e)
+        return;
+    e->code = code;
+    e->text = what + ": " + strerror(code);
+}
+
+}  // namespace
+
+const uint32_t* PortBaudRates(size_t* count)
+{
+    size_t n = 0;
+    for (const BaudEntry& b : kBauds)
+        g_rates[n++] = b.rate;
+    *count = n;
+    return g_rates;
+}
+
+bool PortBaudSupported(uint32_t baud)
+{
+    for (const BaudEntry& b : kBauds)
+        if (b.rate == baud)
+            return true;
+    return false;
+}
+
+PortHandle PortOpenDevice(const char* path, uint32_t baud, PortOpenError* error)
+{
+    if (!PortBaudSupported(baud)) {
+        SetError(error, EINVAL, "unsupported baud rate " + std::to_string(baud));
+        return nullptr;
+    }
+    int fd = open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    PORT_TRACE("open(%s) = %d", path, fd);
+    if (fd < 0) {
+        SetError(error, errno, std::string("cannot open ") + path);
+        return nullptr;
+    }
+    if (!isatty(fd)) {
+        close(fd);
+        SetError(error, ENOTTY, std::string(path) + " is not a serial device");
+        return nullptr;
+    }
+    // The advisory lock is what keeps a second program off the port: root
+    // passes TIOCEXCL, but not a held lock.
+    if (flock(fd, LOCK_EX | LOCK_NB) < 0) {
+        int e = errno == EWOULDBLOCK ? EBUSY : errno;
+        close(fd);
+        SetError(error, e, std::string(path) + " is held by another program");
+        return nullptr;
+    }
+    ioctl(fd, TIOCEXCL);
+
+    termios tio;
+    if (tcgetattr(fd, &tio) < 0) {
+        int e = errno;
+        close(fd);
+        SetError(error, e, std::string("cannot read the line settings of ") + path);
+        return nullptr;
+    }
+    cfmakeraw(&tio);
+    tio.c_cflag &= ~(CSTOPB | PARENB | CRTSCTS | CSIZE);
+    tio.c_cflag |= CS8 | CLOCAL | CREAD;
+    tio.c_iflag &= ~(IXON | IXOFF | IXANY);
+    tio.c_cc[VMIN] = 0;
+    tio.c_cc[VTIME] = 0;
+    speed_t code = B115200;
+    for (const BaudEntry& b : kBauds)
+        if (b.rate == baud)
+            code = b.code;
+    if (code != 0) {
+        cfsetispeed(&tio, code);
+        cfsetospeed(&tio, code);
+    }
+    if (tcsetattr(fd, TCSANOW, &tio) < 0 || (code == 0 && PortSetCustomBaud(fd, baud) < 0)) {
+        int e = errno;
+        close(fd);
+        SetError(error, e, std::string("cannot set ") + path + " to raw 8N1 at " + std::to_string(baud));
+        return nullptr;
+    }
+    PORT_TRACE("configured %s at %u 8N1 raw", path, baud);
+    return new PosixLine(fd);
+}
+
+void PortCloseDevice(PortHandle port)
+{
+    delete port;
+}
+
+std::string PortDevicePath(const std::string& name)
+{
+    if (name.size() == 4 && (name.compare(0, 3, "COM") == 0 || name.compare(0, 3, "com") == 0) &&
+        name[3] >= '1' && name[3] <= '4')
+        return "/dev/ttyS" + std::string(1, char(name[3] - 1));
+    return name;
+}
+
+std::string PortShortName(const std::string& nameOrPath)
+{
+    std::string path = PortDevicePath(nameOrPath);
+    if (path.size() == 10 && path.compare(0, 9, "/dev/ttyS") == 0 && path[9] >= '0' && path[9] <= '3')
+        return "COM" + std::string(1, char(path[9] + 1));
+    if (path.compare(0, 5, "/dev/") == 0)
+        return path.substr(5);
+    return path;
+}

@@ -1,0 +1,20 @@
+// Serial link primitives: the engine's only access to the line.
+//
+// Every wait polls the queue counts and sleeps in ticks of 10 ms; only the
+// sleeps are counted, so no tick is spent while bytes are waiting.
+#pragma once
+
+#include "port_line.h"
+
+#include <cstdint>
+
+constexpr int PORT_TICK_MS = 10;
+
+uint32_t PortInQueue(PortHandle port);
+uint32_t PortRead(PortHandle port, uint8_t* buffer, uint32_t count);
+uint32_t PortWrite(PortHandle port, const uint8_t* buffer, uint32_t count);
+int PortPutByte(int byte);
+int PortWaitFor(PortHandle port, int awaited, int ticks);
+uint8_t PortReceiveByte(PortHandle port, int ticks);
+int PortGetByte(uint8_t* byte, int ticks);
+int PortDrainOutput(PortHandle port, int ticks);

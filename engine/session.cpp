@@ -1,0 +1,147 @@
+// The session with the set-top box. The box leads: it sends framed
+// commands (STX, code, parameters, ETX) and the engine answers each one,
+// until the image has been sent or the operator stops the download.
+#include "session.h"
+
+#include "engine.h"
+#include "image_file.h"
+#include "serial_link.h"
+#include "time_reply.h"
+#include "ymodem.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <sys/types.h>
+
+// Large enough for the largest length the 16-bit request field can carry.
+static uint8_t g_chunkBuffer[65536];
+
+int ReceiveCommand(uint8_t* code, uint8_t* params)
+{
+    if (PortWaitFor(g_enginePort, FRAME_STX, 1000) == 0)
+        return 1;
+    *code = PortReceiveByte(g_enginePort, 1000);
+    if (*code == STB_DATA_REQ) {
+        // A missing parameter byte counts as 0; the frame still has to end
+        // in ETX to be taken.
+        for (int i = 0; i < 6; ++i)
+            params[i] = PortReceiveByte(g_enginePort, 100);
+    }
+    return PortReceiveByte(g_enginePort, 100) == FRAME_ETX ? 0 : 1;
+}
+
+int SendFrame(uint8_t code, const uint8_t* payload, int length)
+{
+    const uint8_t stx = FRAME_STX, etx = FRAME_ETX;
+    PortWrite(g_enginePort, &stx, 1);
+    PortWrite(g_enginePort, &code, 1);
+    if (length != 0)
+        PortWrite(g_enginePort, payload, static_cast<uint32_t>(length));
+    PortWrite(g_enginePort, &etx, 1);
+    return 0;
+}
+
+int SendImageChunk(uint32_t offset, uint16_t length)
+{
+    // A file position, not a long: offsets of 2 GiB and above must reach
+    // the seek intact, and a seek that fails sends nothing.
+    if (fseeko(g_engineFile, static_cast<off_t>(offset), SEEK_SET) != 0)
+        return 0;
+    size_t n = fread(g_chunkBuffer, 1, length, g_engineFile);
+    if (n == 0)
+        return 0;
+    // The box's receive buffer is small: hand over 256 bytes at a time,
+    // each once the previous piece has left the transmit queue.
+    size_t pos = 0;
+    while (pos < n) {
+        size_t piece = n - pos < SESSION_PIECE ? n - pos : SESSION_PIECE;
+        PortDrainOutput(g_enginePort, 1000);
+        PortWrite(g_enginePort, g_chunkBuffer + pos, static_cast<uint32_t>(piece));
+        pos += piece;
+    }
+    return 0;
+}
+
+static void ReportProgress(int value)
+{
+    if (g_pfnProgressSink)
+        g_pfnProgressSink(value);
+}
+
+static void AnswerServed(uint8_t code, const uint8_t* params)
+{
+    switch (code) {
+    case STB_START: {
+        EngineLog(LOG_INFO, "[VUMO] => STB_START\r\n");
+        const uint8_t reply = 0x0A;
+        SendFrame(STB_START, &reply, 1);
+        EngineLog(LOG_INFO, "[VUMO] <= VUMO_START\r\n");
+        break;
+    }
+    case STB_DATA_REQ: {
+        uint16_t length = static_cast<uint16_t>(params[0] | (params[1] << 8));
+        uint32_t offset = uint32_t(params[2]) | (uint32_t(params[3]) << 8) | (uint32_t(params[4]) << 16) |
+                          (uint32_t(params[5]) << 24);
+        SendImageChunk(offset, length);
+        break;
+    }
+    case STB_TIME_REQ:
+        EngineLog(LOG_INFO, "[VUMO] => STB_TIME_REQ\r\n");
+        SendTimeReply();
+        EngineLog(LOG_INFO, "[VUMO] <= VUMO_TIME_REP\r\n");
+        break;
+    case DATA_DL_START:
+        break;  // the image download's opening: not ours to answer
+    default:
+        EngineLog(LOG_ERROR, "[VUMO] Unknown STB command 0x%02X.\r\n", code);
+        break;
+    }
+}
+
+int RunSession()
+{
+    ImageLoad image{};
+    const bool imageMode = g_bEngineImageMode != 0;
+    if (imageMode && LoadImageFile(&image) != 0)
+        return 1;
+
+    uint8_t code = 0;
+    uint8_t params[6] = {0};
+    for (;;) {
+        if (g_engineState.load() == ENGINE_ABORT) {
+            EngineLog(LOG_NOTICE, "[VUMO] User break off\r\n");
+            ReportProgress(0);
+            free(image.buffer);
+            return 0;
+        }
+        if (ReceiveCommand(&code, params) != 0)
+            continue;
+        if (!imageMode) {
+            AnswerServed(code, params);
+            continue;
+        }
+        if (code == STB_START)
+            continue;  // the served download's opening: ignored here
+        if (code == DATA_DL_START) {
+            EngineLog(LOG_INFO, "==>DATA_DL_START\r\n");
+            const uint8_t reply = 0xAC;
+            SendFrame(0xAB, &reply, 1);
+            EngineLog(LOG_INFO, "<== DATA_DL_START\r\n");
+            continue;
+        }
+        if (code != DATA_DL_SERVICE) {
+            EngineLog(LOG_ERROR, "[VUMO] Unknown STB command 0x%02X.\r\n", code);
+            continue;
+        }
+        for (uint8_t b : image.serviceWord)
+            PortPutByte(b);
+        EngineLog(LOG_INFO, "Start Service......\n");
+        if (YmodemSendFile("VELTO", image.buffer, image.size) == 0) {
+            EngineLog(LOG_DONE, "Velto file send OK!\n");
+            free(image.buffer);
+            ReportProgress(0);
+            return 0;
+        }
+        // A failed transfer keeps the image: the box may ask again.
+    }
+}

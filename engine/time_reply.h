@@ -1,0 +1,14 @@
+// Time reply: the 40-bit UTC_time form of DVB service information,
+// a 16-bit MJD and BCD hours, minutes and seconds.
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+
+// Where the engine takes the current time from; tests put a fixed clock here.
+extern time_t (*g_pfnEngineClock)(time_t*);
+
+// Fills the five payload bytes from a UTC broken-down time. Always 0.
+int BuildTimeReply(const struct tm* utc, uint8_t payload[5]);
+// Sends the reply frame (command 3). 0 sent; 1 the time could not be had.
+int SendTimeReply();

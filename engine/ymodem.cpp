@@ -1,0 +1,196 @@
+// YMODEM-1K sender: one file from memory per batch. The receiver sets the
+// pace with 'C', ACK, NAK and CAN; every byte goes out through PortPutByte
+// and every reply is awaited in ticks.
+#include "ymodem.h"
+
+#include "engine.h"
+#include "serial_link.h"
+
+#include <cstdio>
+#include <cstring>
+
+uint8_t g_ymodemBlock[1027];
+
+namespace {
+
+constexpr int kHeaderTries = 100;      // 'C' tries per block 0 attempt
+constexpr int kHeaderTryTicks = 500;
+constexpr int kHeaderReplyTicks = 5000;
+constexpr int kHeaderAttempts = 10;
+constexpr int kBlockReplyTicks = 2000;
+constexpr int kEotReplyTicks = 1000;
+constexpr int kMaxNaks = 5;
+constexpr int kMaxEots = 9;
+
+bool StopRequested()
+{
+    return g_engineState.load() == ENGINE_ABORT;
+}
+
+// Waits for one reply byte. Watching for a stop, a long wait runs as waits
+// of one header try each with a look at the state word in between; the
+// ticks add up the same, since a wait ends at the first byte that arrives.
+// 0: byte stored; 1: time-out; 2: stop requested.
+int AwaitReply(uint8_t* byte, int ticks, bool watchStop)
+{
+    if (!watchStop)
+        return PortGetByte(byte, ticks);
+    while (ticks > 0) {
+        if (StopRequested())
+            return 2;
+        int slice = ticks < kHeaderTryTicks ? ticks : kHeaderTryTicks;
+        if (PortGetByte(byte, slice) == 0)
+            return 0;
+        ticks -= slice;
+    }
+    return 1;
+}
+
+// Sends bytes one by one, folding each into the CRC as it goes.
+void PutBytes(const uint8_t* data, int count, uint32_t* crc)
+{
+    for (int i = 0; i < count; ++i) {
+        PortPutByte(data[i]);
+        if (crc)
+            *crc = Crc16Update(data[i], *crc);
+    }
+}
+
+void PutCrc(uint32_t crc)
+{
+    PortPutByte(int((crc >> 8) & 0xFF));
+    PortPutByte(int(crc & 0xFF));
+}
+
+}  // namespace
+
+uint32_t Crc16Update(uint32_t byte, uint32_t crc)
+{
+    crc ^= (byte & 0xFF) << 8;
+    for (int i = 0; i < 8; ++i)
+        crc = (crc & 0x8000) ? (crc << 1) ^ 0x1021 : crc << 1;
+    return crc & 0xFFFF;
+}
+
+int YmodemMakeBlock(const uint8_t* source, uint8_t* block, int length, uint8_t number)
+{
+    if (length == 0) {
+        block[0] = YM_EOT;
+        return 0;
+    }
+    block[0] = length == 128 ? YM_SOH : YM_STX;
+    block[1] = number;
+    block[2] = uint8_t(255 - number);
+    memcpy(block + 3, source, size_t(length));
+    return 0;
+}
+
+int YmodemSendHeader(const char* name, int size, bool watchStop)
+{
+    uint8_t data[128];
+    memset(data, 0, sizeof data);
+    size_t nameLen = strnlen(name, sizeof data - 2);
+    memcpy(data, name, nameLen);
+    snprintf(reinterpret_cast<char*>(data) + nameLen + 1, sizeof data - nameLen - 1, "%d", size);
+
+    bool ready = false;
+    for (int tryNo = 0; tryNo < kHeaderTries && !ready; ++tryNo) {
+        if (watchStop && StopRequested())
+            return 1;
+        uint8_t b = 0;
+        ready = PortGetByte(&b, kHeaderTryTicks) == 0 && b == YM_CRC;
+    }
+    if (!ready)
+        return 1;
+
+    const uint8_t head[3] = {YM_SOH, 0x00, 0xFF};
+    PutBytes(head, 3, nullptr);
+    uint32_t crc = 0;
+    PutBytes(data, 128, &crc);
+    PutCrc(crc);
+
+    uint8_t reply = 0;
+    if (AwaitReply(&reply, kHeaderReplyTicks, watchStop) != 0 || reply != YM_ACK)
+        return 1;
+    reply = 0;
+    if (AwaitReply(&reply, kHeaderReplyTicks, watchStop) != 0 || reply != YM_CRC)
+        return 1;
+    return 0;
+}
+
+int YmodemSendBlock(const uint8_t* block, int length)
+{
+    int naks = 0;
+    for (;;) {
+        PutBytes(block, 3, nullptr);
+        uint32_t crc = 0;
+        PutBytes(block + 3, length, &crc);
+        PutCrc(crc);
+
+        uint8_t reply = 0;
+        if (PortGetByte(&reply, kBlockReplyTicks) != 0)
+            return 2;
+        if (reply == YM_ACK)
+            return 0;
+        if (reply == YM_CAN)
+            return 1;
+        if (reply != YM_NAK)
+            return 2;
+        if (++naks == kMaxNaks) {
+            PortPutByte(YM_CAN);
+            PortPutByte(YM_CAN);
+            return 1;
+        }
+    }
+}
+
+int YmodemSendEot()
+{
+    int sent = 0;
+    uint8_t reply;
+    do {
+        PortPutByte(YM_EOT);
+        ++sent;
+        reply = 0;
+        if (PortGetByte(&reply, kEotReplyTicks) != 0)
+            break;
+    } while (reply == YM_NAK && sent < kMaxEots);
+    return 0;
+}
+
+int YmodemSendFile(const char* name, const uint8_t* data, uint32_t size)
+{
+    // An empty buffer holds no block to send and no share to report.
+    if (size == 0)
+        return 1;
+
+    int attempt = 0;
+    while (YmodemSendHeader(name, int(size), true) != 0) {
+        if (++attempt == kHeaderAttempts || StopRequested())
+            return 1;
+    }
+
+    uint8_t number = 1;
+    uint32_t offset = 0;
+    uint64_t progress = 0;  // blocks x 102400, wide enough for any image
+    for (;;) {
+        YmodemMakeBlock(data + offset, g_ymodemBlock, 1024, number);
+        if (YmodemSendBlock(g_ymodemBlock, 1024) != 0) {
+            EngineLog(LOG_ERROR, "Send File Failed!!\r\n");
+            return 1;
+        }
+        ++number;
+        offset += 1024;
+        progress += 102400;
+        if (g_pfnProgressSink)
+            g_pfnProgressSink(int(progress / size));
+        if (offset >= size)
+            break;
+        if (StopRequested())
+            return 1;
+    }
+
+    YmodemSendEot();
+    YmodemSendHeader("", 0, false);
+    return 0;
+}

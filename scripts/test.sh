@@ -1,0 +1,8 @@
+#!/usr/bin/env bash
+# The test command: set up a fresh machine, build, run every test.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/setup.sh
+scripts/build.sh
+export QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen}
+ctest --preset default "$@"
