@@ -92,6 +92,7 @@ public:
             out = 0;
         st->cbInQue = in < 0 ? 0 : uint32_t(in);
         st->cbOutQue = out < 0 ? 0 : uint32_t(out);
+        m_lastIn = st->cbInQue;
         PORT_TRACE("status in=%u out=%u", st->cbInQue, st->cbOutQue);
         return true;
     }
@@ -135,8 +136,22 @@ public:
         return true;
     }
 
+    // One tick is 10 ms. When the last query found the receive queue empty,
+    // the tick ends early as soon as a byte arrives: a quiet line still
+    // waits the full time, but a reply is seen at once rather than up to a
+    // tick late, which on a real line is some 5 % of every YMODEM block.
     void SleepTick() override
     {
+        if (m_lastIn == 0) {
+            pollfd p = {m_fd, POLLIN, 0};
+            int r = poll(&p, 1, 10);
+            if (r == 0)
+                return;  // the full 10 ms passed
+            if (r > 0 && (p.revents & POLLIN) && !(p.revents & (POLLHUP | POLLERR | POLLNVAL)))
+                return;
+            // A hung-up or failing line would wake poll at once: sleep the
+            // tick out instead of spinning.
+        }
         timespec ts = {0, 10 * 1000 * 1000};
         while (nanosleep(&ts, &ts) < 0 && errno == EINTR) {
         }
@@ -144,6 +159,7 @@ public:
 
 private:
     int m_fd;
+    uint32_t m_lastIn = 0;
 };
 
 void SetError(PortOpenError* e, int code, const std::string& what)
