@@ -1,0 +1,45 @@
+#include "faults.h"
+
+namespace stbsim {
+
+Faults Faults::FromOptions(const Options& opt) {
+  Faults f;
+  f.nakBlock = opt.nakBlock;
+  f.nakCount = opt.nakCount;
+  f.canBlock = opt.canBlock;
+  f.silentBlock = opt.silentBlock;
+  f.nakBlock0 = opt.nakBlock0;
+  f.junkBeforeC = opt.junkBeforeC;
+  f.junkBeforeStx = opt.junkBeforeStx;
+  f.badEtxPending = opt.badEtx;
+  return f;
+}
+
+std::string Chatter(std::size_t n) {
+  static const std::string kText = "STB boot: loader v1.0 ready, waiting for host... ";
+  std::string s;
+  s.reserve(n);
+  for (std::size_t i = 0; i < n; ++i) s += kText[i % kText.size()];
+  return s;
+}
+
+std::string JunkNotC(std::size_t n) {
+  static const std::string kJunk = "junk";
+  std::string s;
+  s.reserve(n);
+  for (std::size_t i = 0; i < n; ++i) s += kJunk[i % kJunk.size()];
+  return s;
+}
+
+std::uint8_t BitErrors::Apply(std::uint8_t b) {
+  if (rate_ <= 0.0) return b;
+  for (int bit = 0; bit < 8; ++bit) {
+    if (uni_(rng_) < rate_) {
+      b ^= static_cast<std::uint8_t>(1u << bit);
+      ++flips_;
+    }
+  }
+  return b;
+}
+
+}  // namespace stbsim

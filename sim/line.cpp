@@ -1,0 +1,191 @@
+#include "line.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <thread>
+
+namespace stbsim {
+
+Line::~Line() {
+  if (fd_ >= 0) close(fd_);
+  if (slave_ >= 0) close(slave_);
+}
+
+bool Line::OpenPty(std::string& slaveName, std::string& error) {
+  fd_ = posix_openpt(O_RDWR | O_NOCTTY);
+  if (fd_ < 0 || grantpt(fd_) != 0 || unlockpt(fd_) != 0) {
+    error = std::string("cannot create a pty: ") + std::strerror(errno);
+    return false;
+  }
+  const char* name = ptsname(fd_);
+  if (!name) {
+    error = "cannot name the pty slave";
+    return false;
+  }
+  slaveName = name;
+  slave_ = open(name, O_RDWR | O_NOCTTY);
+  if (slave_ < 0) {
+    error = "cannot open " + slaveName + ": " + std::strerror(errno);
+    return false;
+  }
+  termios t{};
+  if (tcgetattr(slave_, &t) == 0) {
+    cfmakeraw(&t);
+    cfsetispeed(&t, B115200);
+    cfsetospeed(&t, B115200);
+    tcsetattr(slave_, TCSANOW, &t);
+  }
+  fcntl(fd_, F_SETFL, fcntl(fd_, F_GETFL) | O_NONBLOCK);
+  return true;
+}
+
+namespace {
+speed_t SpeedFor(long baud) {
+  switch (baud) {
+    case 1200: return B1200;
+    case 2400: return B2400;
+    case 4800: return B4800;
+    case 9600: return B9600;
+    case 19200: return B19200;
+    case 38400: return B38400;
+    case 57600: return B57600;
+    case 230400: return B230400;
+    default: return B115200;
+  }
+}
+}  // namespace
+
+bool Line::OpenDevice(const std::string& path, long baud, std::string& error) {
+  fd_ = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+  if (fd_ < 0) {
+    error = "cannot open " + path + ": " + std::strerror(errno);
+    return false;
+  }
+  termios t{};
+  if (tcgetattr(fd_, &t) == 0) {
+    cfmakeraw(&t);
+    t.c_cflag |= CLOCAL | CREAD;
+    t.c_cflag &= ~(CSTOPB | PARENB | CRTSCTS);
+    cfsetispeed(&t, SpeedFor(baud));
+    cfsetospeed(&t, SpeedFor(baud));
+    tcsetattr(fd_, TCSANOW, &t);
+  }
+  return true;
+}
+
+void Line::SetPace(long baud) {
+  if (baud <= 0) {
+    byteTime_ = Clock::duration{0};
+    return;
+  }
+  // 8N1: a start bit, eight data bits and a stop bit per byte.
+  byteTime_ = std::chrono::duration_cast<Clock::duration>(std::chrono::nanoseconds(10'000'000'000LL / baud));
+}
+
+int Line::RemainingMs() const {
+  if (deadline_ == Clock::time_point::max()) return 1 << 30;
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline_ - Clock::now()).count();
+  return left < 0 ? 0 : static_cast<int>(left);
+}
+
+void Line::PaceUntil(Clock::time_point& cursor) {
+  if (byteTime_.count() == 0) return;
+  const auto now = Clock::now();
+  cursor = (cursor + byteTime_ > now) ? cursor + byteTime_ : now;
+  if (cursor > deadline_) throw DeadlineExpired{};
+  std::this_thread::sleep_until(cursor);
+}
+
+bool Line::FillFor(int timeoutMs) {
+  const auto until = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  for (;;) {
+    const int left = static_cast<int>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()).count());
+    const int dl = RemainingMs();
+    if (dl == 0) throw DeadlineExpired{};
+    int wait = left < 0 ? 0 : left;
+    if (wait > dl) wait = dl;
+    pollfd p{fd_, POLLIN, 0};
+    const int r = poll(&p, 1, wait);
+    if (r > 0 && (p.revents & POLLIN)) {
+      std::uint8_t buf[4096];
+      const ssize_t n = read(fd_, buf, sizeof buf);
+      if (n > 0) {
+        for (ssize_t i = 0; i < n; ++i) in_.push_back(ber_ ? ber_->Apply(buf[i]) : buf[i]);
+        return true;
+      }
+      // A device without a peer reports an error or a hang-up: treat it as quiet.
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    } else if (r > 0) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    } else if (r < 0 && errno != EINTR) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    if (Clock::now() >= until) {
+      if (RemainingMs() == 0) throw DeadlineExpired{};
+      return false;
+    }
+  }
+}
+
+int Line::Get(int timeoutMs) {
+  if (in_.empty() && !FillFor(timeoutMs)) return -1;
+  const std::uint8_t b = in_.front();
+  in_.pop_front();
+  PaceUntil(rxCursor_);
+  return b;
+}
+
+void Line::Put(const std::uint8_t* data, std::size_t len) {
+  std::size_t done = 0;
+  while (done < len) {
+    std::size_t n = len - done;
+    if (byteTime_.count() != 0) {
+      PaceUntil(txCursor_);
+      n = 1;
+    }
+    const ssize_t w = write(fd_, data + done, n);
+    if (w > 0) {
+      done += static_cast<std::size_t>(w);
+      continue;
+    }
+    if (w < 0 && errno != EAGAIN && errno != EINTR) {
+      // A line that cannot take bytes at all loses them, as a cut cable would;
+      // the missing answer then shows up as a time-out.
+      return;
+    }
+    const int dl = RemainingMs();
+    if (dl == 0) throw DeadlineExpired{};
+    pollfd p{fd_, POLLOUT, 0};
+    poll(&p, 1, dl < 100 ? dl : 100);
+  }
+}
+
+std::size_t Line::DrainQuiet(int quietMs, int maxMs) {
+  const auto until = Clock::now() + std::chrono::milliseconds(maxMs);
+  std::size_t dropped = 0;
+  while (Clock::now() < until) {
+    if (Get(quietMs) < 0) break;
+    ++dropped;
+  }
+  return dropped;
+}
+
+std::size_t Line::Linger(int ms) {
+  const auto until = Clock::now() + std::chrono::milliseconds(ms);
+  std::size_t dropped = 0;
+  for (;;) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()).count();
+    if (left <= 0) break;
+    if (Get(static_cast<int>(left)) >= 0) ++dropped;
+  }
+  return dropped;
+}
+
+}  // namespace stbsim

@@ -1,0 +1,45 @@
+// The simulator's command line: what a test or a demo asks the box to do.
+#pragma once
+#include <cstdint>
+#include <string>
+
+namespace stbsim {
+
+enum class Mode { None, Image, Served };
+
+struct Options {
+  Mode mode = Mode::None;
+  std::string port;    // existing serial device; empty: create a pty
+  std::string link;    // symlink to the pty's slave
+  std::string out;     // where to write what was received
+  std::string expect;  // the file being sent
+  long long size = -1;  // served: length to request without --expect
+  long chunk = 4096;
+  bool shuffle = false;
+  std::uint64_t shuffleSeed = 0;
+  bool shuffleSeedGiven = false;
+  long timeEvery = 8;
+  long timeoutSec = 120;
+  long pace = 0;  // 0: no pacing
+  long nakBlock = 0;
+  long nakCount = 1;
+  long canBlock = 0;
+  long silentBlock = 0;
+  bool nakBlock0 = false;
+  long junkBeforeC = 0;
+  long junkBeforeStx = 0;
+  bool badEtx = false;
+  double ber = 0.0;
+  std::uint64_t seed = 1;
+  long retries = 0;
+  bool ymodemOnly = false;  // hidden: receive one YMODEM batch, nothing else
+  bool help = false;
+};
+
+// Parses argv. Returns false with a message on a usage error.
+bool ParseOptions(int argc, char** argv, Options& opt, std::string& error);
+
+// The usage text that --help prints.
+const char* UsageText();
+
+}  // namespace stbsim

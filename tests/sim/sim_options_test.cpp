@@ -1,0 +1,75 @@
+// The command line is the contract with the simulator's users; a rule that
+// slips would turn a test's typo into a run that checks nothing.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "options.h"
+
+using namespace stbsim;
+
+namespace {
+bool Parse(std::vector<std::string> args, Options& opt, std::string& err) {
+  args.insert(args.begin(), "stbsim");
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(a.data());
+  return ParseOptions(static_cast<int>(argv.size()), argv.data(), opt, err);
+}
+}  // namespace
+
+TEST(SimOptions, AcceptsAndRejects) {
+  struct Case { std::vector<std::string> args; bool ok; } cases[] = {
+      {{"--mode", "image"}, true},
+      {{"--mode=served", "--size", "100"}, true},
+      {{"--mode", "served", "--expect", "f.bin", "--chunk", "65535", "--shuffle=3"}, true},
+      {{"--mode", "image", "--nak-block", "3:5", "--retries", "2", "--ber", "1e-4"}, true},
+      {{"--ymodem-only"}, true},
+      {{"--help"}, true},
+      {{}, false},                                          // no mode
+      {{"--mode", "serial"}, false},
+      {{"--mode", "served"}, false},                        // neither --expect nor --size
+      {{"--mode", "served", "--size", "5", "--expect", "f"}, false},
+      {{"--mode", "served", "--size", "5", "--chunk", "0"}, false},
+      {{"--mode", "served", "--size", "5", "--chunk", "65536"}, false},
+      {{"--mode", "served", "--size", "5", "--nak-block", "1"}, false},  // image-only fault
+      {{"--mode", "image", "--shuffle"}, false},            // served-only option
+      {{"--mode", "image", "--nak-block", "0"}, false},     // blocks count from 1
+      {{"--mode", "image", "--nak-block", "2:"}, false},
+      {{"--mode", "image", "--ber", "2"}, false},
+      {{"--mode", "image", "--timeout"}, false},            // value missing
+      {{"--mode", "image", "--port", "/dev/ttyS1", "--link", "x"}, false},
+      {{"--mode", "image", "--frobnicate"}, false},
+      {{"--mode", "image", "--bad-etx=1"}, false},
+  };
+  for (const auto& c : cases) {
+    Options opt;
+    std::string err;
+    std::string joined;
+    for (const auto& a : c.args) joined += a + " ";
+    EXPECT_EQ(Parse(c.args, opt, err), c.ok) << joined << "-> " << err;
+  }
+}
+
+TEST(SimOptions, ValuesLandWhereTheyBelong) {
+  Options opt;
+  std::string err;
+  ASSERT_TRUE(Parse({"--mode", "image", "--nak-block", "7:3", "--seed", "9", "--pace=9600"}, opt, err)) << err;
+  EXPECT_EQ(opt.mode, Mode::Image);
+  EXPECT_EQ(opt.nakBlock, 7);
+  EXPECT_EQ(opt.nakCount, 3);
+  EXPECT_EQ(opt.pace, 9600);
+  EXPECT_EQ(opt.timeoutSec, 120);
+
+  Options def;
+  ASSERT_TRUE(Parse({"--mode", "image", "--nak-block", "4"}, def, err)) << err;
+  EXPECT_EQ(def.nakCount, 1);
+
+  // --shuffle without a seed of its own takes --seed's, wherever it stands.
+  Options sh;
+  ASSERT_TRUE(Parse({"--mode", "served", "--size", "10", "--shuffle", "--seed", "42"}, sh, err)) << err;
+  EXPECT_TRUE(sh.shuffle);
+  EXPECT_EQ(sh.shuffleSeed, 42u);
+  EXPECT_EQ(sh.chunk, 4096);
+  EXPECT_EQ(sh.timeEvery, 8);
+}
