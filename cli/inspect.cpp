@@ -1,0 +1,62 @@
+// inspect: the engine's view of an image file, without a box.
+#include "exit_codes.h"
+#include "image_tools.h"
+
+#include "image_file.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <sys/stat.h>
+
+int InspectImage(const std::string& path)
+{
+    FILE* f = fopen(path.c_str(), "rb");
+    if (!f) {
+        fprintf(stderr, "%s: cannot open: %s\n", path.c_str(), strerror(errno));
+        return EXIT_FILE;
+    }
+    struct stat st{};
+    if (fstat(fileno(f), &st) < 0 || !S_ISREG(st.st_mode)) {
+        fprintf(stderr, "%s: not a regular file\n", path.c_str());
+        fclose(f);
+        return EXIT_FILE;
+    }
+    uint64_t length = uint64_t(st.st_size);
+    uint8_t header[IMAGE_HEADER_SIZE] = {};
+    size_t got = fread(header, 1, sizeof header, f);
+    bool readError = ferror(f) != 0;
+    fclose(f);
+    if (readError) {
+        fprintf(stderr, "%s: read error\n", path.c_str());
+        return EXIT_FILE;
+    }
+
+    printf("file: %s\n", path.c_str());
+    printf("file size: %llu bytes\n", (unsigned long long)length);
+    // The engine turns away a file without a whole header and payload.
+    if (got < IMAGE_HEADER_SIZE || length <= IMAGE_HEADER_SIZE) {
+        printf("valid image: no (%s)\n", length < IMAGE_HEADER_SIZE ? "shorter than the 15-byte header"
+                                                                     : "no payload after the header");
+        return EXIT_REJECTED;
+    }
+    if (!ImageMagicValid(header)) {
+        printf("valid image: no (the magic does not decode to %s with mask key 0x%02X)\n", IMAGE_MAGIC,
+               header[0]);
+        return EXIT_REJECTED;
+    }
+    uint64_t padded = ImagePaddedSize(length);
+    if (padded > IMAGE_MAX_SIZE) {
+        printf("valid image: no (padded size %llu is above the largest image, %llu)\n",
+               (unsigned long long)padded, (unsigned long long)IMAGE_MAX_SIZE);
+        return EXIT_REJECTED;
+    }
+    printf("valid image: yes\n");
+    printf("mask key: 0x%02X\n", header[0]);
+    printf("version: %d.%d\n", int(int8_t(header[9])), int(int8_t(header[10])));
+    printf("service word: %02X%02X%02X%02X\n", header[11], header[12], header[13], header[14]);
+    printf("payload: %llu bytes\n", (unsigned long long)(length - IMAGE_HEADER_SIZE));
+    printf("image size: %llu bytes (padded with 0xFF to whole KiB)\n", (unsigned long long)padded);
+    printf("ymodem blocks: %llu\n", (unsigned long long)(padded / 1024));
+    return 0;
+}

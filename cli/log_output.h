@@ -1,0 +1,22 @@
+// The log on standard error, line for line as the operator console shows it:
+// "HH:MM:SS  " + the text, coloured by level on a terminal, and a one-line
+// progress bar under it while an image is being sent.
+//
+// Every entry point may be called from the engine's worker thread as well as
+// from the main thread; output is serialised by one mutex.
+#pragma once
+
+#include <cstdint>
+
+// Decides once whether stderr is a terminal and whether colour is wanted.
+void LogOutputInit();
+// Writes one line with its time stamp; the text keeps its own line ending.
+void LogWrite(const char* text, int level);
+void LogPrintf(int level, const char* format, ...) __attribute__((format(printf, 2, 3)));
+// The padded image size the bar counts against; 0 switches the bar off.
+void LogSetImageSize(uint64_t size);
+// The engine's progress value (percent of the image acknowledged; 0 at the end
+// of a session). Draws the bar on a terminal only.
+void LogProgress(int percent);
+// Removes a bar that is still shown (before the program exits).
+void LogClearBar();

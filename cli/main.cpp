@@ -1,0 +1,55 @@
+// marbrix-cli: sends a download file to a set-top box from the command line.
+#include "exit_codes.h"
+#include "image_tools.h"
+#include "log_output.h"
+#include "options.h"
+#include "port_list.h"
+#include "run.h"
+
+#include <csignal>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#ifndef MARBRIX_VERSION
+#define MARBRIX_VERSION "unknown"
+#endif
+
+int main(int argc, char** argv)
+{
+    // The engine echoes the box's console bytes with fputc: unbuffered, they
+    // appear at once and in order with the log.
+    setvbuf(stdout, nullptr, _IONBF, 0);
+    // A closed reader of either stream must not kill a running download.
+    signal(SIGPIPE, SIG_IGN);
+    LogOutputInit();
+
+    const char* program = "marbrix-cli";
+    std::vector<std::string> args(argv + 1, argv + argc);
+    ParseResult parsed = ParseCommandLine(args);
+    if (!parsed.ok) {
+        fprintf(stderr, "%s: %s\nRun '%s --help' for the options and exit codes.\n", program, parsed.error.c_str(),
+                program);
+        return EXIT_USAGE;
+    }
+    const CliOptions& o = parsed.options;
+    switch (o.command) {
+    case CliCommand::Help:
+        fputs(UsageText(program).c_str(), stdout);
+        return 0;
+    case CliCommand::Version:
+        printf("%s %s\n", program, MARBRIX_VERSION);
+        return 0;
+    case CliCommand::ListPorts:
+        for (const PortInfo& p : ListSerialPorts())
+            printf("%s\t%s\t%s\n", p.path.c_str(), p.shortName.c_str(), p.description.c_str());
+        return 0;
+    case CliCommand::Inspect:
+        return InspectImage(o.inspectFile);
+    case CliCommand::Pack:
+        return PackImage(o.pack);
+    case CliCommand::Download:
+        break;
+    }
+    return RunDownload(o.download);
+}

@@ -1,0 +1,49 @@
+// Command line of marbrix-cli: the download itself, --list-ports, and the
+// inspect / pack helpers for image files.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+enum class CliCommand { Download, ListPorts, Inspect, Pack, Help, Version };
+enum class ModeChoice { ByExtension, Image, Served };
+
+struct DownloadOptions {
+    std::string port = "COM2";
+    uint32_t baud = 115200;
+    ModeChoice mode = ModeChoice::ByExtension;
+    double timeoutSec = 0;  // 0: no time limit
+    std::string file;
+};
+
+struct PackOptions {
+    uint8_t major = 0;
+    uint8_t minor = 0;
+    uint8_t serviceWord[4] = {0, 0, 0, 0};  // in file order
+    uint8_t maskKey = 0;
+    std::string payload;
+    std::string out;
+};
+
+struct CliOptions {
+    CliCommand command = CliCommand::Download;
+    DownloadOptions download;
+    PackOptions pack;
+    std::string inspectFile;
+};
+
+struct ParseResult {
+    bool ok = false;
+    std::string error;  // for the usage message when !ok
+    CliOptions options;
+};
+
+ParseResult ParseCommandLine(const std::vector<std::string>& args);
+
+// The console's rule: the text after the last dot of the file name; its first
+// three characters D, A, T in any case select an image download.
+bool ExtensionSelectsImage(const std::string& path);
+bool DownloadIsImage(const DownloadOptions& options);
+
+std::string UsageText(const char* program);

@@ -1,0 +1,73 @@
+// The command line rules that decide what a download does.
+#include "options.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+TEST(CliOptions, ExtensionDecidesTheMode)
+{
+    const struct {
+        const char* path;
+        bool image;
+    } cases[] = {
+        {"app.dat", true},       {"app.DAT", true},       {"app.Dat", true},   {"app.data", true},
+        {"app.datx", true},      {"x.tar.dat", true},     {"app.da", false},   {"app.sdl", false},
+        {"app.dnl", false},      {"app.vdl", false},      {"app.bin", false},  {"app", false},
+        {"app.", false},         {"dat", false},          {"app.dat.bin", false},
+        {"dir.dat/app", false},  {"dir.sdl/app.dat", true}, {".dat", true},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(ExtensionSelectsImage(c.path), c.image) << c.path;
+}
+
+TEST(CliOptions, DefaultsAndOverrides)
+{
+    ParseResult r = ParseCommandLine({"app.sdl"});
+    ASSERT_TRUE(r.ok) << r.error;
+    EXPECT_EQ(r.options.download.port, "COM2");
+    EXPECT_EQ(r.options.download.baud, 115200u);
+    EXPECT_FALSE(DownloadIsImage(r.options.download));
+
+    r = ParseCommandLine({"--image", "-p", "/dev/pts/7", "--baud=9600", "--timeout", "2.5", "app.sdl"});
+    ASSERT_TRUE(r.ok) << r.error;
+    EXPECT_EQ(r.options.download.port, "/dev/pts/7");
+    EXPECT_EQ(r.options.download.baud, 9600u);
+    EXPECT_DOUBLE_EQ(r.options.download.timeoutSec, 2.5);
+    EXPECT_TRUE(DownloadIsImage(r.options.download));
+
+    r = ParseCommandLine({"--served", "app.DAT"});
+    ASSERT_TRUE(r.ok) << r.error;
+    EXPECT_FALSE(DownloadIsImage(r.options.download));
+}
+
+TEST(CliOptions, EveryRateOfTheListIsAccepted)
+{
+    for (const char* rate : {"2400", "4800", "9600", "14400", "19200", "38400", "57600", "115200", "230400",
+                             "460800", "921600"}) {
+        ParseResult r = ParseCommandLine({"-b", rate, "f"});
+        EXPECT_TRUE(r.ok) << rate << ": " << r.error;
+    }
+    for (const char* rate : {"0", "300", "1200", "28800", "-9600", "115200x"})
+        EXPECT_FALSE(ParseCommandLine({"-b", rate, "f"}).ok) << rate;
+}
+
+TEST(CliOptions, PackFields)
+{
+    ParseResult r = ParseCommandLine(
+        {"pack", "--version", "255.-1", "--service-word", "0xA1b2C3d4", "--mask-key", "7f", "p.bin", "-o", "o.dat"});
+    ASSERT_TRUE(r.ok) << r.error;
+    const PackOptions& p = r.options.pack;
+    EXPECT_EQ(p.major, 0xFF);
+    EXPECT_EQ(p.minor, 0xFF);
+    EXPECT_EQ(p.serviceWord[0], 0xA1);
+    EXPECT_EQ(p.serviceWord[3], 0xD4);
+    EXPECT_EQ(p.maskKey, 0x7F);
+    EXPECT_EQ(p.payload, "p.bin");
+    EXPECT_EQ(p.out, "o.dat");
+    for (const char* v : {"256.0", "1.-129", "1", "a.b", ".1"})
+        EXPECT_FALSE(ParseCommandLine({"pack", "--version", v, "--service-word", "00000000", "p", "-o", "o"}).ok)
+            << v;
+}
+
+}  // namespace

@@ -1,0 +1,156 @@
+// marbrix-cli against stbsim, the set-top box simulator, over the pty stbsim
+// creates: what the box receives must be what the file holds.
+#include "test_support.h"
+
+#include <csignal>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+namespace {
+
+const std::string kSim = STBSIM;
+
+// Starts stbsim and learns its pty from the first line it prints.
+bool StartSim(Child* sim, const std::vector<std::string>& args, std::string* pty)
+{
+    std::vector<std::string> argv = {kSim};
+    argv.insert(argv.end(), args.begin(), args.end());
+    if (!sim->Spawn(argv) || !sim->WaitForOutput(false, "stbsim: pty ", 10000))
+        return false;
+    size_t at = sim->out.find("stbsim: pty ") + 12;
+    if (!sim->WaitForOutput(false, "\n", 5000))
+        return false;
+    *pty = sim->out.substr(at, sim->out.find('\n', at) - at);
+    return !pty->empty();
+}
+
+// The simulator's verdict, once it has ended by itself.
+void ExpectSimPass(Child& sim, int timeoutMs)
+{
+    auto rc = sim.Wait(timeoutMs);
+    ASSERT_TRUE(rc.has_value()) << "stbsim did not finish\n" << sim.out << sim.err;
+    EXPECT_EQ(*rc, 0) << sim.out << sim.err;
+    EXPECT_NE(sim.out.find("stbsim: PASS"), std::string::npos) << sim.out;
+}
+
+class ImageArrives : public ::testing::TestWithParam<size_t> {};
+
+TEST_P(ImageArrives, IdenticalAndPadded)
+{
+    TempDir dir;
+    const std::string payload = RandomBytes(GetParam(), unsigned(GetParam()) + 1);
+    ASSERT_TRUE(WriteFile(dir / "img.dat", MakeImage(payload, std::string("\x00\xFF\x10\x01", 4))));
+    Child sim;
+    std::string pty;
+    ASSERT_TRUE(StartSim(&sim, {"--mode", "image", "--expect", dir / "img.dat", "--timeout", "120"}, &pty))
+        << sim.out << sim.err;
+
+    Child cli;
+    ASSERT_TRUE(cli.Spawn({kCli, "-p", pty, dir / "img.dat"}));
+    auto rc = cli.Wait(150000);
+    ASSERT_TRUE(rc.has_value()) << cli.err;
+    EXPECT_EQ(*rc, kExitSent) << cli.err;
+    EXPECT_NE(cli.err.find("  Velto file send OK!\n"), std::string::npos) << cli.err;
+    EXPECT_EQ(cli.err.find('\x1b'), std::string::npos) << "no colour and no bar in a pipe";
+    ExpectSimPass(sim, 30000);
+}
+
+// One byte, exactly one block, one byte more (1023 bytes of 0xFF), and a
+// 300 KiB image whose block numbers wrap past 255.
+INSTANTIATE_TEST_SUITE_P(Cli, ImageArrives,
+                         ::testing::Values(size_t(1), size_t(1024), size_t(1025), size_t(300 * 1024)));
+
+// Box behaviours the download has to live through; the image still arrives whole.
+struct Quirk {
+    const char* name;
+    std::vector<std::string> args;
+    bool chatter;  // the box prints console text the CLI passes to stdout
+};
+
+class ImageSurvives : public ::testing::TestWithParam<Quirk> {};
+
+TEST_P(ImageSurvives, BoxQuirk)
+{
+    const Quirk& q = GetParam();
+    TempDir dir;
+    ASSERT_TRUE(WriteFile(dir / "img.dat", MakeImage(RandomBytes(5000, 11))));
+    std::vector<std::string> args = {"--mode", "image", "--expect", dir / "img.dat", "--timeout", "120"};
+    args.insert(args.end(), q.args.begin(), q.args.end());
+    Child sim;
+    std::string pty;
+    ASSERT_TRUE(StartSim(&sim, args, &pty)) << sim.out << sim.err;
+    Child cli;
+    ASSERT_TRUE(cli.Spawn({kCli, "-p", pty, dir / "img.dat"}));
+    auto rc = cli.Wait(150000);
+    ASSERT_TRUE(rc.has_value()) << cli.err;
+    EXPECT_EQ(*rc, kExitSent) << cli.err;
+    ExpectSimPass(sim, 30000);
+    if (q.chatter) {
+        EXPECT_FALSE(cli.out.empty()) << "the box's console text belongs on stdout";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cli, ImageSurvives,
+    ::testing::Values(Quirk{"NakedBlock", {"--nak-block", "2:4"}, false},
+                      Quirk{"NakedFirstBlock0", {"--nak-block0"}, false},
+                      Quirk{"JunkBeforeC", {"--junk-before-c", "5"}, false},
+                      Quirk{"WrongFrameEnd", {"--bad-etx"}, false},
+                      Quirk{"ConsoleChatter", {"--junk-before-stx", "24"}, true}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(CliServed, ShuffledChunksArriveThenSigintEnds)
+{
+    TempDir dir;
+    const std::string file = RandomBytes(200 * 1024, 99);
+    ASSERT_TRUE(WriteFile(dir / "app.sdl", file));
+    Child sim;
+    std::string pty;
+    ASSERT_TRUE(StartSim(&sim,
+                         {"--mode", "served", "--expect", dir / "app.sdl", "--chunk", "3000", "--shuffle=5",
+                          "--time-every", "8", "--timeout", "120"},
+                         &pty))
+        << sim.out << sim.err;
+    Child cli;
+    ASSERT_TRUE(cli.Spawn({kCli, "-p", pty, dir / "app.sdl"}));
+    ExpectSimPass(sim, 150000);
+
+    // A served download has no end of its own: the operator stops it.
+    cli.Signal(SIGINT);
+    auto rc = cli.Wait(30000);
+    ASSERT_TRUE(rc.has_value()) << cli.err;
+    EXPECT_EQ(*rc, kExitSent) << cli.err;
+    EXPECT_NE(cli.err.find("  [VUMO] => STB_START\r\n"), std::string::npos) << cli.err;
+    EXPECT_NE(cli.err.find("  [VUMO] <= VUMO_TIME_REP\r\n"), std::string::npos) << cli.err;
+    EXPECT_NE(cli.err.find("  [VUMO] User break off\r\n"), std::string::npos) << cli.err;
+    EXPECT_EQ(cli.err.find("Velto File Download!"), std::string::npos) << cli.err;
+}
+
+TEST(CliImage, SigintDuringTheTransferExitsFive)
+{
+    TempDir dir;
+    ASSERT_TRUE(WriteFile(dir / "img.dat", MakeImage(RandomBytes(300 * 1024, 5))));
+    Child sim;
+    std::string pty;
+    // Paced like a real line, so the transfer is still running when the signal comes.
+    ASSERT_TRUE(StartSim(&sim,
+                         {"--mode", "image", "--expect", dir / "img.dat", "--pace", "115200", "--timeout", "120"},
+                         &pty))
+        << sim.out << sim.err;
+    Child cli;
+    ASSERT_TRUE(cli.Spawn({kCli, "-p", pty, dir / "img.dat"}));
+    ASSERT_TRUE(cli.WaitForOutput(true, "Start Service......\n", 30000)) << cli.err;
+    // Let some data blocks go by (the whole image takes about 27 s); the
+    // result does not depend on where the signal lands.
+    usleep(2000 * 1000);
+    cli.Signal(SIGINT);
+    auto rc = cli.Wait(30000);
+    ASSERT_TRUE(rc.has_value()) << cli.err;
+    EXPECT_EQ(*rc, kExitIncomplete) << cli.err;
+    EXPECT_NE(cli.err.find("  [VUMO] User break off\r\n"), std::string::npos) << cli.err;
+    EXPECT_EQ(cli.err.find("Velto file send OK!"), std::string::npos) << cli.err;
+    // The box saw an incomplete transfer; it must not pass.
+    sim.Kill();
+}
+
+}  // namespace
