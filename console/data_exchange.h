@@ -1,0 +1,21 @@
+// Dialog data exchange between members and controls: texts, combo-box
+// indexes and control attachment.
+#pragma once
+
+#include <QString>
+
+class CDialog;
+class QProgressBar;
+class QTextEdit;
+
+class CDataExchange {
+public:
+    CDataExchange(CDialog* dlg, bool bSaveAndValidate) : m_pDlgWnd(dlg), m_bSaveAndValidate(bSaveAndValidate) {}
+    CDialog* m_pDlgWnd;
+    bool m_bSaveAndValidate;  // true: control -> member
+};
+
+void DDX_Control(CDataExchange* pDX, int id, QProgressBar*& control);
+void DDX_Control(CDataExchange* pDX, int id, QTextEdit*& control);
+void DDX_Text(CDataExchange* pDX, int id, QString& value);
+void DDX_CBIndex(CDataExchange* pDX, int id, int& index);

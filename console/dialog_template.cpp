@@ -1,0 +1,92 @@
+#include "dialog_template.h"
+
+#include "resource.h"
+
+#include <QFontMetrics>
+#include <QStringList>
+
+namespace {
+
+int MulDiv(int a, int b, int c)
+{
+    long long p = (long long)a * b;
+    return int(p >= 0 ? (p + c / 2) / c : (p - c / 2) / c);
+}
+
+}  // namespace
+
+const DlgTemplate& MainDialogTemplate()
+{
+    static const DlgTemplate t = {
+        IDD_MAIN, "Marbrix", 320, 227, "宋体", 9,
+        {
+            {IDC_STATIC, DlgClass::GroupBox, "Com Setup", DS_NONE, 221, 7, 92, 61},
+            {IDC_PORT, DlgClass::ComboBox, "", DS_TABSTOP, 229, 19, 74, 49},
+            {IDC_BAUD, DlgClass::ComboBox, "", DS_TABSTOP, 229, 33, 74, 49},
+            {IDC_CONNECT, DlgClass::PushButton, "Connect", DS_TABSTOP, 229, 50, 46, 14},
+            {IDC_LINK, DlgClass::Static, "test", DS_CENTER_TEXT | DS_SUNKEN | DS_BORDER, 280, 50, 23, 14},
+            {IDC_LOG, DlgClass::RichEdit, "", DS_BORDER | DS_TABSTOP, 7, 92, 306, 128},
+            {IDC_PROGRESS, DlgClass::Progress, "Progress1", DS_SMOOTH | DS_BORDER, 7, 54, 212, 12},
+            {IDC_START, DlgClass::PushButton, "Start", DS_FLAT | DS_TABSTOP | DS_SUNKEN, 7, 32, 210, 17},
+            {IDC_FILE, DlgClass::Static, "SendFile:No file", DS_CENTER_TEXT | DS_BORDER | DS_SUNKEN, 7, 11, 185, 16},
+            {IDC_BROWSE, DlgClass::PushButton, "…", DS_TABSTOP, 196, 11, 21, 16},
+            {IDC_STATUS, DlgClass::Static, "", DS_CENTER_TEXT | DS_SUNKEN, 7, 70, 306, 17},
+        },
+    };
+    return t;
+}
+
+const DlgTemplate& AboutDialogTemplate()
+{
+    static const DlgTemplate t = {
+        IDD_ABOUTBOX, "关于 Marbrix", 235, 55, "宋体", 9,
+        {
+            {IDC_STATIC, DlgClass::StaticIcon, "", DS_NONE, 11, 17, 20, 20},
+            {IDC_STATIC, DlgClass::Static, "Marbrix 1.0 版", DS_NONE, 40, 10, 119, 8},
+            {IDOK, DlgClass::PushButton, "确定", DS_DEFPUSH | DS_TABSTOP, 178, 7, 50, 14},
+        },
+    };
+    return t;
+}
+
+QFont DialogFont(const DlgTemplate& t)
+{
+    const QString face = QString::fromUtf8(t.face);
+    // The face names Windows knows for this font, then the Song-style faces
+    // Linux ships; whichever fontconfig has installed wins.
+    static const QStringList songFaces = {
+        QStringLiteral("SimSun"),         QStringLiteral("NSimSun"),
+        QStringLiteral("AR PL UMing CN"), QStringLiteral("AR PL SungtiL GB"),
+        QStringLiteral("Noto Serif CJK SC"), QStringLiteral("Source Han Serif SC"),
+    };
+    if (QFont::substitutes(face).isEmpty())
+        QFont::insertSubstitutions(face, songFaces);
+    QFont font(face);
+    QStringList families = {face};
+    families += songFaces;
+    font.setFamilies(families);
+    font.setPointSize(t.pointSize);
+    font.setStyleHint(QFont::Serif);
+    return font;
+}
+
+DlgBaseUnits BaseUnitsOf(const QFont& font)
+{
+    QFontMetrics fm(font);
+    const int width =
+        fm.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
+    DlgBaseUnits u;
+    u.cx = (width / 26 + 1) / 2;
+    u.cy = fm.height();
+    if (u.cx < 1)
+        u.cx = 1;
+    if (u.cy < 1)
+        u.cy = 1;
+    return u;
+}
+
+QRect DlgToPixels(const QRect& dlu, DlgBaseUnits u)
+{
+    return QRect(MulDiv(dlu.x(), u.cx, 4), MulDiv(dlu.y(), u.cy, 8), MulDiv(dlu.width(), u.cx, 4),
+                 MulDiv(dlu.height(), u.cy, 8));
+}

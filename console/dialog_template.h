@@ -1,0 +1,59 @@
+// Dialog templates: controls placed in dialog units, turned into pixels with
+// the base units of the template's font, the way the operator's original
+// Windows dialog was laid out.
+#pragma once
+
+#include <QFont>
+#include <QRect>
+#include <QString>
+
+#include <vector>
+
+class QWidget;
+
+enum class DlgClass { GroupBox, ComboBox, PushButton, Static, StaticIcon, RichEdit, Progress };
+
+// Style bits the layer understands, named after the template's styles.
+enum DlgStyle : unsigned {
+    DS_NONE = 0,
+    DS_CENTER_TEXT = 1u << 0,   // SS_CENTER | SS_CENTERIMAGE
+    DS_BORDER = 1u << 1,        // WS_BORDER
+    DS_SUNKEN = 1u << 2,        // SS_SUNKEN / WS_EX_CLIENTEDGE / WS_EX_STATICEDGE
+    DS_TABSTOP = 1u << 3,       // WS_TABSTOP
+    DS_DEFPUSH = 1u << 4,       // BS_DEFPUSHBUTTON
+    DS_FLAT = 1u << 5,          // BS_FLAT
+    DS_SMOOTH = 1u << 6,        // PBS_SMOOTH
+};
+
+struct DlgItemTemplate {
+    int id;
+    DlgClass cls;
+    const char* text;  // UTF-8
+    unsigned style;
+    int x, y, cx, cy;  // dialog units
+};
+
+struct DlgTemplate {
+    int id;
+    const char* caption;
+    int cx, cy;        // client size, dialog units
+    const char* face;  // font face
+    int pointSize;
+    std::vector<DlgItemTemplate> items;
+};
+
+const DlgTemplate& MainDialogTemplate();
+const DlgTemplate& AboutDialogTemplate();
+
+// The template's font: the face asked for by name, with the Song-style faces
+// of this system as substitutes so fontconfig finds a Chinese face.
+QFont DialogFont(const DlgTemplate& t);
+
+// Horizontal base unit: average width of the 52 Latin letters, rounded;
+// vertical: the font's height.
+struct DlgBaseUnits {
+    int cx;
+    int cy;
+};
+DlgBaseUnits BaseUnitsOf(const QFont& font);
+QRect DlgToPixels(const QRect& dlu, DlgBaseUnits units);

@@ -1,0 +1,84 @@
+// The log view and the engine's notifications: the two sinks the engine
+// calls on its worker thread, and the handlers that show their lines and
+// move the progress bar on the user-interface thread.
+#include "console_globals.h"
+#include "engine.h"
+#include "engine_events.h"
+#include "loader_dlg.h"
+
+#include <QCoreApplication>
+#include <QProgressBar>
+#include <QScrollBar>
+#include <QTextCursor>
+#include <QTextEdit>
+#include <QTime>
+
+LogClock g_pfnLogClock = [] { return QTime::currentTime(); };
+
+QColor LogLevelColor(uint8_t level)
+{
+    switch (level) {
+    case 1:
+        return QColor(255, 0, 0);
+    case 2:
+        return QColor(255, 128, 0);
+    default:
+        return QColor(0, 123, 22);
+    }
+}
+
+// A LOG_DONE line first tells the dialog the download has ended, then
+// arrives itself as an error line; each line travels with its own event.
+int ConsoleLogSink(const char* text, int level)
+{
+    uint8_t lvl = uint8_t(level & 0xFF);
+    std::lock_guard<std::mutex> lock(g_mainWndLock);
+    if (!g_hMainWnd)
+        return 0;
+    if (lvl == LOG_DONE) {
+        QCoreApplication::postEvent(g_hMainWnd, new EngineDoneEvent);
+        lvl = LOG_ERROR;
+    }
+    QCoreApplication::postEvent(g_hMainWnd, new EngineLogEvent(QString::fromLocal8Bit(text), lvl));
+    return 1;
+}
+
+void ConsoleProgressSink(int percent)
+{
+    std::lock_guard<std::mutex> lock(g_mainWndLock);
+    if (g_hMainWnd)
+        QCoreApplication::postEvent(g_hMainWnd, new EngineProgressEvent(percent));
+}
+
+LRESULT CLoaderDlg::OnEngineLog(const QString& text, uint8_t level)
+{
+    AppendLog(text, level);
+    return 1;
+}
+
+LRESULT CLoaderDlg::OnEngineProgress(WPARAM wParam, LPARAM)
+{
+    const int previous = m_progress->value();
+    m_progress->setValue(int(wParam));
+    return previous;
+}
+
+void CLoaderDlg::AppendLog(QString text, uint8_t level)
+{
+    const QTime now = g_pfnLogClock();
+    QString line = QString::asprintf("%02d:%02d:%02d  ", now.hour(), now.minute(), now.second()) + text;
+    // The line keeps the break its text carries; "\r\n" (and a lone "\r")
+    // is one line break in the view.
+    line.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    line.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+
+    // Always at the end, whatever the operator typed or selected.
+    QTextCursor cursor(m_log->document());
+    cursor.movePosition(QTextCursor::End);
+    QTextCharFormat format;
+    format.setForeground(LogLevelColor(level));
+    cursor.insertText(line, format);
+
+    m_log->setTextCursor(cursor);
+    m_log->verticalScrollBar()->setValue(m_log->verticalScrollBar()->maximum());
+}

@@ -1,0 +1,38 @@
+// marbrix: the operator console.
+//   marbrix [--port PATH]
+//     --port PATH   add a serial device (a USB adapter, a pty) to the port
+//                   list and select it
+#include "loader_app.h"
+
+#include <QApplication>
+
+#include <cstdio>
+#include <cstring>
+
+int main(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    for (int i = 1; i < args.size(); ++i) {
+        const QString& a = args[i];
+        if (a == QLatin1String("--port") && i + 1 < args.size()) {
+            theApp.m_strPortPath = args[++i];
+        } else if (a.startsWith(QLatin1String("--port="))) {
+            theApp.m_strPortPath = a.mid(7);
+        } else if (a == QLatin1String("--screenshot") && i + 1 < args.size()) {
+            // Renders the main window to a PNG and ends (for the docs).
+            theApp.m_strScreenshot = args[++i];
+        } else if (a == QLatin1String("--screenshot-about") && i + 1 < args.size()) {
+            theApp.m_strAboutScreenshot = args[++i];
+        } else if (a == QLatin1String("--help") || a == QLatin1String("-h")) {
+            printf("usage: marbrix [--port PATH]\n"
+                   "  --port PATH   add a serial device (USB adapter, pty) to the port list and select it\n");
+            return 0;
+        } else {
+            fprintf(stderr, "marbrix: unknown argument '%s'\nusage: marbrix [--port PATH]\n", qPrintable(a));
+            return 2;
+        }
+    }
+    theApp.InitInstance();
+    return 0;
+}

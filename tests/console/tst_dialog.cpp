@@ -1,0 +1,376 @@
+// The main dialog without a box: start-up state, layout, the About box, the
+// log's line format and colours, the notifications' order, the file chooser
+// and the start failures that need no port.
+#include "console_test_support.h"
+
+#include "app_icon.h"
+#include "console_globals.h"
+#include "dialog_template.h"
+#include "engine.h"
+#include "loader_dlg.h"
+#include "resource.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTextEdit>
+#include <QTest>
+#include <QTime>
+#include <QTimer>
+
+#include <thread>
+
+namespace {
+
+QTime FixedClock()
+{
+    return QTime(0, 1, 5);
+}
+
+QString Text(CLoaderDlg& d, int id)
+{
+    return d.GetDlgItemText(id);
+}
+
+QComboBox* Combo(CLoaderDlg& d, int id)
+{
+    return qobject_cast<QComboBox*>(d.GetDlgItem(id));
+}
+
+}  // namespace
+
+class TestDialog : public QObject {
+    Q_OBJECT
+private slots:
+    void init() { ResetConsoleGlobals(); g_pfnLogClock = [] { return QTime::currentTime(); }; }
+
+    void startUpState()
+    {
+        CLoaderDlg dlg;
+        dlg.show();
+        QCOMPARE(dlg.windowTitle(), QStringLiteral("Marbrix"));
+        QCOMPARE(Combo(dlg, IDC_PORT)->currentText(), QStringLiteral("COM2"));
+        QCOMPARE(Combo(dlg, IDC_BAUD)->currentText(), QStringLiteral("115200"));
+        QStringList ports, bauds;
+        for (int i = 0; i < 4; ++i)
+            ports << Combo(dlg, IDC_PORT)->itemText(i);
+        for (int i = 0; i < Combo(dlg, IDC_BAUD)->count(); ++i)
+            bauds << Combo(dlg, IDC_BAUD)->itemText(i);
+        QCOMPARE(ports, QStringList({"COM1", "COM2", "COM3", "COM4"}));
+        QCOMPARE(bauds, QStringList({"2400", "4800", "9600", "14400", "19200", "38400", "57600", "115200"}));
+        // The first data exchange replaces the template's texts.
+        QCOMPARE(Text(dlg, IDC_FILE), QString());
+        QCOMPARE(Text(dlg, IDC_LINK), QString());
+        QCOMPARE(Text(dlg, IDC_STATUS), QString());
+        QCOMPARE(Text(dlg, IDC_START), QStringLiteral("Start"));
+        QCOMPARE(Text(dlg, IDC_CONNECT), QStringLiteral("Connect"));
+        QCOMPARE(Text(dlg, IDC_BROWSE), QString::fromUtf8("…"));
+        QCOMPARE(dlg.m_progress->value(), 0);
+        QCOMPARE(dlg.m_progress->minimum(), 0);
+        QCOMPARE(dlg.m_progress->maximum(), 100);
+        QVERIFY(!dlg.m_log->isReadOnly());
+        QVERIFY(dlg.m_log->toPlainText().isEmpty());
+        QVERIFY(g_pEngine != nullptr);
+        QVERIFY(g_pfnLogSink == ConsoleLogSink);
+        QVERIFY(g_pfnProgressSink == ConsoleProgressSink);
+        QVERIFY(!(dlg.windowFlags() & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)));
+        const QList<QSize> sizes = dlg.windowIcon().availableSizes();
+        QVERIFY(sizes.contains(QSize(32, 32)));
+        QVERIFY(sizes.contains(QSize(16, 16)));
+        QCOMPARE(MainFrameImage(32).size(), QSize(32, 32));
+        QCOMPARE(MainFrameImage(16).size(), QSize(16, 16));
+    }
+
+    // Every control at its template rectangle in pixels, the client area
+    // 320 x 227 units, and the tab order of the template.
+    void layoutFollowsTemplate()
+    {
+        CLoaderDlg dlg;
+        dlg.show();
+        const DlgBaseUnits u = BaseUnitsOf(dlg.font());
+        QVERIFY(u.cx > 0 && u.cy > 0);
+        QCOMPARE(dlg.size(), DlgToPixels(QRect(0, 0, 320, 227), u).size());
+        const DlgTemplate& t = MainDialogTemplate();
+        QCOMPARE(int(t.items.size()), 11);
+        for (size_t i = 0; i < t.items.size(); ++i) {
+            const DlgItemTemplate& it = t.items[i];
+            QRect want = DlgToPixels(QRect(it.x, it.y, it.cx, it.cy), u);
+            QRect got = dlg.Controls()[i]->geometry();
+            if (it.cls == DlgClass::ComboBox)
+                want.setHeight(got.height());  // 49 units is the dropped list
+            QCOMPARE(got, want);
+        }
+        QList<int> chain;
+        QWidget* w = dlg.GetDlgItem(IDC_PORT);
+        for (int n = 0; n < 6; ++n) {
+            chain << w->objectName().mid(3).toInt();
+            do
+                w = w->nextInFocusChain();
+            while (w->focusPolicy() == Qt::NoFocus || !w->objectName().startsWith(QLatin1String("ctl")));
+        }
+        QCOMPARE(chain, QList<int>({IDC_PORT, IDC_BAUD, IDC_CONNECT, IDC_LOG, IDC_START, IDC_BROWSE}));
+    }
+
+    void dialogUnitConversion_data()
+    {
+        QTest::addColumn<int>("cx");
+        QTest::addColumn<int>("cy");
+        QTest::addColumn<QRect>("dlu");
+        QTest::addColumn<QRect>("px");
+        QTest::newRow("6x12 font") << 6 << 12 << QRect(221, 7, 92, 61) << QRect(332, 11, 138, 92);
+        QTest::newRow("7x16 font") << 7 << 16 << QRect(7, 92, 306, 128) << QRect(12, 184, 536, 256);
+        QTest::newRow("client") << 6 << 12 << QRect(0, 0, 320, 227) << QRect(0, 0, 480, 341);
+    }
+    void dialogUnitConversion()
+    {
+        QFETCH(int, cx);
+        QFETCH(int, cy);
+        QFETCH(QRect, dlu);
+        QFETCH(QRect, px);
+        QCOMPARE(DlgToPixels(dlu, DlgBaseUnits{cx, cy}), px);
+    }
+
+    // The About entry (window-menu command 0x0010..0x001F) opens the box;
+    // its OK button closes it and the main dialog is as it was.
+    void aboutBox_data()
+    {
+        QTest::addColumn<unsigned>("command");
+        QTest::addColumn<bool>("opens");
+        QTest::newRow("IDM_ABOUTBOX") << 0x0010u << true;
+        QTest::newRow("low bits ignored") << 0x001Fu << true;
+        QTest::newRow("other command") << 0xF060u << false;
+    }
+    void aboutBox()
+    {
+        QFETCH(unsigned, command);
+        QFETCH(bool, opens);
+        CLoaderDlg dlg;
+        dlg.show();
+        QString caption, texts;
+        bool hadIcon = false, seen = false;
+        QTimer::singleShot(0, [&] {
+            QWidget* box = QApplication::activeModalWidget();
+            if (!box || box == &dlg)
+                return;
+            seen = true;
+            caption = box->windowTitle();
+            for (QLabel* l : box->findChildren<QLabel*>()) {
+                texts += l->text();
+                hadIcon = hadIcon || !l->pixmap().isNull();
+            }
+            for (QPushButton* b : box->findChildren<QPushButton*>())
+                if (b->text() == QString::fromUtf8("确定"))
+                    b->click();
+        });
+        // Whatever happens, no modal box outlives the test.
+        QTimer guard;
+        guard.setSingleShot(true);
+        connect(&guard, &QTimer::timeout, [&] {
+            if (QWidget* box = QApplication::activeModalWidget(); box && box != &dlg)
+                box->close();
+        });
+        guard.start(10000);
+        dlg.OnSysCommand(command, 0);
+        QCOMPARE(seen, opens);
+        if (opens) {
+            QCOMPARE(caption, QString::fromUtf8("关于 Marbrix"));
+            QVERIFY(texts.contains(QString::fromUtf8("Marbrix 1.0 版")));
+            QVERIFY(hadIcon);
+        }
+        QVERIFY(dlg.isVisible());
+        QCOMPARE(Combo(dlg, IDC_PORT)->currentText(), QStringLiteral("COM2"));
+        QCOMPARE(QString::fromUtf8(LoadResourceString(IDS_ABOUTBOX)), QString::fromUtf8("关于 Marbrix(&A)..."));
+    }
+
+    // The stamp, two blanks and the text as given; the colour by level.
+    void logLineFormatAndColour_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("level");
+        QTest::addColumn<QString>("shown");
+        QTest::addColumn<QColor>("colour");
+        QTest::newRow("error") << "No download file!\r\n" << 1 << "00:01:05  No download file!" << QColor(255, 0, 0);
+        QTest::newRow("notice") << "[VUMO] User break off\r\n" << 2 << "00:01:05  [VUMO] User break off"
+                                << QColor(255, 128, 0);
+        QTest::newRow("info") << "Start Download Service\r\n" << 0 << "00:01:05  Start Download Service"
+                              << QColor(0, 123, 22);
+        QTest::newRow("bare newline") << "Velto File Download!\n" << 0 << "00:01:05  Velto File Download!"
+                                      << QColor(0, 123, 22);
+        QTest::newRow("unknown level") << "x\n" << 9 << "00:01:05  x" << QColor(0, 123, 22);
+    }
+    void logLineFormatAndColour()
+    {
+        QFETCH(QString, text);
+        QFETCH(int, level);
+        QFETCH(QString, shown);
+        QFETCH(QColor, colour);
+        g_pfnLogClock = FixedClock;
+        CLoaderDlg dlg;
+        dlg.show();
+        dlg.AppendLog(text, uint8_t(level));
+        const auto lines = LogLines(dlg);
+        QCOMPARE(int(lines.size()), 1);
+        QCOMPARE(lines[0].text, shown);
+        QCOMPARE(lines[0].color, colour);
+        QCOMPARE(dlg.m_log->toPlainText(), shown + "\n");
+    }
+
+    // A text without a break is followed on the same line by the next stamp;
+    // each part keeps its own colour; the operator's typing stays and new
+    // lines still go to the end.
+    void logWithoutLineBreak()
+    {
+        g_pfnLogClock = FixedClock;
+        CLoaderDlg dlg;
+        dlg.show();
+        dlg.AppendLog("abc", 1);
+        dlg.AppendLog("def\r\n", 2);
+        dlg.m_log->moveCursor(QTextCursor::Start);
+        dlg.m_log->insertPlainText("typed ");
+        dlg.AppendLog("ghi\n", 0);
+        const auto lines = LogLines(dlg);
+        QCOMPARE(int(lines.size()), 2);
+        QCOMPARE(lines[0].text, QStringLiteral("typed 00:01:05  abc00:01:05  def"));
+        QCOMPARE(lines[1].text, QStringLiteral("00:01:05  ghi"));
+        QCOMPARE(lines[1].color, QColor(0, 123, 22));
+        QTextCursor c(dlg.m_log->document());
+        c.setPosition(QStringLiteral("typed 00:01:05  abc00:01:05  d").size());
+        QCOMPARE(c.charFormat().foreground().color(), QColor(255, 128, 0));
+        c.setPosition(QStringLiteral("typed 00:01:05  ab").size());
+        QCOMPARE(c.charFormat().foreground().color(), QColor(255, 0, 0));
+    }
+
+    // Lines logged on another thread arrive whole, once each and in order;
+    // a LOG_DONE line ends the download before it is shown, in red.
+    void notificationsFromWorkerThread()
+    {
+        CLoaderDlg dlg;
+        dlg.show();
+        g_bDownloading = 1;
+        dlg.SetDlgItemText(IDC_START, "Abort");
+        int downloadingWhenShown = -1;
+        connect(dlg.m_log, &QTextEdit::textChanged, [&] {
+            if (downloadingWhenShown < 0 && dlg.m_log->toPlainText().contains("Velto file send OK!"))
+                downloadingWhenShown = g_bDownloading;
+        });
+        std::thread worker([] {
+            for (int i = 0; i < 300; ++i)
+                ConsoleLogSink(QString::asprintf("line %03d\r\n", i).toLatin1().constData(), LOG_INFO);
+            ConsoleProgressSink(42);
+            ConsoleLogSink("Velto file send OK!\n", LOG_DONE);
+            ConsoleProgressSink(0);
+        });
+        worker.join();
+        QCOMPARE(dlg.m_progress->value(), 0);  // nothing shown before the events run
+        QCoreApplication::sendPostedEvents();
+        const auto lines = LogLines(dlg);
+        QCOMPARE(int(lines.size()), 301);
+        for (int i = 0; i < 300; ++i)
+            QVERIFY2(lines[size_t(i)].text.endsWith(QString::asprintf("  line %03d", i)), qPrintable(lines[size_t(i)].text));
+        QVERIFY(lines[300].text.endsWith("  Velto file send OK!"));
+        QCOMPARE(lines[300].color, QColor(255, 0, 0));
+        QCOMPARE(downloadingWhenShown, 0);
+        QCOMPARE(Text(dlg, IDC_START), QStringLiteral("Start"));
+        QCOMPARE(dlg.m_progress->value(), 0);
+        QCOMPARE(dlg.OnEngineProgress(100, 0), 0);
+        QCOMPARE(dlg.m_progress->value(), 100);
+    }
+
+    // Image mode by the chosen file's extension; the file field shows the
+    // path; the chooser is asked with the filter, suffix and name.
+    void extensionChoosesMode_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<int>("image");
+        QTest::newRow("app.DAT") << "/tmp/app.DAT" << 1;
+        QTest::newRow("app.dat") << "/tmp/app.dat" << 1;
+        QTest::newRow("app.Dat") << "/tmp/app.Dat" << 1;
+        QTest::newRow("app.data") << "/tmp/app.data" << 1;
+        QTest::newRow("app.da") << "/tmp/app.da" << 0;
+        QTest::newRow("app.sdl") << "/tmp/app.sdl" << 0;
+        QTest::newRow("app.dnl") << "/tmp/app.dnl" << 0;
+        QTest::newRow("app.vdl") << "/tmp/app.vdl" << 0;
+        QTest::newRow("app.bin") << "/tmp/app.bin" << 0;
+        QTest::newRow("no extension") << "/tmp/app" << 0;
+        QTest::newRow("dot in folder only") << "/tmp/x.dat/app" << 0;
+        QTest::newRow("last dot counts") << "/tmp/app.dat.sdl" << 0;
+        QTest::newRow("trailing dot") << "/tmp/app." << 0;
+    }
+    void extensionChoosesMode()
+    {
+        QFETCH(QString, path);
+        QFETCH(int, image);
+        CLoaderDlg dlg;
+        dlg.show();
+        g_bImageMode = image ? 0 : 1;  // the opposite, so the choice must set it
+        ChooserStub::next = path;
+        dlg.OnBrowse();
+        QCOMPARE(int(g_bImageMode), image);
+        QCOMPARE(dlg.m_strFile, path);
+        QCOMPARE(Text(dlg, IDC_FILE), path);
+        QCOMPARE(ChooserStub::lastFilter,
+                 QStringLiteral("SDL files(*.SDL);;dnl Files(*.dnl);;VDL Files(*.VDL);;dat Files(*.dat);;All "
+                                "files(*.*)"));
+        QCOMPARE(ChooserStub::lastSuffix, QStringLiteral("SDL"));
+        QCOMPARE(ChooserStub::lastInitial, QStringLiteral("*.SDL"));
+    }
+
+    void cancelledChooserKeepsPathAndMode()
+    {
+        CLoaderDlg dlg;
+        dlg.show();
+        ChooserStub::next = "/tmp/first.dat";
+        dlg.OnBrowse();
+        ChooserStub::cancel = true;
+        ChooserStub::next = "/tmp/second.sdl";
+        dlg.OnBrowse();
+        QCOMPARE(dlg.m_strFile, QStringLiteral("/tmp/first.dat"));
+        QCOMPARE(Text(dlg, IDC_FILE), QStringLiteral("/tmp/first.dat"));
+        QCOMPARE(int(g_bImageMode), 1);
+    }
+
+    // Start that cannot begin: one red line each, the console stays Idle,
+    // nothing stays open.
+    void startFailures()
+    {
+        QTemporaryDir dir;
+        const QString file = dir.filePath("app.sdl");
+        QVERIFY(WriteFile(file, QByteArray(100, 'x')));
+        g_pfnLogClock = FixedClock;
+        CLoaderDlg dlg;
+        dlg.show();
+
+        dlg.OnStart();
+        QCOMPARE(dlg.m_log->toPlainText(), QStringLiteral("00:01:05  No download file!\n"));
+        QCOMPARE(FindLogLine(dlg, "No download file!").color, QColor(255, 0, 0));
+
+        ChooserStub::next = dir.filePath("missing.sdl");
+        dlg.OnBrowse();
+        dlg.OnStart();
+        QCOMPARE(FindLogLine(dlg, "Can't open the download file!").color, QColor(255, 0, 0));
+
+        const QString missingPort = dir.filePath("no-such-port");
+        dlg.AddPortPath(missingPort);
+        ChooserStub::next = file;
+        dlg.OnBrowse();
+        dlg.OnStart();
+        const auto lines = LogLines(dlg);
+        QCOMPARE(int(lines.size()), 4);
+        QCOMPARE(lines[2].text, "00:01:05  " + missingPort + ":115200-8-1 Open failed!");
+        QCOMPARE(lines[2].color, QColor(255, 0, 0));
+        QCOMPARE(lines[3].text, QStringLiteral("00:01:05  Can't open serial port!"));
+        QCOMPARE(lines[3].color, QColor(255, 0, 0));
+        QCOMPARE(Text(dlg, IDC_LINK), QStringLiteral("ERR"));
+        QCOMPARE(Text(dlg, IDC_START), QStringLiteral("Start"));
+        QCOMPARE(Text(dlg, IDC_STATUS), QString());
+        QCOMPARE(int(g_bDownloading), 0);
+        QVERIFY(!FileOpenInProcess(file));
+        QVERIFY(g_pDownloadFile == nullptr);
+    }
+};
+
+QTEST_MAIN(TestDialog)
+#include "tst_dialog.moc"
