@@ -1,0 +1,258 @@
+// The serial primitives on the virtual line: ticks are counted only while
+// nothing waits, stray bytes are echoed, a stop request is seen within a tick.
+#include "engine_fixture.h"
+
+using namespace etest;
+
+namespace {
+
+class SerialLink : public EngineFixture {};
+
+// The three receive waits, run the same way: true when the byte came.
+struct WaitCase {
+    const char* name;
+    std::function<bool(VirtualLine&, int ticks)> wait;
+};
+
+const WaitCase kWaits[] = {
+    {"PortReceiveByte", [](VirtualLine& l, int t) { return PortReceiveByte(&l, t) == 0x5A; }},
+    {"PortGetByte", [](VirtualLine&, int t) { uint8_t b = 0; return PortGetByte(&b, t) == 0 && b == 0x5A; }},
+    {"PortWaitFor", [](VirtualLine& l, int t) { return PortWaitFor(&l, 0x5A, t) == 1; }},
+};
+
+TEST_F(SerialLink, ByteArrivingAtTick37TakesExactly37Sleeps)
+{
+    for (const WaitCase& c : kWaits) {
+        SCOPED_TRACE(c.name);
+        VirtualLine l;
+        g_enginePort = &l;
+        l.Feed({0x5A}, 37);
+        EXPECT_TRUE(c.wait(l, 1000));
+        EXPECT_EQ(l.Sleeps(), 37);
+        EXPECT_EQ(l.Pending(), 0u);
+    }
+    EXPECT_TRUE(LogLines().empty());
+}
+
+TEST_F(SerialLink, ByteAlreadyWaitingNeedsNoSleep)
+{
+    for (const WaitCase& c : kWaits) {
+        SCOPED_TRACE(c.name);
+        VirtualLine l;
+        g_enginePort = &l;
+        l.Feed({0x5A});
+        EXPECT_TRUE(c.wait(l, 1000));
+        EXPECT_EQ(l.Sleeps(), 0);
+    }
+}
+
+TEST_F(SerialLink, ZeroTicksTimesOutAtOnceAndLeavesWaitingBytes)
+{
+    line.Feed({0x5A, 0x02});
+
+    EXPECT_EQ(PortReceiveByte(&line, 0), 0);
+    EXPECT_EQ(LogLines(), (std::vector<Entry>{Log("[VUMO] Receive nothing in 0ms.\r\n", LOG_ERROR)}));
+
+    uint8_t b = 0x77;
+    EXPECT_EQ(PortGetByte(&b, 0), 1);
+    EXPECT_EQ(b, 0x77);
+
+    EXPECT_EQ(PortWaitFor(&line, 0x5A, 0), 0);
+
+    EXPECT_EQ(line.Pending(), 2u);
+    EXPECT_EQ(line.Sleeps(), 0);
+}
+
+TEST_F(SerialLink, TimeOutLinePrintsTheTimeThatPassed)
+{
+    struct Case {
+        int ticks;
+        const char* line;
+    };
+    const Case cases[] = {
+        {1000, "[VUMO] Receive nothing in 10000ms.\r\n"},
+        {100, "[VUMO] Receive nothing in 1000ms.\r\n"},
+        {1, "[VUMO] Receive nothing in 10ms.\r\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.ticks);
+        ClearJournal();
+        VirtualLine l;
+        EXPECT_EQ(PortReceiveByte(&l, c.ticks), 0);
+        EXPECT_EQ(l.Sleeps(), c.ticks);
+        EXPECT_EQ(LogLines(), (std::vector<Entry>{Log(c.line, LOG_ERROR)}));
+    }
+}
+
+TEST_F(SerialLink, ReceivedZeroByteIsNotATimeOut)
+{
+    line.Feed({0x00}, 3);
+    EXPECT_EQ(PortReceiveByte(&line, 100), 0);
+    EXPECT_EQ(line.Sleeps(), 3);
+    EXPECT_TRUE(LogLines().empty());
+}
+
+TEST_F(SerialLink, GetByteTimeOutLeavesTheCallersByte)
+{
+    uint8_t b = 0x77;
+    EXPECT_EQ(PortGetByte(&b, 50), 1);
+    EXPECT_EQ(b, 0x77);
+    EXPECT_EQ(line.Sleeps(), 50);
+    EXPECT_TRUE(LogLines().empty());
+}
+
+TEST_F(SerialLink, WaitForEchoesStrayBytesAndLeavesTheNextOne)
+{
+    line.Feed({0x61, 0x62, 0x63}, 4);
+    line.Feed({0x02, 0x07}, 9);
+    testing::internal::CaptureStdout();
+    const int got = PortWaitFor(&line, 0x02, 1000);
+    fflush(stdout);
+    const std::string echoed = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(got, 1);
+    EXPECT_EQ(echoed, "abc");
+    EXPECT_EQ(line.Sleeps(), 9);
+    ASSERT_EQ(line.Pending(), 1u);
+    EXPECT_EQ(PortReceiveByte(&line, 10), 0x07);
+}
+
+TEST_F(SerialLink, WaitForComparesTheLowByteOfTheAwaitedValue)
+{
+    line.Feed({0x02});
+    EXPECT_EQ(PortWaitFor(&line, 0x102, 10), 1);
+    EXPECT_EQ(line.Sleeps(), 0);
+}
+
+TEST_F(SerialLink, WaitForSeesAStopRequestWithinATick)
+{
+    line.OnSleep([](VirtualLine& l) {
+        if (l.Now() == 20)
+            g_engineState = ENGINE_ABORT;
+    });
+    EXPECT_EQ(PortWaitFor(&line, 0x02, 1000), 0);
+    EXPECT_GE(line.Sleeps(), 20);
+    EXPECT_LE(line.Sleeps(), 21);
+}
+
+TEST_F(SerialLink, WaitForWithAStopAlreadyRequestedReturnsAtOnce)
+{
+    g_engineState = ENGINE_ABORT;
+    line.Feed({0x02}, 5);
+    EXPECT_EQ(PortWaitFor(&line, 0x02, 1000), 0);
+    EXPECT_EQ(line.Sleeps(), 0);
+}
+
+TEST_F(SerialLink, WaitForTimesOutAfterItsTicks)
+{
+    line.Feed({0x02}, 101);
+    EXPECT_EQ(PortWaitFor(&line, 0x02, 100), 0);
+    EXPECT_EQ(line.Sleeps(), 100);
+}
+
+TEST_F(SerialLink, DrainIsBoundedByItsTicks)
+{
+    struct Case {
+        const char* name;
+        uint32_t rate;
+        bool stuck;
+        uint32_t queued;
+        int ticks;
+        int64_t sleeps;
+    };
+    const Case cases[] = {
+        {"empty queue", 0, false, 0, 25, 0},
+        {"stuck queue", 1, true, 10, 25, 25},
+        {"stuck queue, one tick", 1, true, 10, 1, 1},
+        {"queue draining at 10 per tick", 10, false, 35, 1000, 4},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        VirtualLine l;
+        l.SetTransmitRate(c.rate);
+        Bytes out(c.queued, 0x55);
+        if (c.queued) {
+            EXPECT_EQ(PortWrite(&l, out.data(), c.queued), c.queued);
+        }
+        l.SetTransmitStuck(c.stuck);
+        EXPECT_EQ(PortDrainOutput(&l, c.ticks), 0);
+        EXPECT_EQ(l.Sleeps(), c.sleeps);
+    }
+}
+
+TEST_F(SerialLink, PutByteSendsTheLowEightBits)
+{
+    EXPECT_EQ(PortPutByte(0x1FF), 0);
+    EXPECT_EQ(line.WriteCalls(), (std::vector<Bytes>{{0xFF}}));
+    line.FailWrites(1);
+    EXPECT_EQ(PortPutByte(0x41), 1);
+    EXPECT_TRUE(LogLines().empty());
+}
+
+TEST_F(SerialLink, FailingStatusQueriesCountAsAQuietLine)
+{
+    EXPECT_EQ(PortInQueue(&line), 0u);  // nothing there yet
+    line.Feed({0x5A});
+    line.FailStatus(1);
+    EXPECT_EQ(PortInQueue(&line), 0u);
+    EXPECT_EQ(PortInQueue(&line), 1u);
+
+    // Every failing query reads as empty, so the waits sleep through them.
+    for (const WaitCase& c : kWaits) {
+        SCOPED_TRACE(c.name);
+        VirtualLine l;
+        g_enginePort = &l;
+        l.Feed({0x5A});
+        l.FailStatus(3);
+        EXPECT_TRUE(c.wait(l, 1000));
+        EXPECT_GE(l.Sleeps(), 1);
+        EXPECT_LE(l.Sleeps(), 3);
+    }
+    // With every query failing the wait runs out its ticks.
+    VirtualLine dead;
+    dead.Feed({0x5A});
+    dead.FailStatus(1 << 30);
+    EXPECT_EQ(PortReceiveByte(&dead, 40), 0);
+    EXPECT_EQ(dead.Sleeps(), 40);
+}
+
+TEST_F(SerialLink, FailedReadWithBytesWaitingIsRetriedWithoutATick)
+{
+    for (const WaitCase& c : kWaits) {
+        SCOPED_TRACE(c.name);
+        VirtualLine l;
+        g_enginePort = &l;
+        l.Feed({0x5A});
+        l.FailReads(1);
+        EXPECT_TRUE(c.wait(l, 1000));
+        EXPECT_EQ(l.Sleeps(), 0);
+    }
+}
+
+TEST_F(SerialLink, ReadThatKeepsFailingEndsTheWaitByItsTicks)
+{
+    line.Feed({0x5A});
+    line.FailReads(1 << 30);
+    EXPECT_EQ(PortReceiveByte(&line, 40), 0);
+    EXPECT_LE(line.Sleeps(), 40);
+    EXPECT_EQ(LogLines(), (std::vector<Entry>{Log("[VUMO] Receive nothing in 400ms.\r\n", LOG_ERROR)}));
+    uint8_t b = 0x77;
+    EXPECT_EQ(PortGetByte(&b, 40), 1);
+    EXPECT_EQ(b, 0x77);
+    EXPECT_EQ(PortWaitFor(&line, 0x5A, 40), 0);
+}
+
+TEST_F(SerialLink, ReadAndWriteReportCountsAndFailuresAsZero)
+{
+    uint8_t buf[4] = {};
+    line.Feed({1, 2, 3});
+    EXPECT_EQ(PortRead(&line, buf, 2), 2u);
+    line.FailReads(1);
+    EXPECT_EQ(PortRead(&line, buf, 1), 0u);
+    const uint8_t out[3] = {9, 8, 7};
+    EXPECT_EQ(PortWrite(&line, out, 3), 3u);
+    line.FailWrites(1);
+    EXPECT_EQ(PortWrite(&line, out, 3), 0u);
+    EXPECT_EQ(Written(), (Bytes{9, 8, 7}));
+}
+
+}  // namespace

@@ -1,0 +1,444 @@
+// The YMODEM-1K sender against a scripted receiver on the virtual line.
+#include "engine_fixture.h"
+
+#include <deque>
+
+using namespace etest;
+
+namespace {
+
+const char kFailed[] = "Send File Failed!!\r\n";
+
+class Ymodem : public EngineFixture {
+protected:
+    int Send(const Bytes& data) { return YmodemSendFile("VELTO", data.data(), uint32_t(data.size())); }
+
+    std::vector<RxBlock> DataBlocks() const
+    {
+        std::vector<RxBlock> out;
+        for (const RxBlock& b : rx.blocks)
+            if (b.header == YM_STX)
+                out.push_back(b);
+        return out;
+    }
+};
+
+TEST_F(Ymodem, CrcCheckValue)
+{
+    uint32_t crc = 0;
+    for (const char* p = "123456789"; *p; ++p)
+        crc = Crc16Update(uint8_t(*p), crc);
+    EXPECT_EQ(crc & 0xFFFF, 0x31C3u);
+    // Only the low eight bits of the byte count.
+    EXPECT_EQ(Crc16Update(0x131, 0) & 0xFFFF, Crc16Update(0x31, 0) & 0xFFFF);
+}
+
+TEST_F(Ymodem, MakeBlockHeaders)
+{
+    const Bytes src = Pattern(1024);
+    struct Case {
+        int length;
+        uint8_t number;
+        Bytes head;
+    };
+    const Case cases[] = {
+        {1024, 7, {YM_STX, 7, 248}},
+        {128, 0, {YM_SOH, 0, 255}},
+        {1024, 255, {YM_STX, 255, 0}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.length);
+        uint8_t block[1027] = {};
+        EXPECT_EQ(YmodemMakeBlock(src.data(), block, c.length, c.number), 0);
+        EXPECT_EQ(Bytes(block, block + 3), c.head);
+        EXPECT_TRUE(std::equal(src.begin(), src.begin() + c.length, block + 3));
+    }
+    uint8_t eot[4] = {0, 0x55, 0x55, 0x55};
+    YmodemMakeBlock(src.data(), eot, 0, 9);
+    EXPECT_EQ(Bytes(eot, eot + 4), (Bytes{YM_EOT, 0x55, 0x55, 0x55}));
+}
+
+TEST_F(Ymodem, ByTheBookTransferOf3072Bytes)
+{
+    const Bytes data = Pattern(3072, 9);
+    rx.Arm();
+    EXPECT_EQ(Send(data), 0);
+
+    ASSERT_EQ(rx.blocks.size(), 5u);
+    // Opening block 0: "VELTO", NUL, "3072", NUL, then zeros.
+    Bytes b0(128, 0);
+    memcpy(b0.data(), "VELTO\0" "3072", 10);
+    EXPECT_EQ(rx.blocks[0].header, YM_SOH);
+    EXPECT_EQ(rx.blocks[0].number, 0);
+    EXPECT_EQ(rx.blocks[0].complement, 0xFF);
+    EXPECT_EQ(rx.blocks[0].data, b0);
+    EXPECT_TRUE(rx.blocks[0].crcOk);
+    for (int i = 1; i <= 3; ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(rx.blocks[i].header, YM_STX);
+        EXPECT_EQ(rx.blocks[i].number, i);
+        EXPECT_EQ(rx.blocks[i].complement, 255 - i);
+        EXPECT_TRUE(rx.blocks[i].crcOk);
+    }
+    EXPECT_TRUE(rx.file == data);
+    EXPECT_EQ(rx.eots, 1);
+    // Closing block 0: the empty name and the size 0.
+    Bytes close(128, 0);
+    close[1] = '0';
+    EXPECT_EQ(rx.blocks[4].header, YM_SOH);
+    EXPECT_EQ(rx.blocks[4].data, close);
+    EXPECT_TRUE(rx.blocks[4].crcOk);
+    EXPECT_TRUE(rx.closed);
+    EXPECT_TRUE(rx.stray.empty()) << Hex(rx.stray);
+    EXPECT_EQ(rx.cans, 0);
+    EXPECT_EQ(Journal(), (std::vector<Entry>{Prog(33), Prog(66), Prog(100)}));
+    // Every byte goes out in a write of its own: 3 x 1029 + 2 x 133 + EOT.
+    EXPECT_EQ(line.WriteCalls().size(), 3u * 1029 + 2 * 133 + 1);
+}
+
+TEST_F(Ymodem, NaksOfOneBlock)
+{
+    struct Case {
+        int naks;
+        int result;
+        int sendings;
+        bool cancelled;
+    };
+    const Case cases[] = {{4, 0, 5, false}, {5, 1, 5, true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.naks);
+        VirtualLine l;
+        g_enginePort = &l;
+        YmodemReceiver r(l);
+        l.OnWrite([&](VirtualLine&, const uint8_t* d, uint32_t n) { r.OnBytes(d, n); });
+        ClearJournal();
+        r.fault = [&](const RxEvent& ev) -> std::optional<Bytes> {
+            if (ev.kind == RxKind::Data && ev.number == 2 && ev.sendCount <= c.naks)
+                return Bytes{YM_NAK};
+            return std::nullopt;
+        };
+        r.Arm();
+        const Bytes data = Pattern(4096, 2);
+        EXPECT_EQ(YmodemSendFile("VELTO", data.data(), 4096), c.result);
+        int second = 0;
+        for (const RxBlock& b : r.blocks)
+            second += b.header == YM_STX && b.number == 2 && b.crcOk;
+        EXPECT_EQ(second, c.sendings);
+        if (c.cancelled) {
+            EXPECT_EQ(r.cans, 2);
+            const Bytes w = l.Written();
+            ASSERT_GE(w.size(), 2u);
+            EXPECT_EQ(Bytes(w.end() - 2, w.end()), (Bytes{YM_CAN, YM_CAN}));
+            EXPECT_EQ(Journal(), (std::vector<Entry>{Prog(25), Log(kFailed, LOG_ERROR)}));
+            EXPECT_EQ(r.eots, 0);
+        } else {
+            EXPECT_EQ(r.cans, 0);
+            EXPECT_TRUE(r.file == data);
+            EXPECT_TRUE(r.closed);
+            EXPECT_EQ(ProgressValues(), (std::vector<int>{25, 50, 75, 100}));
+        }
+    }
+}
+
+TEST_F(Ymodem, DataBlockAnswersThatEndTheTransfer)
+{
+    struct Case {
+        const char* name;
+        Bytes reply;
+        int64_t ticksAfterBlock;  // from the block's last byte to the end
+    };
+    const Case cases[] = {
+        {"single CAN", {YM_CAN}, 0},
+        {"silence", {}, 2000},
+        {"some other byte", {'x'}, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        VirtualLine l;
+        g_enginePort = &l;
+        YmodemReceiver r(l);
+        l.OnWrite([&](VirtualLine&, const uint8_t* d, uint32_t n) { r.OnBytes(d, n); });
+        ClearJournal();
+        r.fault = [&](const RxEvent& ev) -> std::optional<Bytes> {
+            if (ev.kind == RxKind::Data && ev.number == 1)
+                return c.reply;
+            return std::nullopt;
+        };
+        r.Arm();
+        const Bytes data = Pattern(2048);
+        const int64_t before = l.Now();
+        EXPECT_EQ(YmodemSendFile("VELTO", data.data(), 2048), 1);
+        ASSERT_EQ(r.blocks.size(), 2u);
+        EXPECT_EQ(r.blocks[1].number, 1);  // sent once, not again
+        EXPECT_EQ(l.Now() - r.blocks[1].at, c.ticksAfterBlock);
+        EXPECT_EQ(r.blocks[1].at, before);  // no time spent before it
+        EXPECT_EQ(r.cans, 0) << "CAN sent back";
+        EXPECT_EQ(r.eots, 0);
+        EXPECT_EQ(Journal(), (std::vector<Entry>{Log(kFailed, LOG_ERROR)}));
+    }
+}
+
+TEST_F(Ymodem, JunkBeforeTheReceiversCUsesUpTries)
+{
+    struct Case {
+        int junk;
+        bool sent;
+    };
+    const Case cases[] = {{99, true}, {100, false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.junk);
+        VirtualLine l;
+        g_enginePort = &l;
+        Bytes in(size_t(c.junk), 'x');
+        in.push_back(YM_CRC);
+        in.push_back(YM_ACK);
+        in.push_back(YM_CRC);
+        l.Feed(in);
+        const int r = YmodemSendHeader("VELTO", 1024);
+        EXPECT_EQ(r, c.sent ? 0 : 1);
+        EXPECT_EQ(l.Sleeps(), 0);
+        EXPECT_EQ(l.Written().size(), c.sent ? 133u : 0u);
+        EXPECT_EQ(l.Pending(), c.sent ? 0u : 3u);
+    }
+}
+
+TEST_F(Ymodem, NakedBlockZeroWaitsForANewC)
+{
+    rx.fault = [&](const RxEvent& ev) -> std::optional<Bytes> {
+        if (ev.kind == RxKind::Header && ev.sendCount == 1) {
+            Feed({YM_CRC}, line.Now() + 50);
+            return Bytes{YM_NAK};
+        }
+        return std::nullopt;
+    };
+    rx.Arm();
+    const Bytes data = Pattern(1024);
+    EXPECT_EQ(Send(data), 0);
+    ASSERT_GE(rx.blocks.size(), 2u);
+    EXPECT_EQ(rx.blocks[0].header, YM_SOH);
+    EXPECT_EQ(rx.blocks[1].header, YM_SOH);
+    EXPECT_GE(rx.blocks[1].at - rx.blocks[0].at, 50) << "block 0 sent again without a new 'C'";
+    EXPECT_TRUE(rx.file == data);
+    EXPECT_TRUE(LogLines().empty());
+}
+
+TEST_F(Ymodem, BlockNumbersWrapAt256)
+{
+    const Bytes data = Pattern(257 * 1024, 5);
+    rx.Arm();
+    EXPECT_EQ(Send(data), 0);
+    const auto blocks = DataBlocks();
+    ASSERT_EQ(blocks.size(), 257u);
+    EXPECT_EQ(blocks[254].number, 255);
+    EXPECT_EQ(blocks[255].number, 0);
+    EXPECT_EQ(blocks[255].complement, 255);
+    EXPECT_EQ(blocks[256].number, 1);
+    EXPECT_EQ(blocks[256].complement, 254);
+    EXPECT_TRUE(rx.file == data);
+    EXPECT_EQ(rx.size, "263168");
+    const auto p = ProgressValues();
+    ASSERT_FALSE(p.empty());
+    EXPECT_EQ(p.back(), 100);
+    EXPECT_TRUE(std::is_sorted(p.begin(), p.end()));
+}
+
+TEST_F(Ymodem, EotIsRepeatedNineTimesAtMost)
+{
+    rx.fault = [&](const RxEvent& ev) -> std::optional<Bytes> {
+        if (ev.kind == RxKind::Eot)
+            return ev.sendCount < 9 ? Bytes{YM_NAK} : Bytes{YM_NAK, YM_CRC};
+        return std::nullopt;
+    };
+    rx.Arm();
+    EXPECT_EQ(Send(Pattern(1024)), 0);
+    EXPECT_EQ(rx.eots, 9);
+    // The close phase begins all the same: the closing block 0 follows.
+    ASSERT_EQ(rx.blocks.size(), 3u);
+    EXPECT_EQ(rx.blocks[2].header, YM_SOH);
+    EXPECT_EQ(rx.blocks[2].data[1], '0');
+}
+
+TEST_F(Ymodem, StopRequestBetweenBlocks)
+{
+    struct Case {
+        const char* name;
+        int stopAt;  // data block during whose exchange the stop comes
+        int result;
+        int blocks;
+        bool closed;
+    };
+    const Case cases[] = {
+        {"block 5 of 10", 5, 1, 5, false},
+        {"last block", 10, 0, 10, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        VirtualLine l;
+        g_enginePort = &l;
+        g_engineState = 0;
+        YmodemReceiver r(l);
+        l.OnWrite([&](VirtualLine&, const uint8_t* d, uint32_t n) { r.OnBytes(d, n); });
+        ClearJournal();
+        r.fault = [&](const RxEvent& ev) -> std::optional<Bytes> {
+            if (ev.kind == RxKind::Data && ev.dataIndex == c.stopAt)
+                g_engineState = ENGINE_ABORT;
+            return std::nullopt;
+        };
+        r.Arm();
+        const Bytes data = Pattern(10240, 6);
+        EXPECT_EQ(YmodemSendFile("VELTO", data.data(), 10240), c.result);
+        int blocks = 0;
+        for (const RxBlock& b : r.blocks)
+            blocks += b.header == YM_STX;
+        EXPECT_EQ(blocks, c.blocks);
+        EXPECT_EQ(r.closed, c.closed);
+        EXPECT_EQ(r.eots, c.closed ? 1 : 0);
+        EXPECT_EQ(r.cans, 0);
+        EXPECT_TRUE(LogLines().empty());
+        const auto p = ProgressValues();
+        ASSERT_EQ(p.size(), size_t(c.blocks));
+        EXPECT_EQ(p.back(), c.blocks * 10);
+    }
+    g_engineState = 0;
+}
+
+TEST_F(Ymodem, StopRequestDuringTheHeaderPhase)
+{
+    // Where the receiver leaves the sender waiting when the stop comes.
+    struct Case {
+        const char* name;
+        Bytes start;        // what the receiver says at once
+        int64_t stopAt;
+    };
+    const Case cases[] = {
+        {"waiting for 'C'", {}, 1234},
+        {"waiting for the ACK of block 0", {YM_CRC}, 777},
+        {"waiting for 'C' after the ACK", {YM_CRC}, 2600},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        VirtualLine l;
+        g_enginePort = &l;
+        g_engineState = 0;
+        l.Feed(c.start);
+        bool ackIt = std::string(c.name).find("after") != std::string::npos;
+        l.OnWrite([&](VirtualLine& v, const uint8_t*, uint32_t) {
+            if (ackIt && v.Written().size() == 133)
+                v.Feed({YM_ACK});
+        });
+        l.OnSleep([&](VirtualLine& v) {
+            if (v.Now() == c.stopAt)
+                g_engineState = ENGINE_ABORT;
+        });
+        EXPECT_EQ(YmodemSendFile("VELTO", Pattern(1024).data(), 1024), 1);
+        EXPECT_GE(l.Now(), c.stopAt);
+        EXPECT_LE(l.Now(), c.stopAt + 510) << "stop not seen within about 500 ticks";
+        EXPECT_EQ(l.Written().size(), c.start.empty() ? 0u : 133u);
+    }
+    g_engineState = 0;
+}
+
+TEST_F(Ymodem, SilentReceiverHoldsTheHeaderPhaseForTenTimesAHundredTries)
+{
+    EXPECT_EQ(Send(Pattern(1024)), 1);
+    EXPECT_EQ(line.Sleeps(), 10 * 100 * 500);
+    EXPECT_TRUE(Written().empty());
+    EXPECT_TRUE(Journal().empty());
+}
+
+TEST_F(Ymodem, ClosingBlockZeroRunsToItsEndDespiteAStop)
+{
+    // The stop comes after the last block; the closing block 0 still waits
+    // its full 5000 ticks for the 'C' that never comes, and the result is 0.
+    rx.closingC = false;
+    int64_t closedAt = -1;
+    rx.fault = [&](const RxEvent& ev) -> std::optional<Bytes> {
+        if (ev.kind == RxKind::Data)
+            g_engineState = ENGINE_ABORT;
+        if (ev.kind == RxKind::Close)
+            closedAt = line.Now();
+        return std::nullopt;
+    };
+    rx.Arm();
+    EXPECT_EQ(Send(Pattern(1024)), 0);
+    ASSERT_GE(closedAt, 0);
+    EXPECT_EQ(line.Now() - closedAt, 5000);
+    g_engineState = 0;
+}
+
+// A receiver that acknowledges every block at once and records nothing, for
+// transfers too long to keep on the virtual line.
+class AckingLine : public PortLine {
+public:
+    bool QueueStatus(PortQueueStatus* st) override
+    {
+        st->cbInQue = uint32_t(m_in.size());
+        st->cbOutQue = 0;
+        return true;
+    }
+    bool Read(uint8_t* buf, uint32_t count, uint32_t* got) override
+    {
+        *got = 0;
+        while (*got < count && !m_in.empty()) {
+            buf[(*got)++] = m_in.front();
+            m_in.pop_front();
+        }
+        return true;
+    }
+    bool Write(const uint8_t* buf, uint32_t count, uint32_t* put) override
+    {
+        for (uint32_t i = 0; i < count; ++i) {
+            if (m_left == 0) {
+                if (buf[i] == YM_SOH)
+                    m_left = 132;
+                else if (buf[i] == YM_STX)
+                    m_left = 1028;
+                else if (buf[i] == YM_EOT)
+                    Say({YM_ACK, YM_CRC});
+                continue;
+            }
+            if (--m_left == 0)
+                Say(m_headerNext ? std::initializer_list<uint8_t>{YM_ACK, YM_CRC}
+                                 : std::initializer_list<uint8_t>{YM_ACK});
+            // The first SOH block is followed by data blocks; after EOT the
+            // next SOH block closes the batch.
+            if (m_left == 0)
+                m_headerNext = false;
+        }
+        *put = count;
+        return true;
+    }
+    void SleepTick() override { ++sleeps; }
+    void Start() { Say({YM_CRC}); }
+    void ExpectHeader() { m_headerNext = true; }
+    int64_t sleeps = 0;
+
+private:
+    void Say(std::initializer_list<uint8_t> b) { m_in.insert(m_in.end(), b); }
+    std::deque<uint8_t> m_in;
+    int m_left = 0;
+    bool m_headerNext = true;
+};
+
+std::vector<int> g_bigProgress;
+void BigProgress(int v) { g_bigProgress.push_back(v); }
+
+TEST_F(Ymodem, ProgressStaysRightBeyond41943Blocks)
+{
+    // 41944 blocks: blocks x 102400 no longer fits 32 bits.
+    const uint32_t size = 41944u * 1024u;
+    std::vector<uint8_t> data(size, 0x5A);
+    AckingLine acking;
+    acking.Start();
+    g_enginePort = &acking;
+    g_bigProgress.clear();
+    g_bigProgress.reserve(41944);
+    g_pfnProgressSink = BigProgress;
+    EXPECT_EQ(YmodemSendFile("VELTO", data.data(), size), 0);
+    ASSERT_EQ(g_bigProgress.size(), 41944u);
+    EXPECT_TRUE(std::is_sorted(g_bigProgress.begin(), g_bigProgress.end())) << "progress went backwards";
+    EXPECT_EQ(g_bigProgress.back(), 100);
+    EXPECT_EQ(g_bigProgress[41942], int(41943ull * 102400 / size));
+}
+
+}  // namespace
