@@ -10,7 +10,6 @@
 #include <cstdarg>
 #include <ctime>
 #include <mutex>
-#include <system_error>
 #include <thread>
 
 std::atomic<int32_t> g_engineState{0};
@@ -63,7 +62,7 @@ int CDownloadEngine::Start(PortHandle port, FILE* file, uint8_t imageMode)
         EngineLog(LOG_INFO, "Velto File Download!\n");
     try {
         std::thread(EngineThreadProc, nullptr).detach();
-    } catch (const std::system_error&) {
+    } catch (...) {  // no resources for a thread (system_error, bad_alloc)
         g_bEngineBusy.store(0);
         EngineLog(LOG_ERROR, "Can't create the download thread!\n");
         return -1;

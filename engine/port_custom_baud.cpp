@@ -12,8 +12,10 @@ int PortSetCustomBaud(int fd, uint32_t rate)
     struct termios2 t;
     if (ioctl(fd, TCGETS2, &t) < 0)
         return -1;
-    t.c_cflag &= ~CBAUD;
-    t.c_cflag |= BOTHER;
+    // Both directions: an input rate left split by an earlier program would
+    // otherwise stay as it was.
+    t.c_cflag &= ~(CBAUD | (CBAUD << IBSHIFT));
+    t.c_cflag |= BOTHER | (BOTHER << IBSHIFT);
     t.c_ispeed = rate;
     t.c_ospeed = rate;
     return ioctl(fd, TCSETS2, &t);

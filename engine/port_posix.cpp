@@ -214,8 +214,6 @@ PortHandle PortOpenDevice(const char* path, uint32_t baud, PortOpenError* error)
         SetError(error, e, std::string(path) + " is held by another program");
         return nullptr;
     }
-    ioctl(fd, TIOCEXCL);
-
     termios tio;
     if (tcgetattr(fd, &tio) < 0) {
         int e = errno;
@@ -243,6 +241,9 @@ PortHandle PortOpenDevice(const char* path, uint32_t baud, PortOpenError* error)
         SetError(error, e, std::string("cannot set ") + path + " to raw 8N1 at " + std::to_string(baud));
         return nullptr;
     }
+    // Exclusive only once the line is ours and set up, so a failed open
+    // never leaves a pty locked behind it.
+    ioctl(fd, TIOCEXCL);
     PORT_TRACE("configured %s at %u 8N1 raw", path, baud);
     return new PosixLine(fd);
 }
