@@ -150,11 +150,17 @@ void CLoaderDlg::ClosePendingIfIdle()
             m_pendingTimer.start();
         return;
     }
+    ClosePendingNow();
+    m_pendingTimer.stop();
+}
+
+// Only once no worker can still read the file or use the port.
+void CLoaderDlg::ClosePendingNow()
+{
     for (FILE* f : m_pendingFiles)
         fclose(f);
     for (PortHandle p : m_pendingPorts)
         PortCloseDevice(p);
     m_pendingFiles.clear();
     m_pendingPorts.clear();
-    m_pendingTimer.stop();
 }

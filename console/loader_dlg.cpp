@@ -202,12 +202,7 @@ void CLoaderDlg::ShutDown()
     }
     m_pendingTimer.stop();
     if (idle) {
-        for (FILE* f : m_pendingFiles)
-            fclose(f);
-        for (PortHandle p : m_pendingPorts)
-            PortCloseDevice(p);
-        m_pendingFiles.clear();
-        m_pendingPorts.clear();
+        ClosePendingNow();
         if (g_bConnected && g_hPort)
             PortCloseDevice(g_hPort);
     }

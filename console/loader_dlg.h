@@ -88,6 +88,7 @@ private:
     void ReleaseDownloadFile(FILE* file);
     void ReleasePort(PortHandle port);
     void ClosePendingIfIdle();
+    void ClosePendingNow();
     void ShutDown();
 
     std::vector<std::string> m_portPaths;
