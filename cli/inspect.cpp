@@ -24,7 +24,7 @@ int InspectImage(const std::string& path)
     }
     uint64_t length = uint64_t(st.st_size);
     uint8_t header[IMAGE_HEADER_SIZE] = {};
-    size_t got = fread(header, 1, sizeof header, f);
+    fread(header, 1, sizeof header, f);
     bool readError = ferror(f) != 0;
     fclose(f);
     if (readError) {
@@ -34,27 +34,30 @@ int InspectImage(const std::string& path)
 
     printf("file: %s\n", path.c_str());
     printf("file size: %llu bytes\n", (unsigned long long)length);
-    // The engine turns away a file without a whole header and payload.
-    if (got < IMAGE_HEADER_SIZE || length <= IMAGE_HEADER_SIZE) {
+    // The engine's own rules, in the engine's order.
+    switch (ImageCheck(length, header)) {
+    case IMAGE_NO_PAYLOAD:
         printf("valid image: no (%s)\n", length < IMAGE_HEADER_SIZE ? "shorter than the 15-byte header"
                                                                      : "no payload after the header");
         return EXIT_REJECTED;
-    }
-    if (!ImageMagicValid(header)) {
+    case IMAGE_BAD_MAGIC:
         printf("valid image: no (the magic does not decode to %s with mask key 0x%02X)\n", IMAGE_MAGIC,
                header[0]);
         return EXIT_REJECTED;
-    }
-    uint64_t padded = ImagePaddedSize(length);
-    if (padded > IMAGE_MAX_SIZE) {
+    case IMAGE_TOO_LARGE:
         printf("valid image: no (padded size %llu is above the largest image, %llu)\n",
-               (unsigned long long)padded, (unsigned long long)IMAGE_MAX_SIZE);
+               (unsigned long long)ImagePaddedSize(length), (unsigned long long)IMAGE_MAX_SIZE);
         return EXIT_REJECTED;
+    case IMAGE_ACCEPTED:
+        break;
     }
+    const uint64_t padded = ImagePaddedSize(length);
     printf("valid image: yes\n");
     printf("mask key: 0x%02X\n", header[0]);
-    printf("version: %d.%d\n", int(int8_t(header[9])), int(int8_t(header[10])));
-    printf("service word: %02X%02X%02X%02X\n", header[11], header[12], header[13], header[14]);
+    const uint8_t* version = header + IMAGE_VERSION_OFFSET;
+    const uint8_t* word = header + IMAGE_SERVICE_OFFSET;
+    printf("version: %d.%d\n", int(int8_t(version[0])), int(int8_t(version[1])));
+    printf("service word: %02X%02X%02X%02X\n", word[0], word[1], word[2], word[3]);
     printf("payload: %llu bytes\n", (unsigned long long)(length - IMAGE_HEADER_SIZE));
     printf("image size: %llu bytes (padded with 0xFF to whole KiB)\n", (unsigned long long)padded);
     printf("ymodem blocks: %llu\n", (unsigned long long)(padded / 1024));

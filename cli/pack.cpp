@@ -63,12 +63,7 @@ int PackImage(const PackOptions& o)
     }
 
     uint8_t header[IMAGE_HEADER_SIZE];
-    header[0] = o.maskKey;
-    for (int i = 0; i < 8; ++i)
-        header[1 + i] = uint8_t(IMAGE_MAGIC[i]) ^ o.maskKey;
-    header[9] = o.major;
-    header[10] = o.minor;
-    memcpy(header + 11, o.serviceWord, 4);
+    ImageMakeHeader(o.maskKey, o.major, o.minor, o.serviceWord, header);
 
     // A temp file beside the target, renamed over it at the end, so a reader
     // never sees half an image and a failure leaves the old file alone.

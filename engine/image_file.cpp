@@ -25,6 +25,30 @@ bool ImageMagicValid(const uint8_t header[9])
     return true;
 }
 
+ImageVerdict ImageCheck(uint64_t fileLength, const uint8_t header[9])
+{
+    // No payload, no image: a header alone (or less) would announce an
+    // empty transfer the box cannot take.
+    if (fileLength <= IMAGE_HEADER_SIZE)
+        return IMAGE_NO_PAYLOAD;
+    if (!ImageMagicValid(header))
+        return IMAGE_BAD_MAGIC;
+    if (ImagePaddedSize(fileLength) > IMAGE_MAX_SIZE)
+        return IMAGE_TOO_LARGE;
+    return IMAGE_ACCEPTED;
+}
+
+void ImageMakeHeader(uint8_t maskKey, uint8_t major, uint8_t minor, const uint8_t serviceWord[4],
+                     uint8_t header[IMAGE_HEADER_SIZE])
+{
+    header[0] = maskKey;
+    for (int i = 0; i < 8; ++i)
+        header[1 + i] = uint8_t(IMAGE_MAGIC[i] ^ maskKey);
+    header[IMAGE_VERSION_OFFSET] = major;
+    header[IMAGE_VERSION_OFFSET + 1] = minor;
+    memcpy(header + IMAGE_SERVICE_OFFSET, serviceWord, 4);
+}
+
 static int Reject()
 {
     EngineLog(LOG_DONE, "BadFile Type! Abort Download\n");
@@ -39,18 +63,13 @@ int LoadImageFile(ImageLoad* image)
     fseeko(f, 0, SEEK_END);
     const off_t end = ftello(f);
     fseeko(f, 0, SEEK_SET);
-    // No payload, no image: a header alone (or less) would announce an
-    // empty transfer the box cannot take.
-    if (end <= off_t(IMAGE_HEADER_SIZE))
-        return Reject();
-    const uint64_t fileLength = uint64_t(end);
+    const uint64_t fileLength = end > 0 ? uint64_t(end) : 0;
 
+    // Magic bytes the file does not hold stay 0.
     uint8_t header[9] = {0};
-    uint8_t magic[20] = {0};
-    fread(&header[0], 1, 1, f);
-    fread(magic, 8, 1, f);
-    memcpy(&header[1], magic, 8);
-    if (!ImageMagicValid(header))
+    fread(header, 1, sizeof header, f);
+    const ImageVerdict verdict = ImageCheck(fileLength, header);
+    if (verdict == IMAGE_NO_PAYLOAD || verdict == IMAGE_BAD_MAGIC)
         return Reject();
 
     uint8_t version[2] = {0};
@@ -61,7 +80,7 @@ int LoadImageFile(ImageLoad* image)
     fread(image->serviceWord, 4, 1, f);
 
     const uint64_t size = ImagePaddedSize(fileLength);
-    uint8_t* buffer = size <= IMAGE_MAX_SIZE ? static_cast<uint8_t*>(malloc(size_t(size))) : nullptr;
+    uint8_t* buffer = verdict == IMAGE_ACCEPTED ? static_cast<uint8_t*>(malloc(size_t(size))) : nullptr;
     if (!buffer) {
         EngineLog(LOG_DONE, "Not enough memory for the image! Abort Download\n");
         return 1;

@@ -113,7 +113,9 @@ public:
     bool Write(const uint8_t* buf, uint32_t count, uint32_t* put) override
     {
         *put = 0;
-        const int64_t deadline = MonoMs() + 50 * int64_t(count) + 500;
+        // The clock is read only once the driver pushes back: the YMODEM
+        // sender writes every byte on its own and nearly all go straight in.
+        int64_t deadline = -1;
         while (*put < count) {
             ssize_t n = write(m_fd, buf + *put, count - *put);
             if (n > 0) {
@@ -124,6 +126,8 @@ public:
                 PORT_TRACE("write(%u) failed after %u: %s", count, *put, strerror(errno));
                 return false;
             }
+            if (deadline < 0)
+                deadline = MonoMs() + 50 * int64_t(count) + 500;
             int64_t left = deadline - MonoMs();
             if (left <= 0) {
                 PORT_TRACE("write(%u) timed out after %u", count, *put);

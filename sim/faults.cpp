@@ -2,19 +2,6 @@
 
 namespace stbsim {
 
-Faults Faults::FromOptions(const Options& opt) {
-  Faults f;
-  f.nakBlock = opt.nakBlock;
-  f.nakCount = opt.nakCount;
-  f.canBlock = opt.canBlock;
-  f.silentBlock = opt.silentBlock;
-  f.nakBlock0 = opt.nakBlock0;
-  f.junkBeforeC = opt.junkBeforeC;
-  f.junkBeforeStx = opt.junkBeforeStx;
-  f.badEtxPending = opt.badEtx;
-  return f;
-}
-
 std::string Chatter(std::size_t n) {
   static const std::string kText = "STB boot: loader v1.0 ready, waiting for host... ";
   std::string s;

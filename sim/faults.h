@@ -10,18 +10,14 @@
 
 namespace stbsim {
 
+// The fault knobs are the options themselves; what changes during a run
+// lives here.
 struct Faults {
-  long nakBlock = 0;
-  long nakCount = 1;
-  long canBlock = 0;
-  long silentBlock = 0;
-  bool nakBlock0 = false;
-  long junkBeforeC = 0;
-  long junkBeforeStx = 0;
-  bool badEtxPending = false;  // cleared once the bad frame has gone out
-  bool firstTransfer = true;   // block faults apply while this holds
+  explicit Faults(const Options& options) : opt(options), badEtxPending(options.badEtx) {}
 
-  static Faults FromOptions(const Options& opt);
+  const Options& opt;
+  bool badEtxPending;         // cleared once the bad frame has gone out
+  bool firstTransfer = true;  // block faults apply while this holds
 };
 
 // Printable console chatter, as a booting box prints it, that never holds

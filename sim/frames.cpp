@@ -21,11 +21,11 @@ void SendFrame(Line& line, Faults& faults, std::uint8_t command, const std::vect
     faults.badEtxPending = false;
     std::vector<std::uint8_t> bad = frame;
     bad.back() = kWrongEtx;
-    if (faults.junkBeforeStx > 0) line.Put(Chatter(static_cast<std::size_t>(faults.junkBeforeStx)));
+    if (faults.opt.junkBeforeStx > 0) line.Put(Chatter(static_cast<std::size_t>(faults.opt.junkBeforeStx)));
     line.Put(bad.data(), bad.size());
     Report("sent frame " + Hex(bad.data(), bad.size()) + " (wrong last byte), sending it again");
   }
-  if (faults.junkBeforeStx > 0) line.Put(Chatter(static_cast<std::size_t>(faults.junkBeforeStx)));
+  if (faults.opt.junkBeforeStx > 0) line.Put(Chatter(static_cast<std::size_t>(faults.opt.junkBeforeStx)));
   line.Put(frame.data(), frame.size());
 }
 

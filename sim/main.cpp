@@ -95,7 +95,7 @@ int main(int argc, char** argv) {
     line.SetBitErrors(&ber);
     SetVerdictPreamble([&ber] { return "bit errors: " + std::to_string(ber.Flips()) + " bit(s) flipped"; });
   }
-  Faults faults = Faults::FromOptions(opt);
+  Faults faults(opt);
 
   int status = 1;
   try {

@@ -109,9 +109,9 @@ YmodemResult YmodemReceive(Line& line, Faults& faults) {
   bool block0Naked = false;
   bool sendC = true;
   int tries = 0;
-  if (inject && faults.junkBeforeC > 0) {
-    line.Put(JunkNotC(static_cast<std::size_t>(faults.junkBeforeC)));
-    Report("sent " + std::to_string(faults.junkBeforeC) + " junk byte(s) before the first 'C'");
+  if (inject && faults.opt.junkBeforeC > 0) {
+    line.Put(JunkNotC(static_cast<std::size_t>(faults.opt.junkBeforeC)));
+    Report("sent " + std::to_string(faults.opt.junkBeforeC) + " junk byte(s) before the first 'C'");
   }
   for (;;) {
     if (sendC) {
@@ -134,7 +134,7 @@ YmodemResult YmodemReceive(Line& line, Faults& faults) {
       sendC = false;
       continue;
     }
-    if (inject && faults.nakBlock0 && !block0Naked) {
+    if (inject && faults.opt.nakBlock0 && !block0Naked) {
       block0Naked = true;
       line.Put(kNak);
       Report("NAK block 0 (injected)");
@@ -198,22 +198,22 @@ YmodemResult YmodemReceive(Line& line, Faults& faults) {
       return Fail(r, "block " + std::to_string(p.number) + " out of order, expected " + std::to_string(expected));
     }
     const long long k = count + 1;
-    if (inject && k == faults.canBlock) {
+    if (inject && k == faults.opt.canBlock) {
       line.Put(kCan);
       Report("answered block " + std::to_string(k) + " with CAN (injected)");
       return Fail(r, "transfer cancelled at block " + std::to_string(k) + " (injected)");
     }
-    if (inject && k == faults.silentBlock) {
+    if (inject && k == faults.opt.silentBlock) {
       Report("no answer to block " + std::to_string(k) + " (injected)");
       line.Linger(kSilentMs);
       r.leftSilent = true;
       return Fail(r, "block " + std::to_string(k) + " left unanswered (injected)");
     }
-    if (inject && k == faults.nakBlock && nakGiven < faults.nakCount) {
+    if (inject && k == faults.opt.nakBlock && nakGiven < faults.opt.nakCount) {
       ++nakGiven;
       line.Put(kNak);
       Report("NAK block " + std::to_string(k) + " (injected, " + std::to_string(nakGiven) + " of " +
-             std::to_string(faults.nakCount) + ")");
+             std::to_string(faults.opt.nakCount) + ")");
       continue;
     }
     r.data.insert(r.data.end(), p.data.begin(), p.data.end());
