@@ -19,7 +19,13 @@ uint8_t g_bEngineImageMode = 0;
 std::atomic<uint8_t> g_bEngineBusy{0};
 LogSink g_pfnLogSink = nullptr;
 ProgressSink g_pfnProgressSink = nullptr;
+EchoSink g_pfnEchoSink = nullptr;
 char g_szEngineLog[256];
+std::atomic<uint8_t> g_bEngineLineLost{0};
+
+// Written by the worker before it raises g_bEngineLineLost, read by others
+// only after they have seen the flag set.
+static char g_szLineLostReason[160];
 
 // The worker and a refused Start may log at the same moment; the lock keeps
 // each text whole from formatting until the sink has taken it.
@@ -29,6 +35,7 @@ CDownloadEngine::CDownloadEngine()
 {
     g_pfnLogSink = nullptr;
     g_pfnProgressSink = nullptr;
+    g_pfnEchoSink = nullptr;
 }
 
 CDownloadEngine::~CDownloadEngine() = default;
@@ -41,6 +48,11 @@ void CDownloadEngine::SetLogSink(LogSink sink)
 void CDownloadEngine::SetProgressSink(ProgressSink sink)
 {
     g_pfnProgressSink = sink;
+}
+
+void CDownloadEngine::SetEchoSink(EchoSink sink)
+{
+    g_pfnEchoSink = sink;
 }
 
 int CDownloadEngine::Start(PortHandle port, FILE* file, uint8_t imageMode)
@@ -57,7 +69,12 @@ int CDownloadEngine::Start(PortHandle port, FILE* file, uint8_t imageMode)
     g_engineFile = file;
     g_enginePort = port;
     g_engineState.store(0);
+    g_bEngineLineLost.store(0);
+    g_szLineLostReason[0] = 0;
     g_bEngineImageMode = imageMode;
+    // A write that waits on a stalled line gives up on the operator's stop.
+    if (port)
+        port->SetWriteGiveUp(EngineStopRequested);
     if (imageMode)
         EngineLog(LOG_INFO, "Velto File Download!\n");
     try {
@@ -116,4 +133,22 @@ bool EngineWaitIdle(int timeoutMs)
         timespec tick = {0, 5 * 1000 * 1000};
         nanosleep(&tick, nullptr);
     }
+}
+
+bool EngineStopRequested()
+{
+    return g_engineState.load(std::memory_order_acquire) == ENGINE_ABORT;
+}
+
+void EngineMarkLineLost(const char* reason)
+{
+    if (g_bEngineLineLost.load())
+        return;
+    snprintf(g_szLineLostReason, sizeof g_szLineLostReason, "%s", reason ? reason : "");
+    g_bEngineLineLost.store(1, std::memory_order_release);
+}
+
+const char* EngineLineLostReason()
+{
+    return g_bEngineLineLost.load(std::memory_order_acquire) ? g_szLineLostReason : "";
 }

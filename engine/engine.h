@@ -18,6 +18,10 @@ constexpr int32_t ENGINE_ABORT = 255;
 
 using LogSink = int (*)(const char* text, int level);
 using ProgressSink = void (*)(int percent);
+// Bytes the box sends outside a frame (its own console output). Without a
+// sink they go to standard output; a front end that must never block on a
+// slow reader installs its own.
+using EchoSink = void (*)(const uint8_t* data, uint32_t count);
 
 class CDownloadEngine {
 public:
@@ -26,6 +30,7 @@ public:
 
     void SetLogSink(LogSink sink);
     void SetProgressSink(ProgressSink sink);
+    void SetEchoSink(EchoSink sink);
     // 0 when a worker has been started; -1 when refused (null file, a worker
     // still running, or no thread could be created).
     int Start(PortHandle port, FILE* file, uint8_t imageMode);
@@ -39,6 +44,8 @@ unsigned int EngineThreadProc(void* param);
 // Waits (real time, polling) until no worker runs; true if idle within the
 // bound. Front ends use it before they close the port and the file.
 bool EngineWaitIdle(int timeoutMs);
+// True once the operator's stop has been requested (state word at 255).
+bool EngineStopRequested();
 
 extern std::atomic<int32_t> g_engineState;
 extern PortHandle g_enginePort;
@@ -47,4 +54,14 @@ extern uint8_t g_bEngineImageMode;
 extern std::atomic<uint8_t> g_bEngineBusy;
 extern LogSink g_pfnLogSink;
 extern ProgressSink g_pfnProgressSink;
+extern EchoSink g_pfnEchoSink;
+// Set by the serial link once the port has stayed gone for half a second;
+// cleared by the next accepted Start. The session then ends with
+// "Serial port lost! Abort Download\n" at LOG_DONE.
+extern std::atomic<uint8_t> g_bEngineLineLost;
+// The system's words for the lost port ("Input/output error"); empty
+// unless g_bEngineLineLost is set.
+const char* EngineLineLostReason();
+// The serial link's verdict that the port is gone; the first reason stays.
+void EngineMarkLineLost(const char* reason);
 extern char g_szEngineLog[256];

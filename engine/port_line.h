@@ -27,6 +27,22 @@ public:
     virtual bool Write(const uint8_t* buffer, uint32_t count, uint32_t* put) = 0;
     // Suspends the caller for one tick.
     virtual void SleepTick() = 0;
+
+    // Non-null while the device itself is gone (a hung-up line, a removed
+    // adapter, a closed pty master): the system's words for it. Set by a
+    // call that failed that way, cleared by the next call that succeeds, so
+    // one stray error never reads as a lost port.
+    virtual const char* LostReason() const { return nullptr; }
+
+    // Consulted while a write waits for the driver to take bytes: true ends
+    // the wait, so a stop request never waits on a stalled line.
+    void SetWriteGiveUp(bool (*giveUp)()) { m_giveUp = giveUp; }
+
+protected:
+    bool WriteGivenUp() const { return m_giveUp && m_giveUp(); }
+
+private:
+    bool (*m_giveUp)() = nullptr;
 };
 
 using PortHandle = PortLine*;
