@@ -5,6 +5,7 @@
 // polls it and owns everything else while a session runs.
 #include "engine.h"
 
+#include "serial_link.h"
 #include "session.h"
 
 #include <cstdarg>
@@ -71,6 +72,7 @@ int CDownloadEngine::Start(PortHandle port, FILE* file, uint8_t imageMode)
     g_engineState.store(0);
     g_bEngineLineLost.store(0);
     g_szLineLostReason[0] = 0;
+    PortResetLostWatch();
     g_bEngineImageMode = imageMode;
     // A write that waits on a stalled line gives up on the operator's stop.
     if (port)

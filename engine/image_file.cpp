@@ -71,6 +71,12 @@ int LoadImageFile(ImageLoad* image)
     const ImageVerdict verdict = ImageCheck(fileLength, header);
     if (verdict == IMAGE_NO_PAYLOAD || verdict == IMAGE_BAD_MAGIC)
         return Reject();
+    // Told as what it is, before anything calls the file valid.
+    if (verdict == IMAGE_TOO_LARGE) {
+        EngineLog(LOG_DONE, "Image too large to send: %llu bytes padded, at most %llu. Abort Download\n",
+                  (unsigned long long)ImagePaddedSize(fileLength), (unsigned long long)IMAGE_MAX_SIZE);
+        return 1;
+    }
 
     uint8_t version[2] = {0};
     fread(version, 2, 1, f);
@@ -80,7 +86,7 @@ int LoadImageFile(ImageLoad* image)
     fread(image->serviceWord, 4, 1, f);
 
     const uint64_t size = ImagePaddedSize(fileLength);
-    uint8_t* buffer = verdict == IMAGE_ACCEPTED ? static_cast<uint8_t*>(malloc(size_t(size))) : nullptr;
+    uint8_t* buffer = static_cast<uint8_t*>(malloc(size_t(size)));
     if (!buffer) {
         EngineLog(LOG_DONE, "Not enough memory for the image! Abort Download\n");
         return 1;

@@ -44,10 +44,44 @@ int PortPutByte(int byte)
     return 0;
 }
 
+// Ticks slept in a row while the port said it was gone. Only the worker
+// touches it; Start resets it before the worker begins.
+static int s_lostTicks = 0;
+
+void PortResetLostWatch()
+{
+    s_lostTicks = 0;
+}
+
+bool PortInterrupted()
+{
+    return EngineStopRequested() || g_bEngineLineLost.load(std::memory_order_acquire) != 0;
+}
+
+// One tick, and the lost-port watch: a port that has reported itself gone
+// on every call for PORT_LOST_TICKS ticks is lost for good. Waiting in
+// ticks keeps a dead line from spinning while the verdict is made.
 static void SleepTick(PortHandle port)
 {
-    if (port)
-        port->SleepTick();
+    if (!port)
+        return;
+    port->SleepTick();
+    const char* gone = port->LostReason();
+    if (!gone) {
+        s_lostTicks = 0;
+        return;
+    }
+    if (++s_lostTicks >= PORT_LOST_TICKS)
+        EngineMarkLineLost(gone);
+}
+
+// Box output seen outside a frame: to the front end's sink, or stdout.
+static void Echo(uint8_t b)
+{
+    if (g_pfnEchoSink)
+        g_pfnEchoSink(&b, 1);
+    else
+        fputc(b, stdout);
 }
 
 // A failed read while bytes are reported is retried at once; if it fails
@@ -62,19 +96,25 @@ static void ConsumeTickAfterFailedRead(PortHandle port, int* n, bool* failedBefo
     *failedBefore = true;
 }
 
-// The receive wait shared by PortReceiveByte and PortGetByte. True with the
-// byte in *out; false once `ticks` sleeps have passed with nothing read.
-static bool ReceiveWait(PortHandle port, uint8_t* out, int ticks)
+enum class Wait { Byte, TimedOut, Interrupted };
+
+// The receive wait shared by PortReceiveByte and PortGetByte: the byte in
+// *out, or a time-out once `ticks` sleeps have passed with nothing read, or
+// an interruption (stop request, lost port) seen before a tick. Bytes that
+// are already waiting are still read after a stop, as PortWaitFor does.
+static Wait ReceiveWait(PortHandle port, uint8_t* out, int ticks)
 {
     int n = ticks;
     if (n <= 0)
-        return false;
+        return Wait::TimedOut;
     bool readFailed = false;
     for (;;) {
         if (PortInQueue(port) == 0) {
             for (;;) {
                 if (n == 0)
                     break;
+                if (PortInterrupted())
+                    return Wait::Interrupted;
                 SleepTick(port);
                 --n;
                 if (PortInQueue(port) != 0)
@@ -85,20 +125,25 @@ static bool ReceiveWait(PortHandle port, uint8_t* out, int ticks)
             uint8_t b = 0;
             if (PortRead(port, &b, 1) == 1) {
                 *out = b;
-                return true;
+                return Wait::Byte;
             }
             ConsumeTickAfterFailedRead(port, &n, &readFailed);
         }
         if (n == 0)
-            return false;
+            return Wait::TimedOut;
     }
 }
 
 uint8_t PortReceiveByte(PortHandle port, int ticks)
 {
     uint8_t b = 0;
-    if (ReceiveWait(port, &b, ticks))
+    const Wait w = ReceiveWait(port, &b, ticks);
+    if (w == Wait::Byte)
         return b;
+    // A stop or a lost port is told by the session's own ending, not as
+    // a silent box.
+    if (w == Wait::Interrupted)
+        return 0;
     // Ticks are 10 ms each: report the time that really passed.
     EngineLog(LOG_ERROR, "[VUMO] Receive nothing in %dms.\r\n", ticks * PORT_TICK_MS);
     return 0;
@@ -107,15 +152,10 @@ uint8_t PortReceiveByte(PortHandle port, int ticks)
 int PortGetByte(uint8_t* byte, int ticks)
 {
     uint8_t b = 0;
-    if (!ReceiveWait(g_enginePort, &b, ticks))
+    if (ReceiveWait(g_enginePort, &b, ticks) != Wait::Byte)
         return 1;
     *byte = b;
     return 0;
-}
-
-static bool StopRequested()
-{
-    return g_engineState.load(std::memory_order_acquire) == ENGINE_ABORT;
 }
 
 int PortWaitFor(PortHandle port, int awaited, int ticks)
@@ -126,11 +166,11 @@ int PortWaitFor(PortHandle port, int awaited, int ticks)
         return 0;
     bool readFailed = false;
     for (;;) {
-        if (StopRequested())
+        if (PortInterrupted())
             return 0;
         uint32_t waiting = PortInQueue(port);
         while (waiting == 0) {
-            if (n == 0 || StopRequested())
+            if (n == 0 || PortInterrupted())
                 break;
             SleepTick(port);
             --n;
@@ -148,7 +188,7 @@ int PortWaitFor(PortHandle port, int awaited, int ticks)
             readFailed = false;
             if (b == want)
                 return 1;
-            fputc(b, stdout);
+            Echo(b);
         }
         if (n == 0)
             return 0;
@@ -164,7 +204,7 @@ int PortDrainOutput(PortHandle port, int ticks)
         // A failed query reads as an empty queue: nothing is known to wait.
         if (!port || !port->QueueStatus(&st))
             st.cbOutQue = 0;
-        if (st.cbOutQue == 0)
+        if (st.cbOutQue == 0 || PortInterrupted())
             return 0;
         SleepTick(port);
         --n;

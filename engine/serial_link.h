@@ -18,3 +18,13 @@ int PortWaitFor(PortHandle port, int awaited, int ticks);
 uint8_t PortReceiveByte(PortHandle port, int ticks);
 int PortGetByte(uint8_t* byte, int ticks);
 int PortDrainOutput(PortHandle port, int ticks);
+
+// Ticks a port must stay gone before the engine calls it lost: one stray
+// error never ends a download, a pulled cable ends it at once.
+constexpr int PORT_LOST_TICKS = 50;
+// True once the session must give up waiting: the operator's stop, or the
+// port found lost. Every wait of the serial link looks at it before each
+// tick.
+bool PortInterrupted();
+// Starts the lost-port watch afresh for a new session.
+void PortResetLostWatch();

@@ -53,10 +53,16 @@ int SendImageChunk(uint32_t offset, uint16_t length)
     // The box's receive buffer is small: hand over 256 bytes at a time,
     // each once the previous piece has left the transmit queue.
     size_t pos = 0;
-    while (pos < n) {
+    // A stop or a lost port ends the chunk between pieces: at 2400 bit/s a
+    // whole request is minutes on the line.
+    while (pos < n && !PortInterrupted()) {
         size_t piece = n - pos < SESSION_PIECE ? n - pos : SESSION_PIECE;
         PortDrainOutput(g_enginePort, 1000);
-        PortWrite(g_enginePort, g_chunkBuffer + pos, static_cast<uint32_t>(piece));
+        const uint32_t put = PortWrite(g_enginePort, g_chunkBuffer + pos, static_cast<uint32_t>(piece));
+        // A port that is gone takes nothing more; the listening wait then
+        // decides whether it stays gone.
+        if (put < piece && g_enginePort && g_enginePort->LostReason())
+            break;
         pos += piece;
     }
     return 0;
@@ -112,6 +118,14 @@ int RunSession()
             EngineLog(LOG_NOTICE, "[VUMO] User break off\r\n");
             ReportProgress(0);
             free(image.buffer);
+            return 0;
+        }
+        // The port is gone: nothing more can be said to the box, so the
+        // engine ends the download on its own account, once.
+        if (g_bEngineLineLost.load()) {
+            EngineLog(LOG_DONE, "Serial port lost! Abort Download\n");
+            free(image.buffer);
+            ReportProgress(0);
             return 0;
         }
         if (ReceiveCommand(&code, params) != 0)

@@ -10,9 +10,20 @@ void VirtualLine::ArriveLocked()
     }
 }
 
+// True (and the reason noted) while the line is scripted as gone.
+bool VirtualLine::GoneLocked()
+{
+    const bool gone = m_lostReason && m_now >= m_lostFrom && (m_lostUntil < 0 || m_now < m_lostUntil);
+    m_lastLost = gone ? m_lostReason : nullptr;
+    return gone;
+}
+
 bool VirtualLine::QueueStatus(PortQueueStatus* status)
 {
     std::lock_guard<std::recursive_mutex> g(m_lock);
+    ++m_statusQueries;
+    if (GoneLocked())
+        return false;
     if (m_failStatus > 0) {
         --m_failStatus;
         return false;
@@ -28,6 +39,8 @@ bool VirtualLine::Read(uint8_t* buffer, uint32_t count, uint32_t* got)
 {
     std::lock_guard<std::recursive_mutex> g(m_lock);
     *got = 0;
+    if (GoneLocked())
+        return false;
     if (m_failReads > 0) {
         --m_failReads;
         return false;
@@ -46,6 +59,8 @@ bool VirtualLine::Write(const uint8_t* buffer, uint32_t count, uint32_t* put)
     {
         std::lock_guard<std::recursive_mutex> g(m_lock);
         *put = 0;
+        if (GoneLocked())
+            return false;
         if (m_failWrites > 0) {
             --m_failWrites;
             return false;
@@ -150,4 +165,24 @@ void VirtualLine::ClearWritten()
     std::lock_guard<std::recursive_mutex> g(m_lock);
     m_written.clear();
     m_calls.clear();
+}
+
+const char* VirtualLine::LostReason() const
+{
+    std::lock_guard<std::recursive_mutex> g(m_lock);
+    return m_lastLost;
+}
+
+void VirtualLine::LoseLine(const char* reason, int64_t from, int64_t until)
+{
+    std::lock_guard<std::recursive_mutex> g(m_lock);
+    m_lostReason = reason;
+    m_lostFrom = from < 0 ? m_now : from;
+    m_lostUntil = until;
+}
+
+int64_t VirtualLine::StatusQueries() const
+{
+    std::lock_guard<std::recursive_mutex> g(m_lock);
+    return m_statusQueries;
 }

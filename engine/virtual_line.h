@@ -41,6 +41,15 @@ public:
     void SetTransmitRate(uint32_t bytesPerTick);
     void SetTransmitStuck(bool stuck);
 
+    const char* LostReason() const override;
+
+    // The port is gone from tick `from` (default: now) until tick `until`
+    // (default: for good): every status query, read and write fails and
+    // LostReason() gives `reason`, as a pulled adapter does.
+    void LoseLine(const char* reason, int64_t from = -1, int64_t until = -1);
+    // Status queries made so far: a dead line must not be polled in a spin.
+    int64_t StatusQueries() const;
+
     // Failure injection: the next n calls of that kind fail.
     void FailStatus(int n);
     void FailReads(int n);
@@ -74,4 +83,10 @@ private:
     int m_failStatus = 0;
     int m_failReads = 0;
     int m_failWrites = 0;
+    bool GoneLocked();
+    const char* m_lostReason = nullptr;
+    int64_t m_lostFrom = -1;
+    int64_t m_lostUntil = -1;
+    const char* m_lastLost = nullptr;
+    int64_t m_statusQueries = 0;
 };

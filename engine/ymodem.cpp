@@ -22,28 +22,11 @@ constexpr int kEotReplyTicks = 1000;
 constexpr int kMaxNaks = 5;
 constexpr int kMaxEots = 9;
 
-bool StopRequested()
+// A reply wait that came back empty: was it the silence of the line, or
+// did the session have to give up (operator's stop, lost port)?
+int Silent()
 {
-    return g_engineState.load() == ENGINE_ABORT;
-}
-
-// Waits for one reply byte. Watching for a stop, a long wait runs as waits
-// of one header try each with a look at the state word in between; the
-// ticks add up the same, since a wait ends at the first byte that arrives.
-// 0: byte stored; 1: time-out; 2: stop requested.
-int AwaitReply(uint8_t* byte, int ticks, bool watchStop)
-{
-    if (!watchStop)
-        return PortGetByte(byte, ticks);
-    while (ticks > 0) {
-        if (StopRequested())
-            return 2;
-        int slice = ticks < kHeaderTryTicks ? ticks : kHeaderTryTicks;
-        if (PortGetByte(byte, slice) == 0)
-            return 0;
-        ticks -= slice;
-    }
-    return 1;
+    return PortInterrupted() ? YM_STOPPED : 1;
 }
 
 // Sends bytes one by one, folding each into the CRC as it goes.
@@ -85,7 +68,7 @@ int YmodemMakeBlock(const uint8_t* source, uint8_t* block, int length, uint8_t n
     return 0;
 }
 
-int YmodemSendHeader(const char* name, int size, bool watchStop)
+int YmodemSendHeader(const char* name, int size, bool closing)
 {
     uint8_t data[128];
     memset(data, 0, sizeof data);
@@ -95,10 +78,17 @@ int YmodemSendHeader(const char* name, int size, bool watchStop)
 
     bool ready = false;
     for (int tryNo = 0; tryNo < kHeaderTries && !ready; ++tryNo) {
-        if (watchStop && StopRequested())
-            return 1;
         uint8_t b = 0;
-        ready = PortGetByte(&b, kHeaderTryTicks) == 0 && b == YM_CRC;
+        if (PortGetByte(&b, kHeaderTryTicks) != 0) {
+            if (PortInterrupted())
+                return YM_STOPPED;
+            continue;
+        }
+        // After the file, a CAN instead of the 'C' is the receiver refusing
+        // what it got; before it, any stray byte only uses up a try.
+        if (closing && b == YM_CAN)
+            return YM_RX_CANCELLED;
+        ready = b == YM_CRC;
     }
     if (!ready)
         return 1;
@@ -110,12 +100,18 @@ int YmodemSendHeader(const char* name, int size, bool watchStop)
     PutCrc(crc);
 
     uint8_t reply = 0;
-    if (AwaitReply(&reply, kHeaderReplyTicks, watchStop) != 0 || reply != YM_ACK)
-        return 1;
+    if (PortGetByte(&reply, kHeaderReplyTicks) != 0)
+        return Silent();
+    if (reply != YM_ACK)
+        return closing && reply == YM_CAN ? YM_RX_CANCELLED : 1;
+    // The closing block 0 acknowledged ends the batch; a standard receiver
+    // sends nothing more, and a 'C' that does come is simply left unread.
+    if (closing)
+        return 0;
     reply = 0;
-    if (AwaitReply(&reply, kHeaderReplyTicks, watchStop) != 0 || reply != YM_CRC)
-        return 1;
-    return 0;
+    if (PortGetByte(&reply, kHeaderReplyTicks) != 0)
+        return Silent();
+    return reply == YM_CRC ? 0 : 1;
 }
 
 int YmodemSendBlock(const uint8_t* block, int length)
@@ -129,7 +125,7 @@ int YmodemSendBlock(const uint8_t* block, int length)
 
         uint8_t reply = 0;
         if (PortGetByte(&reply, kBlockReplyTicks) != 0)
-            return 2;
+            return Silent() == YM_STOPPED ? YM_STOPPED : 2;
         if (reply == YM_ACK)
             return 0;
         if (reply == YM_CAN)
@@ -153,10 +149,35 @@ int YmodemSendEot()
         ++sent;
         reply = 0;
         if (PortGetByte(&reply, kEotReplyTicks) != 0)
-            break;
+            return Silent() == YM_STOPPED ? YM_STOPPED : 0;
+        // The receiver has every block but refuses the file (a failed
+        // check of the whole image): the transfer failed.
+        if (reply == YM_CAN)
+            return YM_RX_CANCELLED;
     } while (reply == YM_NAK && sent < kMaxEots);
     return 0;
 }
+
+namespace {
+
+// The operator stopped a transfer that has begun: tell the receiver at once
+// rather than leave it to its own time-outs. A lost port hears nothing.
+int Stopped()
+{
+    if (!g_bEngineLineLost.load()) {
+        PortPutByte(YM_CAN);
+        PortPutByte(YM_CAN);
+    }
+    return 1;
+}
+
+int Failed()
+{
+    EngineLog(LOG_ERROR, "Send File Failed!!\r\n");
+    return 1;
+}
+
+}  // namespace
 
 int YmodemSendFile(const char* name, const uint8_t* data, uint32_t size)
 {
@@ -164,9 +185,13 @@ int YmodemSendFile(const char* name, const uint8_t* data, uint32_t size)
     if (size == 0)
         return 1;
 
-    int attempt = 0;
-    while (YmodemSendHeader(name, int(size), true) != 0) {
-        if (++attempt == kHeaderAttempts || StopRequested())
+    for (int attempt = 1;; ++attempt) {
+        const int r = YmodemSendHeader(name, int(size));
+        if (r == 0)
+            break;
+        if (r == YM_STOPPED)
+            return Stopped();
+        if (attempt == kHeaderAttempts)
             return 1;
     }
 
@@ -175,10 +200,11 @@ int YmodemSendFile(const char* name, const uint8_t* data, uint32_t size)
     uint64_t progress = 0;  // blocks x 102400, wide enough for any image
     for (;;) {
         YmodemMakeBlock(data + offset, g_ymodemBlock, 1024, number);
-        if (YmodemSendBlock(g_ymodemBlock, 1024) != 0) {
-            EngineLog(LOG_ERROR, "Send File Failed!!\r\n");
-            return 1;
-        }
+        const int r = YmodemSendBlock(g_ymodemBlock, 1024);
+        if (r == YM_STOPPED)
+            return Stopped();
+        if (r != 0)
+            return Failed();
         ++number;
         offset += 1024;
         progress += 102400;
@@ -186,11 +212,18 @@ int YmodemSendFile(const char* name, const uint8_t* data, uint32_t size)
             g_pfnProgressSink(int(progress / size));
         if (offset >= size)
             break;
-        if (StopRequested())
-            return 1;
+        if (PortInterrupted())
+            return Stopped();
     }
 
-    YmodemSendEot();
-    YmodemSendHeader("", 0, false);
+    // Every data block is acknowledged. NAKed or unanswered EOTs still lead
+    // to the close, as boxes rely on; a CAN is the box refusing the image.
+    int r = YmodemSendEot();
+    if (r == 0)
+        r = YmodemSendHeader("", 0, true);
+    if (r == YM_STOPPED)
+        return Stopped();
+    if (r == YM_RX_CANCELLED)
+        return Failed();
     return 0;
 }

@@ -17,9 +17,21 @@ extern uint8_t g_ymodemBlock[1027];
 
 uint32_t Crc16Update(uint32_t byte, uint32_t crc);
 int YmodemMakeBlock(const uint8_t* source, uint8_t* block, int length, uint8_t number);
-// watchStop: give up (1) between tries once a stop has been requested. The
-// opening block 0 watches; the closing one runs to its end.
-int YmodemSendHeader(const char* name, int size, bool watchStop = false);
+// Results of the exchanges below, beyond 0 (done) and 1 (failed).
+enum : int {
+    YM_RX_CANCELLED = 2,  // the receiver sent CAN where the sender listens for it
+    YM_STOPPED = 3,       // the operator's stop, or the port was lost
+};
+
+// Block 0 with the file name and size. 0 when the receiver acknowledged it
+// and then asked for data with 'C'; 1 otherwise. The closing block 0
+// (`closing`, the empty name) is done once it is acknowledged, and a CAN
+// before or after it is the receiver's refusal (YM_RX_CANCELLED).
+int YmodemSendHeader(const char* name, int size, bool closing = false);
+// 0 acknowledged; 1 cancelled (the receiver's CAN, or ours after the fifth
+// NAK); 2 any other reply or none; YM_STOPPED.
 int YmodemSendBlock(const uint8_t* block, int length);
+// 0 once the end is acknowledged or the NAKs and silences run out;
+// YM_RX_CANCELLED when the receiver answers CAN; YM_STOPPED.
 int YmodemSendEot();
 int YmodemSendFile(const char* name, const uint8_t* data, uint32_t size);

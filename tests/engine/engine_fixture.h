@@ -395,6 +395,9 @@ protected:
         g_bEngineBusy = 0;
         g_pfnLogSink = CaptureLog;
         g_pfnProgressSink = CaptureProgress;
+        g_pfnEchoSink = nullptr;
+        g_bEngineLineLost = 0;
+        PortResetLostWatch();
         m_savedClock = g_pfnEngineClock;
         respond = [this](const uint8_t* d, uint32_t n) { rx.OnBytes(d, n); };
         line.OnWrite([this](VirtualLine& l, const uint8_t* d, uint32_t n) {
@@ -412,6 +415,8 @@ protected:
         g_bEngineImageMode = 0;
         g_pfnLogSink = nullptr;
         g_pfnProgressSink = nullptr;
+        g_pfnEchoSink = nullptr;
+        g_bEngineLineLost = 0;
         g_pfnEngineClock = m_savedClock;
     }
 

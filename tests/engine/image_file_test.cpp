@@ -162,9 +162,11 @@ TEST_F(ImageFile, TooLargeImageIsRejectedBeforeAnythingIsSent)
     StopWhenQuiet();
     EXPECT_EQ(RunSession(), 1);
     fclose(f);
+    // Told as too large, with size and limit; never called valid first.
     EXPECT_EQ(Journal(), (std::vector<Entry>{
-                             Log("Download File is valid, DL Version:1.2\n", LOG_INFO),
-                             Log("Not enough memory for the image! Abort Download\n", LOG_DONE),
+                             Log("Image too large to send: 3221225472 bytes padded, at most 2147482624. "
+                                 "Abort Download\n",
+                                 LOG_DONE),
                          }));
     EXPECT_TRUE(Written().empty());
 }

@@ -123,15 +123,38 @@ TEST_F(SerialLink, WaitForComparesTheLowByteOfTheAwaitedValue)
     EXPECT_EQ(line.Sleeps(), 0);
 }
 
-TEST_F(SerialLink, WaitForSeesAStopRequestWithinATick)
+TEST_F(SerialLink, EveryWaitSeesAStopRequestWithinATick)
 {
-    line.OnSleep([](VirtualLine& l) {
-        if (l.Now() == 20)
-            g_engineState = ENGINE_ABORT;
-    });
-    EXPECT_EQ(PortWaitFor(&line, 0x02, 1000), 0);
-    EXPECT_GE(line.Sleeps(), 20);
-    EXPECT_LE(line.Sleeps(), 21);
+    for (const WaitCase& c : kWaits) {
+        SCOPED_TRACE(c.name);
+        VirtualLine l;
+        g_enginePort = &l;
+        g_engineState = 0;
+        l.OnSleep([](VirtualLine& v) {
+            if (v.Now() == 20)
+                g_engineState = ENGINE_ABORT;
+        });
+        EXPECT_FALSE(c.wait(l, 1000));
+        EXPECT_GE(l.Sleeps(), 20);
+        EXPECT_LE(l.Sleeps(), 21);
+    }
+    // A stop is not a silent box: no time-out line.
+    EXPECT_TRUE(LogLines().empty());
+    g_engineState = 0;
+}
+
+TEST_F(SerialLink, StrayBytesGoToTheEchoSinkWhenOneIsInstalled)
+{
+    static Bytes echoed;
+    echoed.clear();
+    g_pfnEchoSink = [](const uint8_t* d, uint32_t n) { echoed.insert(echoed.end(), d, d + n); };
+    line.Feed({'h', 'i', 0x02});
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(PortWaitFor(&line, 0x02, 10), 1);
+    fflush(stdout);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    g_pfnEchoSink = nullptr;
+    EXPECT_EQ(echoed, (Bytes{'h', 'i'}));
 }
 
 TEST_F(SerialLink, WaitForWithAStopAlreadyRequestedReturnsAtOnce)

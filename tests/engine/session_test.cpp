@@ -365,4 +365,140 @@ TEST_F(Session, ChunkFromAFileThatCannotSeekSendsNothing)
     EXPECT_TRUE(Written().empty()) << Hex(Written());
 }
 
+// ---------------------------------------------------------------------------
+// A box that goes away, and stops that must not wait on the line.
+
+const char kLost[] = "Serial port lost! Abort Download\n";
+
+struct LostCase {
+    const char* name;
+    bool image;
+    Bytes script;
+    // Arms the loss; called on every write and every tick until it returns true.
+    std::function<bool(VirtualLine&, YmodemReceiver&)> loseWhen;
+};
+
+TEST_F(Session, LostPortEndsTheSessionOnceInEveryPhase)
+{
+    const auto atTick = [](int64_t t) {
+        return [t](VirtualLine& l, YmodemReceiver&) { return l.Now() >= t; };
+    };
+    const LostCase cases[] = {
+        {"served, listening", false, {0x02, 0x01, 0x03}, atTick(500)},
+        // 60000 bytes at 0, the transmit queue draining slowly.
+        {"served, serving a chunk", false, {0x02, 0x02, 0x60, 0xEA, 0x00, 0x00, 0x00, 0x00, 0x03},
+         [](VirtualLine& l, YmodemReceiver&) { return l.Written().size() >= 4096; }},
+        {"image, listening", true, {0x02, 0xAA, 0x03}, atTick(500)},
+        {"image, waiting for the box's 'C'", true, {0x02, 0xB0, 0x03},
+         [](VirtualLine& l, YmodemReceiver&) { return l.Written().size() >= 4; }},
+        {"image, sending block 2", true, {0x02, 0xB0, 0x03},
+         [](VirtualLine&, YmodemReceiver& r) { return r.file.size() >= 1024; }},
+    };
+    for (const LostCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        VirtualLine l;
+        g_enginePort = &l;
+        g_bEngineLineLost = 0;
+        PortResetLostWatch();
+        ClearJournal();
+        rewind(servedFile.f);
+        rewind(imageFile.f);
+        YmodemReceiver r(l);
+        if (c.image)
+            r.Arm(4);
+        l.SetTransmitRate(64);
+        int64_t lostAt = -1;
+        int64_t queriesAtLoss = 0;
+        const auto check = [&](VirtualLine& v) {
+            if (lostAt < 0 && c.loseWhen(v, r)) {
+                lostAt = v.Now();
+                queriesAtLoss = v.StatusQueries();
+                v.LoseLine("Input/output error");
+            }
+        };
+        l.OnWrite([&](VirtualLine& v, const uint8_t* d, uint32_t n) {
+            if (c.image)
+                r.OnBytes(d, n);
+            check(v);
+        });
+        // A stuck engine still ends: the test stops it after a long while.
+        l.OnSleep([&](VirtualLine& v) {
+            check(v);
+            if (v.Now() > 200000)
+                g_engineState = ENGINE_ABORT;
+        });
+        l.Feed(c.script, 1);
+        UseFile(c.image ? imageFile.f : servedFile.f, c.image);
+        EXPECT_EQ(RunSession(), 0);
+        ASSERT_GE(lostAt, 0);
+
+        // Half a second of a port that stays gone, then one line, then 0.
+        EXPECT_LE(l.Now() - lostAt, PORT_LOST_TICKS + 2);
+        EXPECT_GE(l.Now() - lostAt, PORT_LOST_TICKS);
+        const auto j = Journal();
+        ASSERT_GE(j.size(), 2u);
+        EXPECT_EQ(j[j.size() - 2], Log(kLost, LOG_DONE));
+        EXPECT_EQ(j.back(), Prog(0));
+        int done = 0, errors = 0;
+        for (const Entry& e : j) {
+            done += !e.progress && e.value == LOG_DONE;
+            errors += !e.progress && e.value == LOG_ERROR;
+        }
+        EXPECT_EQ(done, 1);
+        EXPECT_EQ(errors, 0) << "a lost port reported as a silent box or a failed transfer";
+        // No spin while deciding: a couple of queries per tick at most.
+        const int64_t ticks = std::max<int64_t>(1, l.Now() - lostAt);
+        EXPECT_LE(l.StatusQueries() - queriesAtLoss, 3 * ticks + 10);
+        EXPECT_STREQ(EngineLineLostReason(), "Input/output error");
+    }
+    g_bEngineLineLost = 0;
+}
+
+TEST_F(Session, PortGoneForLessThanHalfASecondIsNotLost)
+{
+    // A glitch of 30 ticks, then the box carries on and is answered.
+    line.LoseLine("Input/output error", 100, 130);
+    Feed({0x02, 0x01, 0x03}, 400);
+    UseFile(servedFile.f, false);
+    StopWhenQuiet();
+    EXPECT_EQ(RunSession(), 0);
+    EXPECT_EQ(g_bEngineLineLost.load(), 0);
+    EXPECT_EQ(Written(), (Bytes{0x02, 0x01, 0x0A, 0x03}));
+    EXPECT_EQ(LogLines().back(), Log(kBreakOff, LOG_NOTICE));
+}
+
+TEST_F(Session, StopWhileServingAChunkIsSeenWithinATick)
+{
+    // 65535 bytes on a transmit queue that never drains: each piece would
+    // wait its full drain bound.
+    line.SetTransmitRate(1);
+    line.SetTransmitStuck(true);
+    Feed({0x02, 0x02, 0xFF, 0xFF, 0x00, 0x00, 0x00, 0x00, 0x03}, 1);
+    line.OnSleep([](VirtualLine& l) {
+        if (l.Now() == 1500)
+            g_engineState = ENGINE_ABORT;
+    });
+    UseFile(servedFile.f, false);
+    EXPECT_EQ(RunSession(), 0);
+    EXPECT_LE(line.Now(), 1501);
+    EXPECT_EQ(LogLines(), (std::vector<Entry>{Log(kBreakOff, LOG_NOTICE)}));
+}
+
+TEST_F(Session, ImageTheBoxRefusesAfterItsLastBlockIsNeverReportedSent)
+{
+    rx.Arm(4);
+    rx.fault = [&](const RxEvent& ev) -> std::optional<Bytes> {
+        if (ev.kind == RxKind::Eot)
+            return Bytes{YM_CAN, YM_CAN};
+        return std::nullopt;
+    };
+    EXPECT_EQ(Run(true, {0x02, 0xB0, 0x03}), 0);
+    EXPECT_EQ(LogLines(), (std::vector<Entry>{
+                              Log(kVersionLine, LOG_INFO),
+                              Log("Start Service......\n", LOG_INFO),
+                              Log("Send File Failed!!\r\n", LOG_ERROR),
+                              Log(kBreakOff, LOG_NOTICE),
+                          }));
+}
+
 }  // namespace
