@@ -5,7 +5,7 @@ enum CliExit {
     EXIT_SENT = 0,          // image sent, or a served download stopped by signal/--timeout
     EXIT_USAGE = 1,         // bad command line
     EXIT_REJECTED = 2,      // the image file was rejected (or inspect: not a valid image)
-    EXIT_PORT = 3,          // the serial port could not be opened
+    EXIT_PORT = 3,          // the serial port could not be opened, or was lost during the download
     EXIT_FILE = 4,          // the download file could not be opened / read / written
     EXIT_INCOMPLETE = 5,    // an image download stopped before the image was sent
 };

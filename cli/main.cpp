@@ -17,8 +17,8 @@
 
 int main(int argc, char** argv)
 {
-    // The engine echoes the box's console bytes with fputc: unbuffered, they
-    // appear at once and in order with the log.
+    // What the commands print goes out at once. The box's console bytes take
+    // their own path to fd 1 (echo_output.h), never through stdio.
     setvbuf(stdout, nullptr, _IONBF, 0);
     // A closed reader of either stream must not kill a running download.
     signal(SIGPIPE, SIG_IGN);

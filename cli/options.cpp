@@ -306,9 +306,10 @@ std::string UsageText(const char* program)
            "  1  usage error\n"
            "  2  image file rejected by the engine (bad header, empty or too large);\n"
            "     inspect: not a valid image; pack: empty or too large payload\n"
-           "  3  serial port could not be opened (missing, busy, permission)\n"
+           "  3  serial port could not be opened (missing, held by another program,\n"
+           "     permission), or was lost during the download (unplugged, hung up)\n"
            "  4  download file could not be opened (inspect: unreadable; pack: payload\n"
            "     unreadable or output not writable)\n"
            "  5  an image download stopped before the image was sent (signal, --timeout,\n"
-           "     the engine could not start, or its worker did not end within 15 s)\n";
+           "     the engine could not start, or its worker did not end in time)\n";
 }

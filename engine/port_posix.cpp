@@ -7,6 +7,8 @@
 // to standard error.
 #include "serial_port.h"
 
+#include "port_holders.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -16,6 +18,7 @@
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -193,6 +196,33 @@ bool PortBaudSupported(uint32_t baud)
     return false;
 }
 
+namespace {
+
+// The line PortOpenDevice hands out; it keeps its descriptor so that
+// PortReleaseDevice can let go of the device without closing it.
+class DeviceLine final : public PosixLine {
+public:
+    explicit DeviceLine(int fd) : PosixLine(fd), m_device(fd) {}
+    void Release()
+    {
+        PORT_TRACE("release(fd=%d)", m_device);
+        flock(m_device, LOCK_UN);
+        ioctl(m_device, TIOCNXCL);
+    }
+
+private:
+    int m_device;
+};
+
+// Names who else has the device open, for a refusal's message.
+void NoteHolders(PortOpenError* e, const struct stat& st)
+{
+    if (e && S_ISCHR(st.st_mode))
+        e->holders = PortDescribeHolders(PortFindHolders(st.st_rdev, st.st_dev));
+}
+
+}  // namespace
+
 PortHandle PortOpenDevice(const char* path, uint32_t baud, PortOpenError* error)
 {
     if (!PortBaudSupported(baud)) {
@@ -202,7 +232,12 @@ PortHandle PortOpenDevice(const char* path, uint32_t baud, PortOpenError* error)
     int fd = open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     PORT_TRACE("open(%s) = %d", path, fd);
     if (fd < 0) {
-        SetError(error, errno, std::string("cannot open ") + path);
+        int e = errno;
+        SetError(error, e, std::string("cannot open ") + path);
+        // EBUSY: another program has set the exclusive flag.
+        struct stat st{};
+        if (e == EBUSY && stat(path, &st) == 0)
+            NoteHolders(error, st);
         return nullptr;
     }
     if (!isatty(fd)) {
@@ -212,10 +247,26 @@ PortHandle PortOpenDevice(const char* path, uint32_t baud, PortOpenError* error)
     }
     // The advisory lock is what keeps a second program off the port: root
     // passes TIOCEXCL, but not a held lock.
+    struct stat st{};
+    fstat(fd, &st);
     if (flock(fd, LOCK_EX | LOCK_NB) < 0) {
         int e = errno == EWOULDBLOCK ? EBUSY : errno;
         close(fd);
         SetError(error, e, std::string(path) + " is held by another program");
+        if (e == EBUSY)
+            NoteHolders(error, st);
+        return nullptr;
+    }
+    // A program that took neither the lock nor the exclusive flag still
+    // reads the line: sharing it would cost both of us bytes. Checked before
+    // the line is configured, so its settings stay as that program left them.
+    std::vector<PortHolder> holders = PortFindHolders(st.st_rdev, st.st_dev);
+    if (!holders.empty()) {
+        flock(fd, LOCK_UN);
+        close(fd);
+        SetError(error, EBUSY, std::string(path) + " is held by another program");
+        if (error)
+            error->holders = PortDescribeHolders(holders);
         return nullptr;
     }
     termios tio;
@@ -249,12 +300,18 @@ PortHandle PortOpenDevice(const char* path, uint32_t baud, PortOpenError* error)
     // never leaves a pty locked behind it.
     ioctl(fd, TIOCEXCL);
     PORT_TRACE("configured %s at %u 8N1 raw", path, baud);
-    return new PosixLine(fd);
+    return new DeviceLine(fd);
 }
 
 void PortCloseDevice(PortHandle port)
 {
     delete port;
+}
+
+void PortReleaseDevice(PortHandle port)
+{
+    if (auto* line = dynamic_cast<DeviceLine*>(port))
+        line->Release();
 }
 
 std::string PortDevicePath(const std::string& name)

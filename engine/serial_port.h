@@ -11,15 +11,24 @@
 struct PortOpenError {
     int code = 0;      // errno of the failing step
     std::string text;  // what failed, with the system's words
+    // EBUSY: the programs found holding the device, "cat (pid 1234)"; empty
+    // when the system does not let us see them.
+    std::string holders;
 };
 
 // The rates a port can be opened at on this platform, ascending.
 const uint32_t* PortBaudRates(size_t* count);
 bool PortBaudSupported(uint32_t baud);
 
-// nullptr on failure, with *error filled when given.
+// nullptr on failure, with *error filled when given. A device another
+// process already has open is refused with EBUSY, even when that process
+// took neither the lock nor the exclusive flag.
 PortHandle PortOpenDevice(const char* path, uint32_t baud, PortOpenError* error);
 void PortCloseDevice(PortHandle port);
+// Drops the lock and the exclusive flag but keeps the descriptor open, for a
+// front end that must leave while a worker may still be using the port: the
+// next program can open it even if this process never gets to close it.
+void PortReleaseDevice(PortHandle port);
 
 // "COM1".."COM4" name /dev/ttyS0../dev/ttyS3; anything else is a path.
 std::string PortDevicePath(const std::string& name);
