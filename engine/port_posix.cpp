@@ -88,8 +88,10 @@ public:
         int in = 0, out = 0;
         if (ioctl(m_fd, FIONREAD, &in) < 0) {
             PORT_TRACE("FIONREAD failed: %s", strerror(errno));
+            NoteFailure(errno);
             return false;
         }
+        m_lost = nullptr;
         // A pty has no transmit queue to report; its driver answers 0.
         if (ioctl(m_fd, TIOCOUTQ, &out) < 0)
             out = 0;
@@ -106,8 +108,16 @@ public:
         ssize_t n = read(m_fd, buf, count);
         if (n < 0) {
             PORT_TRACE("read(%u) failed: %s", count, strerror(errno));
+            NoteFailure(errno);
             return false;
         }
+        // Bytes were reported waiting, so an end of file is a hung-up line.
+        if (n == 0 && count > 0 && m_lastIn > 0) {
+            PORT_TRACE("read(%u) = 0: hung up", count);
+            m_lost = "the line was hung up";
+            return false;
+        }
+        m_lost = nullptr;
         *got = uint32_t(n);
         PORT_TRACE("read(%u) = %zd", count, n);
         return true;
@@ -127,6 +137,7 @@ public:
             }
             if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
                 PORT_TRACE("write(%u) failed after %u: %s", count, *put, strerror(errno));
+                NoteFailure(errno);
                 return false;
             }
             if (deadline < 0)
@@ -136,9 +147,15 @@ public:
                 PORT_TRACE("write(%u) timed out after %u", count, *put);
                 return false;
             }
+            // A stop request ends the wait within a tick.
+            if (WriteGivenUp()) {
+                PORT_TRACE("write(%u) given up after %u", count, *put);
+                return false;
+            }
             pollfd p = {m_fd, POLLOUT, 0};
-            poll(&p, 1, int(left));
+            poll(&p, 1, left < 10 ? int(left) : 10);
         }
+        m_lost = nullptr;
         PORT_TRACE("write(%u) = %u", count, *put);
         return true;
     }
@@ -156,6 +173,8 @@ public:
                 return;  // the full 10 ms passed
             if (r > 0 && (p.revents & POLLIN) && !(p.revents & (POLLHUP | POLLERR | POLLNVAL)))
                 return;
+            if (r > 0 && (p.revents & POLLHUP) && !m_lost)
+                m_lost = "the line was hung up";
             // A hung-up or failing line would wake poll at once: sleep the
             // tick out instead of spinning.
         }
@@ -164,9 +183,20 @@ public:
         }
     }
 
+    const char* LostReason() const override { return m_lost; }
+
 private:
+    // The errors a tty gives once its device is gone: a hung-up line, an
+    // unplugged adapter, a pty whose master was closed.
+    void NoteFailure(int err)
+    {
+        if (err == EIO || err == ENXIO || err == ENODEV || err == EBADF)
+            m_lost = strerror(err);
+    }
+
     int m_fd;
     uint32_t m_lastIn = 0;
+    const char* m_lost = nullptr;  // strerror's text or a literal: never freed
 };
 
 void SetError(PortOpenError* e, int code, const std::string& what)
