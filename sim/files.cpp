@@ -29,7 +29,8 @@ bool WriteWholeFile(const std::string& path, const std::vector<std::uint8_t>& da
     error = "cannot create " + path + ": " + std::strerror(errno);
     return false;
   }
-  const bool ok = std::fwrite(data.data(), 1, data.size(), f) == data.size();
+  // An empty vector may have no buffer at all, and fwrite must not see a null pointer.
+  const bool ok = data.empty() || std::fwrite(data.data(), 1, data.size(), f) == data.size();
   if (std::fclose(f) != 0 || !ok) {
     error = "cannot write " + path;
     return false;

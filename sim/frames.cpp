@@ -33,6 +33,9 @@ int Handshake(Line& line, Faults& faults, std::uint8_t startCommand, const std::
   int sent = 0;
   std::vector<std::uint8_t> window;  // the last answer.size() bytes received
   for (;;) {
+    // The box leads, but only into a line someone holds: start frames sent
+    // before the peer opens its end would pile up for it or be lost.
+    line.WaitForPeer();
     SendFrame(line, faults, startCommand);
     ++sent;
     const auto until = Line::Clock::now() + std::chrono::milliseconds(500);

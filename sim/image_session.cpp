@@ -45,6 +45,8 @@ int RunYmodemOnly(Line& line, Faults& faults, const Options& opt) {
   std::vector<std::uint8_t> want;
   std::string err;
   if (!opt.expect.empty() && !ReadWholeFile(opt.expect, want, err)) return FailWith(err);
+  // The receiver speaks first ('C'); its tries count from when a sender is there.
+  line.WaitForPeer();
   YmodemResult r = YmodemReceive(line, faults);
   if (!r.ok) return FailWith(r.failure);
   const std::string sha = Sha256Hex(r.data.data(), r.data.size());

@@ -12,9 +12,14 @@
 
 namespace stbsim {
 
+namespace {
+// A line without a peer answers every poll at once; this pause keeps such a
+// wait from spinning while it stays well below any protocol time-out.
+constexpr int kNoPeerPauseMs = 5;
+}  // namespace
+
 Line::~Line() {
   if (fd_ >= 0) close(fd_);
-  if (slave_ >= 0) close(slave_);
 }
 
 bool Line::OpenPty(std::string& slaveName, std::string& error) {
@@ -29,20 +34,41 @@ bool Line::OpenPty(std::string& slaveName, std::string& error) {
     return false;
   }
   slaveName = name;
-  slave_ = open(name, O_RDWR | O_NOCTTY);
-  if (slave_ < 0) {
+  // The settings stay with the pty while the master is open, so the peer
+  // finds a raw line even before it sets its own: nothing the box sends
+  // early is echoed back or has its line endings changed.
+  const int slave = open(name, O_RDWR | O_NOCTTY);
+  if (slave < 0) {
     error = "cannot open " + slaveName + ": " + std::strerror(errno);
     return false;
   }
   termios t{};
-  if (tcgetattr(slave_, &t) == 0) {
+  if (tcgetattr(slave, &t) == 0) {
     cfmakeraw(&t);
     cfsetispeed(&t, B115200);
     cfsetospeed(&t, B115200);
-    tcsetattr(slave_, TCSANOW, &t);
+    tcsetattr(slave, TCSANOW, &t);
   }
+  close(slave);
+  isPty_ = true;
   fcntl(fd_, F_SETFL, fcntl(fd_, F_GETFL) | O_NONBLOCK);
   return true;
+}
+
+bool Line::PeerHolds() const {
+  if (!isPty_) return true;
+  pollfd p{fd_, 0, 0};
+  return poll(&p, 1, 0) == 0 || (p.revents & POLLHUP) == 0;
+}
+
+void Line::Nap(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+void Line::WaitForPeer() {
+  while (!PeerHolds()) {
+    const int dl = RemainingMs();
+    if (dl == 0) throw DeadlineExpired{};
+    Nap(dl < kNoPeerPauseMs ? dl : kNoPeerPauseMs);
+  }
 }
 
 namespace {
@@ -120,12 +146,13 @@ bool Line::FillFor(int timeoutMs) {
         for (ssize_t i = 0; i < n; ++i) in_.push_back(ber_ ? ber_->Apply(buf[i]) : buf[i]);
         return true;
       }
-      // A device without a peer reports an error or a hang-up: treat it as quiet.
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      // A pty whose slave nobody holds fails the read (EIO) once its last
+      // bytes are taken; a device without a peer may do the same: quiet.
+      Nap(kNoPeerPauseMs);
     } else if (r > 0) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      Nap(kNoPeerPauseMs);  // a hang-up without data: no peer on the line yet, or no more
     } else if (r < 0 && errno != EINTR) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      Nap(kNoPeerPauseMs);
     }
     if (Clock::now() >= until) {
       if (RemainingMs() == 0) throw DeadlineExpired{};
@@ -163,7 +190,8 @@ void Line::Put(const std::uint8_t* data, std::size_t len) {
     const int dl = RemainingMs();
     if (dl == 0) throw DeadlineExpired{};
     pollfd p{fd_, POLLOUT, 0};
-    poll(&p, 1, dl < 100 ? dl : 100);
+    // Without a peer poll returns at once with a hang-up and no room.
+    if (poll(&p, 1, dl < 100 ? dl : 100) > 0 && !(p.revents & POLLOUT)) Nap(kNoPeerPauseMs);
   }
 }
 

@@ -24,8 +24,10 @@ class Line {
   Line(const Line&) = delete;
   Line& operator=(const Line&) = delete;
 
-  // Creates a pty; the slave is opened here, set raw and kept open, so that a
-  // peer that opens and closes it never hangs the master up.
+  // Creates a pty and sets its slave raw, then closes the slave again: a
+  // program that checks whether anyone else holds its port must find it free.
+  // Until a peer opens the slave (and after it closes it) the master reads
+  // fail and poll reports a hang-up; the waits here take that as a quiet line.
   bool OpenPty(std::string& slaveName, std::string& error);
   // Opens an existing serial device raw 8N1 (at baud, when it is a standard rate).
   bool OpenDevice(const std::string& path, long baud, std::string& error);
@@ -39,6 +41,9 @@ class Line {
   void Put(const std::uint8_t* data, std::size_t len);
   void Put(std::uint8_t b) { Put(&b, 1); }
   void Put(const std::string& s) { Put(reinterpret_cast<const std::uint8_t*>(s.data()), s.size()); }
+  // Waits until a peer has the pty slave open (at once for a device), so that
+  // whatever the box says first is not written into a line nobody holds.
+  void WaitForPeer();
   // Reads and drops bytes until quietMs pass without one, at most maxMs in all.
   std::size_t DrainQuiet(int quietMs, int maxMs);
   // Waits, dropping whatever arrives, for ms.
@@ -49,8 +54,11 @@ class Line {
   void PaceUntil(Clock::time_point& cursor);
   int RemainingMs() const;
 
-  int fd_ = -1;     // where the box speaks: the pty master or the device
-  int slave_ = -1;  // the pty slave, held open for the whole run
+  bool PeerHolds() const;  // false while a pty's slave is open nowhere
+  static void Nap(int ms);  // the bounded pause on a line without a peer
+
+  int fd_ = -1;        // where the box speaks: the pty master or the device
+  bool isPty_ = false;
   Clock::time_point deadline_ = Clock::time_point::max();
   Clock::duration byteTime_{0};
   Clock::time_point rxCursor_{}, txCursor_{};

@@ -271,15 +271,34 @@ TEST(CliPort, PermissionDeniedNamesTheOwningGroup)
     group* owner = getgrgid(st.st_gid);
     ASSERT_NE(owner, nullptr);
 
-    Child cli;
+    // The build tree may sit where nobody cannot reach it (a checkout under
+    // /root): run a copy from a folder of its own that anyone may enter.
+    TempDir bin;
+    const std::string cliCopy = bin / "marbrix-cli";
+    const std::string program = ReadFileBytes(kCli);
+    ASSERT_FALSE(program.empty()) << "cannot read " << kCli;
+    ASSERT_TRUE(WriteFile(cliCopy, program)) << "cannot write " << cliCopy;
+    ASSERT_EQ(chmod(bin.path.c_str(), 0755), 0);
+    ASSERT_EQ(chmod(cliCopy.c_str(), 0755), 0);
+
     SpawnOptions o;
     o.runAsUid = int(nobody->pw_uid);
     o.runAsGid = int(nobody->pw_gid);
-    ASSERT_TRUE(cli.Spawn({kCli, "-p", pty.slavePath, "/nonexistent.dat"}, o));
+    o.cwd = bin.path;
+    {
+        Child probe;
+        ASSERT_TRUE(probe.Spawn({cliCopy, "--version"}, o));
+        auto rc = probe.Wait(20000);
+        ASSERT_TRUE(rc.has_value());
+        if (*rc == 126)
+            GTEST_SKIP() << "cannot switch to user nobody here";
+        if (*rc != 0)
+            GTEST_SKIP() << "user nobody cannot run " << cliCopy << " (exit " << *rc << "): " << probe.err;
+    }
+    Child cli;
+    ASSERT_TRUE(cli.Spawn({cliCopy, "-p", pty.slavePath, "/nonexistent.dat"}, o));
     auto rc = cli.Wait(20000);
     ASSERT_TRUE(rc.has_value());
-    if (*rc == 126)
-        GTEST_SKIP() << "cannot switch to user nobody here";
     EXPECT_EQ(*rc, kExitPort) << cli.err;
     EXPECT_NE(cli.err.find("Open failed!\r\n"), std::string::npos) << cli.err;
     EXPECT_NE(cli.err.find("needs to be in the group '" + std::string(owner->gr_name) + "'"), std::string::npos)

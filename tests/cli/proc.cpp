@@ -207,8 +207,6 @@ int RunCommand(const std::vector<std::string>& argv, std::string* out, std::stri
 
 Pty::~Pty()
 {
-    if (slave >= 0)
-        close(slave);
     if (master >= 0)
         close(master);
 }
@@ -222,18 +220,33 @@ bool Pty::Open()
     if (!name)
         return false;
     slavePath = name;
-    slave = open(name, O_RDWR | O_NOCTTY);
+    // Raw before the program opens it (the setting stays with the pty), so
+    // bytes the test sends early are neither echoed nor translated.
+    int slave = open(name, O_RDWR | O_NOCTTY);
     if (slave < 0)
         return false;
     termios t;
-    if (tcgetattr(slave, &t) < 0)
-        return false;
-    cfmakeraw(&t);
-    if (tcsetattr(slave, TCSANOW, &t) < 0)
-        return false;
+    bool raw = tcgetattr(slave, &t) == 0;
+    if (raw) {
+        cfmakeraw(&t);
+        raw = tcsetattr(slave, TCSANOW, &t) == 0;
+    }
+    close(slave);
     SetNonBlocking(master);
-    return true;
+    return raw;
 }
+
+namespace {
+
+// Pause while the master has no peer: poll answers at once then.
+constexpr int kNoPeerPauseMs = 5;
+
+void NoPeerPause(int64_t leftMs)
+{
+    usleep(useconds_t(std::min<int64_t>(std::max<int64_t>(leftMs, 0), kNoPeerPauseMs)) * 1000);
+}
+
+}  // namespace
 
 bool WriteAll(int fd, const void* data, size_t size)
 {
@@ -246,27 +259,46 @@ bool WriteAll(int fd, const void* data, size_t size)
             size -= size_t(n);
             continue;
         }
-        if (n < 0 && errno != EAGAIN && errno != EINTR)
+        if (n < 0 && errno != EAGAIN && errno != EINTR && errno != EIO)
             return false;
-        if (MsLeft(deadline) <= 0)
+        int64_t left = MsLeft(deadline);
+        if (left <= 0)
             return false;
         pollfd pf = {fd, POLLOUT, 0};
-        poll(&pf, 1, 50);
+        if (poll(&pf, 1, int(std::min<int64_t>(left, 50))) > 0 && !(pf.revents & POLLOUT))
+            NoPeerPause(left);
     }
     return true;
 }
 
-static bool ReadSome(int fd, std::string* buffer, int timeoutMs)
+// Waits up to timeoutMs for bytes on fd and appends them; false when none
+// came. A hang-up (no peer on a pty, a closed pipe) is a quiet line here,
+// waited out in short pauses.
+static bool ReadSome(int fd, std::string* buffer, int timeoutMs, size_t limit = 4096)
 {
-    pollfd pf = {fd, POLLIN, 0};
-    if (poll(&pf, 1, timeoutMs) <= 0)
-        return false;
-    char buf[4096];
-    ssize_t n = read(fd, buf, sizeof buf);
-    if (n <= 0)
-        return false;
-    buffer->append(buf, size_t(n));
-    return true;
+    auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        int64_t left = MsLeft(deadline);
+        pollfd pf = {fd, POLLIN, 0};
+        int r = poll(&pf, 1, int(std::max<int64_t>(left, 0)));
+        if (r == 0)
+            return false;
+        if (r > 0 && (pf.revents & POLLIN)) {
+            char buf[4096];
+            ssize_t n = read(fd, buf, std::min(sizeof buf, limit));
+            if (n > 0) {
+                buffer->append(buf, size_t(n));
+                return true;
+            }
+        }
+        if (r < 0 && errno != EINTR)
+            return false;
+        left = MsLeft(deadline);
+        if (left <= 0)
+            return false;
+        if (r > 0)
+            NoPeerPause(left);
+    }
 }
 
 bool ReadUntil(int fd, std::string* buffer, const std::string& needle, int timeoutMs)
@@ -288,14 +320,7 @@ bool ReadExactly(int fd, std::string* buffer, size_t count, int timeoutMs)
         int64_t left = MsLeft(deadline);
         if (left <= 0)
             return false;
-        pollfd pf = {fd, POLLIN, 0};
-        if (poll(&pf, 1, int(std::min<int64_t>(left, 50))) <= 0)
-            continue;
-        char buf[4096];
-        size_t want = std::min(sizeof buf, count - buffer->size());
-        ssize_t n = read(fd, buf, want);
-        if (n > 0)
-            buffer->append(buf, size_t(n));
+        ReadSome(fd, buffer, int(std::min<int64_t>(left, 50)), count - buffer->size());
     }
     return true;
 }

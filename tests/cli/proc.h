@@ -47,14 +47,18 @@ private:
 // Runs a command to its end (bounded); returns the exit status, or -1 on time-out.
 int RunCommand(const std::vector<std::string>& argv, std::string* out, std::string* err, int timeoutMs = 30000);
 
+// A pty whose slave is set raw and then closed: the program under test opens
+// it as it would a serial port and must find nobody else holding it. While
+// no program has the slave open, the master's reads fail (EIO) and poll
+// reports a hang-up; the helpers below take that as a quiet line.
 struct Pty {
     int master = -1;
-    int slave = -1;  // held open (raw) so a peer's close never hangs the line up
     std::string slavePath;
     ~Pty();
     bool Open();
 };
 
+// Bounded (10 s); a master whose slave is not open counts as a full line.
 bool WriteAll(int fd, const void* data, size_t size);
 // Appends what arrives on fd to *buffer until it ends with (or contains) `needle`.
 bool ReadUntil(int fd, std::string* buffer, const std::string& needle, int timeoutMs);

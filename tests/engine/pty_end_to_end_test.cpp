@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <stdlib.h>
+#include <termios.h>
 #include <thread>
 #include <unistd.h>
 
@@ -25,7 +26,11 @@ time_t FixedClock(time_t* t)
     return v;
 }
 
-// The master side of a pty pair.
+// Pause while the master has no peer: poll answers at once then.
+constexpr int kNoPeerPauseMs = 5;
+
+// The master side of a pty pair. The slave is set raw and closed again, as a
+// serial port nobody holds; the engine opens it in SetUp.
 struct Pty {
     int master = -1;
     std::string slave;
@@ -35,8 +40,17 @@ struct Pty {
         if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0)
             return;
         const char* name = ptsname(master);
-        if (name)
+        if (!name)
+            return;
+        const int fd = open(name, O_RDWR | O_NOCTTY);
+        if (fd < 0)
+            return;
+        termios t;
+        const bool raw = tcgetattr(fd, &t) == 0 && (cfmakeraw(&t), tcsetattr(fd, TCSANOW, &t) == 0);
+        close(fd);
+        if (raw)
             slave = name;
+        fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
     }
     ~Pty()
     {
@@ -46,21 +60,40 @@ struct Pty {
     bool Ok() const { return master >= 0 && !slave.empty(); }
 };
 
-// The box: bounded reads and plain writes on the master, failures kept as
-// text for the test thread to report.
+using Clock = std::chrono::steady_clock;
+
+int MsUntil(Clock::time_point t)
+{
+    return int(std::max<long long>(
+        0, std::chrono::duration_cast<std::chrono::milliseconds>(t - Clock::now()).count()));
+}
+
+// The box: bounded reads and writes on the master, failures kept as text for
+// the test thread to report. A master whose slave nobody holds (EIO, a
+// hang-up) counts as a quiet line until the wait runs out.
 class Box {
 public:
     explicit Box(int fd) : m_fd(fd) {}
     std::string error;
 
-    bool Send(const Bytes& b)
+    bool Send(const Bytes& b, int ms = 10000)
     {
+        const auto until = Clock::now() + std::chrono::milliseconds(ms);
         size_t done = 0;
         while (done < b.size()) {
             ssize_t n = write(m_fd, b.data() + done, b.size() - done);
-            if (n <= 0)
+            if (n > 0) {
+                done += size_t(n);
+                continue;
+            }
+            if (n < 0 && errno != EAGAIN && errno != EINTR && errno != EIO)
                 return Fail("write failed: " + std::string(strerror(errno)));
-            done += size_t(n);
+            if (MsUntil(until) == 0)
+                return Fail("the line took " + std::to_string(done) + " of " + std::to_string(b.size()) +
+                            " bytes");
+            pollfd p = {m_fd, POLLOUT, 0};
+            if (poll(&p, 1, std::min(MsUntil(until), 50)) > 0 && !(p.revents & POLLOUT))
+                std::this_thread::sleep_for(std::chrono::milliseconds(kNoPeerPauseMs));
         }
         return true;
     }
@@ -69,16 +102,27 @@ public:
     bool Read(size_t n, Bytes* out, int ms = 5000)
     {
         out->clear();
+        auto until = Clock::now() + std::chrono::milliseconds(ms);
         while (out->size() < n) {
-            pollfd p = {m_fd, POLLIN, 0};
-            if (poll(&p, 1, ms) <= 0)
+            const int left = MsUntil(until);
+            if (left == 0)
                 return Fail("nothing from the engine after " + std::to_string(out->size()) + " of " +
                             std::to_string(n) + " bytes");
-            uint8_t buf[2048];
-            ssize_t got = read(m_fd, buf, std::min(sizeof buf, n - out->size()));
-            if (got <= 0)
-                return Fail("read failed: " + std::string(strerror(errno)));
-            out->insert(out->end(), buf, buf + got);
+            pollfd p = {m_fd, POLLIN, 0};
+            const int r = poll(&p, 1, left);
+            if (r > 0 && (p.revents & POLLIN)) {
+                uint8_t buf[2048];
+                ssize_t got = read(m_fd, buf, std::min(sizeof buf, n - out->size()));
+                if (got > 0) {
+                    out->insert(out->end(), buf, buf + got);
+                    until = Clock::now() + std::chrono::milliseconds(ms);
+                    continue;
+                }
+                if (got < 0 && errno != EAGAIN && errno != EINTR && errno != EIO)
+                    return Fail("read failed: " + std::string(strerror(errno)));
+            }
+            if (r > 0)
+                std::this_thread::sleep_for(std::chrono::milliseconds(kNoPeerPauseMs));
         }
         return true;
     }
