@@ -115,8 +115,13 @@ void CLoaderDlg::OnStart()
     UpdateData(false);
 }
 
-LRESULT CLoaderDlg::OnEngineDone(WPARAM, LPARAM)
+// wParam: nonzero when the port is gone. The toggle then only returns to
+// Idle: should the operator have pressed Abort meanwhile, it must not start
+// a new download on a dead port.
+LRESULT CLoaderDlg::OnEngineDone(WPARAM wParam, LPARAM)
 {
+    if (wParam && !g_bDownloading)
+        return 0;
     OnStart();
     return 0;
 }

@@ -18,11 +18,17 @@ public:
     EngineLogEvent(QString text, uint8_t level) : QEvent(WM_ENGINE_LOG), m_text(std::move(text)), m_level(level) {}
     QString m_text;
     uint8_t m_level;
+    // The line that ended the download because the port is gone, with the
+    // system's words for it. Taken on the worker when the line was logged,
+    // so a later Start (which clears the engine's verdict) cannot hide it.
+    bool m_bPortLost = false;
+    QString m_strLostReason;
 };
 
 class EngineDoneEvent : public QEvent {
 public:
-    EngineDoneEvent() : QEvent(WM_ENGINE_DONE) {}
+    explicit EngineDoneEvent(bool portLost = false) : QEvent(WM_ENGINE_DONE), m_bPortLost(portLost) {}
+    bool m_bPortLost;  // the download ended because the port is gone
 };
 
 class EngineProgressEvent : public QEvent {

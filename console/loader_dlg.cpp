@@ -150,10 +150,12 @@ bool CLoaderDlg::event(QEvent* e)
     case WM_ENGINE_LOG: {
         auto* le = static_cast<EngineLogEvent*>(e);
         OnEngineLog(le->m_text, le->m_level);
+        if (le->m_bPortLost)
+            OnPortLost(le->m_strLostReason);
         return true;
     }
     case WM_ENGINE_DONE:
-        OnEngineDone(0, 0);
+        OnEngineDone(WPARAM(static_cast<EngineDoneEvent*>(e)->m_bPortLost), 0);
         return true;
     case WM_ENGINE_PROGRESS:
         OnEngineProgress(WPARAM(static_cast<EngineProgressEvent*>(e)->m_position), 0);

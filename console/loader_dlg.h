@@ -1,6 +1,6 @@
 // CLoaderDlg: the main dialog. Its handlers live in one file per concern:
 // loader_dlg.cpp (initialisation, window menu, icon, closing),
-// port_connection.cpp (OnConnect, OnCtlColor), log_view.cpp (AppendLog and
+// port_connection.cpp (OnConnect, OnPortLost, OnCtlColor), log_view.cpp (AppendLog and
 // the engine's notifications), download_control.cpp (OnBrowse, OnStart,
 // OnEngineDone).
 #pragma once
@@ -43,6 +43,9 @@ public:
 
     // --- port connection ---
     void OnConnect();
+    // The engine ended the download because the port is gone: close it
+    // and say why.
+    void OnPortLost(const QString& reason);
     // The text colour a control is drawn in, or an invalid colour to keep
     // the default: the link indicator and the status line.
     QColor OnCtlColor(QWidget* pWnd) const;
@@ -84,7 +87,10 @@ public:
     void done(int r) override;
 
 private:
-    void ClosePort();  // the closing steps of OnConnect
+    // The closing steps of OnConnect. waitForWorker: give a running worker
+    // time to end before the handle is closed (DisConnect); without it the
+    // close is left to the deferred-close machinery at once.
+    void ClosePort(bool waitForWorker = true);
     void ReleaseDownloadFile(FILE* file);
     void ReleasePort(PortHandle port);
     void ClosePendingIfIdle();

@@ -29,17 +29,26 @@ QColor LogLevelColor(uint8_t level)
 
 // A LOG_DONE line first tells the dialog the download has ended, then
 // arrives itself as an error line; each line travels with its own event.
+// The engine marks the port lost before it logs that ending, so the verdict
+// read here belongs to this line.
 int ConsoleLogSink(const char* text, int level)
 {
     uint8_t lvl = uint8_t(level & 0xFF);
     std::lock_guard<std::mutex> lock(g_mainWndLock);
     if (!g_hMainWnd)
         return 0;
+    bool lost = false;
     if (lvl == LOG_DONE) {
-        QCoreApplication::postEvent(g_hMainWnd, new EngineDoneEvent);
+        lost = g_bEngineLineLost.load() != 0;
+        QCoreApplication::postEvent(g_hMainWnd, new EngineDoneEvent(lost));
         lvl = LOG_ERROR;
     }
-    QCoreApplication::postEvent(g_hMainWnd, new EngineLogEvent(QString::fromLocal8Bit(text), lvl));
+    auto* e = new EngineLogEvent(QString::fromLocal8Bit(text), lvl);
+    if (lost) {
+        e->m_bPortLost = true;
+        e->m_strLostReason = QString::fromLocal8Bit(EngineLineLostReason());
+    }
+    QCoreApplication::postEvent(g_hMainWnd, e);
     return 1;
 }
 

@@ -72,11 +72,11 @@ void CLoaderDlg::OnConnect()
 // handle is closed only then. Should the worker not stop within the bound,
 // the close itself is deferred until it has, and the console goes on as
 // closed.
-void CLoaderDlg::ClosePort()
+void CLoaderDlg::ClosePort(bool waitForWorker)
 {
     if (g_bDownloading)
         OnStart();
-    if (g_bEngineBusy.load())
+    if (waitForWorker && g_bEngineBusy.load())
         EngineWaitIdle(kWorkerStopWaitMs);
     const std::string path = PortPathAt(m_nPort);
     ReleasePort(g_hPort);
@@ -90,12 +90,34 @@ void CLoaderDlg::ClosePort()
     UpdateData(false);
 }
 
+// A lost port ends the download through the engine's LOG_DONE path, so the
+// Start/Abort toggle has already run when its line arrives here. Nothing can
+// pass through the port any more: the console closes it as DisConnect would,
+// without waiting, because the worker is ending by itself and the handle is
+// released once it has. The log reads the engine's "Serial port lost!" line,
+// the system's words for it, then the usual "<port> Close!" line, so the
+// operator sees the port was closed and must Connect again. "ERR" stays on
+// the indicator until then.
+void CLoaderDlg::OnPortLost(const QString& reason)
+{
+    UpdateData(true);
+    const QString name = QString::fromStdString(PortShortName(PortPathAt(m_nPort)));
+    const QString why = reason.isEmpty() ? QStringLiteral("device gone") : reason;
+    AppendLog(QString::asprintf("%s: %s\r\n", name.toUtf8().constData(), why.toUtf8().constData()), LOG_ERROR);
+    if (g_bConnected)
+        ClosePort(false);
+    m_strLink = QStringLiteral("ERR");
+    UpdateData(false);
+}
+
 QColor CLoaderDlg::OnCtlColor(QWidget* pWnd) const
 {
     if (!pWnd)
         return QColor();
+    // The indicator's colour follows the word it shows: green for "OK",
+    // red for "ERR" (a failed open or a lost port, both while closed).
     if (pWnd == GetDlgItem(IDC_LINK))
-        return g_bConnected == 1 ? QColor(0, 128, 0) : QColor(255, 0, 0);
+        return GetDlgItemText(IDC_LINK) == QLatin1String("OK") ? QColor(0, 128, 0) : QColor(255, 0, 0);
     if (pWnd == GetDlgItem(IDC_STATUS))
         return QColor(200, 0, 0);
     return QColor();

@@ -12,13 +12,14 @@
 #include <QTextEdit>
 
 #include <fcntl.h>
+#include <limits.h>
 #include <stdlib.h>
 #include <termios.h>
 #include <unistd.h>
 
 TestPty::TestPty()
 {
-    m_master = posix_openpt(O_RDWR | O_NOCTTY);
+    m_master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (m_master < 0)
         return;
     if (grantpt(m_master) != 0 || unlockpt(m_master) != 0) {
@@ -27,7 +28,7 @@ TestPty::TestPty()
         return;
     }
     m_path = QString::fromLocal8Bit(ptsname(m_master));
-    m_slave = open(ptsname(m_master), O_RDWR | O_NOCTTY);
+    m_slave = open(ptsname(m_master), O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (m_slave >= 0) {
         termios t;
         if (tcgetattr(m_slave, &t) == 0) {
@@ -41,8 +42,14 @@ TestPty::~TestPty()
 {
     if (m_slave >= 0)
         close(m_slave);
+    closeMaster();
+}
+
+void TestPty::closeMaster()
+{
     if (m_master >= 0)
         close(m_master);
+    m_master = -1;
 }
 
 QString StbSimPath()
@@ -82,6 +89,11 @@ StbSim::StbSim(const QStringList& args)
 }
 
 StbSim::~StbSim()
+{
+    kill();
+}
+
+void StbSim::kill()
 {
     if (m_proc.state() != QProcess::NotRunning) {
         m_proc.kill();
@@ -161,6 +173,23 @@ bool FileOpenInProcess(const QString& path)
             return true;
     }
     return false;
+}
+
+int DescriptorsOnDevice(const QString& path)
+{
+    const QByteArray want = QFile::encodeName(path);
+    int n = 0;
+    QDir fds(QStringLiteral("/proc/self/fd"));
+    for (const QString& fd : fds.entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::System)) {
+        char link[PATH_MAX];
+        const ssize_t len = readlink(QFile::encodeName(fds.filePath(fd)).constData(), link, sizeof link);
+        if (len <= 0)
+            continue;
+        const QByteArray target(link, int(len));
+        if (target == want || target == want + " (deleted)")
+            ++n;
+    }
+    return n;
 }
 
 QByteArray ImageFileBytes(const QByteArray& payload, uint8_t maskKey, bool validMagic)

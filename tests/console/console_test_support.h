@@ -15,7 +15,8 @@ class CLoaderDlg;
 
 // A pseudo-terminal whose far end the test holds: the slave path is a port
 // the dialog can open. The test keeps one slave descriptor itself so the
-// dialog's open and close never hang the master up.
+// dialog's open and close never hang the master up. Both ends are
+// close-on-exec: a simulator started meanwhile must not hold them.
 class TestPty {
 public:
     TestPty();
@@ -23,6 +24,10 @@ public:
     bool ok() const { return m_master >= 0; }
     QString path() const { return m_path; }
     int slaveFd() const { return m_slave; }
+    // The far end goes away, as a pulled cable: every slave descriptor, the
+    // test's own included, sees the hang-up (reads end, writes and queue
+    // queries fail with EIO) and the path disappears.
+    void closeMaster();
 
 private:
     int m_master = -1;
@@ -39,6 +44,8 @@ public:
     QString pty() const { return m_pty; }
     // Waits (bounded) for the end; -1 when it did not end in time.
     int waitExit(int timeoutMs);
+    // Kills it at once (its pty's master closes with it) and waits, bounded.
+    void kill();
     // Everything it printed so far (reads what is waiting).
     QString output();
     bool waitForOutput(const QString& needle, int timeoutMs);
@@ -61,6 +68,9 @@ bool LogHas(CLoaderDlg& dlg, const QString& needle);
 
 // Whether this process holds a descriptor open on the file.
 bool FileOpenInProcess(const QString& path);
+// How many descriptors of this process are open on a device path, also
+// after the device has gone (the link then reads "PATH (deleted)").
+int DescriptorsOnDevice(const QString& path);
 
 QByteArray ImageFileBytes(const QByteArray& payload, uint8_t maskKey, bool validMagic = true);
 bool WriteFile(const QString& path, const QByteArray& data);
