@@ -3,6 +3,7 @@
 #include "console_globals.h"
 #include "engine.h"
 #include "loader_dlg.h"
+#include "serial_port.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -250,4 +251,21 @@ void ResetConsoleGlobals()
     g_pfnChooseFile = ChooserStub::Choose;
     ChooserStub::cancel = false;
     ChooserStub::next.clear();
+}
+
+QString Text(CLoaderDlg& d, int id)
+{
+    return d.GetDlgItemText(id);
+}
+
+QColor DrawnColour(CLoaderDlg& d, int id)
+{
+    QWidget* w = d.GetDlgItem(id);
+    w->grab();  // draws it, as the screen would
+    return w->palette().color(QPalette::WindowText);
+}
+
+QString ShortName(const QString& path)
+{
+    return QString::fromStdString(PortShortName(path.toStdString()));
 }

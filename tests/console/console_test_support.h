@@ -13,6 +13,12 @@
 
 class CLoaderDlg;
 
+// A control's text, and its text colour as drawn.
+QString Text(CLoaderDlg& d, int id);
+QColor DrawnColour(CLoaderDlg& d, int id);
+// The name the log uses for a port path ("pts/3").
+QString ShortName(const QString& path);
+
 // A pseudo-terminal whose far end the test holds: the slave path is a port
 // the dialog can open. The test keeps one slave descriptor itself so the
 // dialog's open and close never hang the master up. Both ends are

@@ -30,11 +30,6 @@ QTime FixedClock()
     return QTime(0, 1, 5);
 }
 
-QString Text(CLoaderDlg& d, int id)
-{
-    return d.GetDlgItemText(id);
-}
-
 QComboBox* Combo(CLoaderDlg& d, int id)
 {
     return qobject_cast<QComboBox*>(d.GetDlgItem(id));

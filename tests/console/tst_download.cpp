@@ -21,11 +21,6 @@
 
 namespace {
 
-QString Text(CLoaderDlg& d, int id)
-{
-    return d.GetDlgItemText(id);
-}
-
 QByteArray RandomBytes(int n, quint32 seed)
 {
     QRandomGenerator gen(seed);

@@ -22,23 +22,6 @@ namespace {
 
 const char kLostLine[] = "Serial port lost! Abort Download";
 
-QString Text(CLoaderDlg& d, int id)
-{
-    return d.GetDlgItemText(id);
-}
-
-QColor DrawnColour(CLoaderDlg& d, int id)
-{
-    QWidget* w = d.GetDlgItem(id);
-    w->grab();  // draws it, as the screen would
-    return w->palette().color(QPalette::WindowText);
-}
-
-QString ShortName(const QString& path)
-{
-    return QString::fromStdString(PortShortName(path.toStdString()));
-}
-
 QString Log(CLoaderDlg& d)
 {
     return d.m_log->toPlainText();

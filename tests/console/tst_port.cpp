@@ -16,27 +16,6 @@
 
 #include <termios.h>
 
-namespace {
-
-QString Text(CLoaderDlg& d, int id)
-{
-    return d.GetDlgItemText(id);
-}
-
-QColor DrawnColour(CLoaderDlg& d, int id)
-{
-    QWidget* w = d.GetDlgItem(id);
-    w->grab();  // draws it, as the screen would
-    return w->palette().color(QPalette::WindowText);
-}
-
-QString ShortName(const QString& path)
-{
-    return QString::fromStdString(PortShortName(path.toStdString()));
-}
-
-}  // namespace
-
 class TestPort : public QObject {
     Q_OBJECT
 private slots:
