@@ -438,6 +438,16 @@ protected:
         });
     }
 
+    // A line of a test's own as the engine's port, with the lost-port
+    // watch and the journal started afresh.
+    void UseLine(VirtualLine& l)
+    {
+        g_enginePort = &l;
+        g_bEngineLineLost = 0;
+        PortResetLostWatch();
+        ClearJournal();
+    }
+
     // A served or image session over `file`.
     void UseFile(FILE* f, bool image)
     {

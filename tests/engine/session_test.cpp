@@ -397,10 +397,7 @@ TEST_F(Session, LostPortEndsTheSessionOnceInEveryPhase)
     for (const LostCase& c : cases) {
         SCOPED_TRACE(c.name);
         VirtualLine l;
-        g_enginePort = &l;
-        g_bEngineLineLost = 0;
-        PortResetLostWatch();
-        ClearJournal();
+        UseLine(l);
         rewind(servedFile.f);
         rewind(imageFile.f);
         YmodemReceiver r(l);

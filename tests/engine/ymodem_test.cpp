@@ -466,10 +466,7 @@ TEST_F(Ymodem, LostPortEndsEveryPhaseQuietly)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         VirtualLine l;
-        g_enginePort = &l;
-        g_bEngineLineLost = 0;
-        PortResetLostWatch();
-        ClearJournal();
+        UseLine(l);
         YmodemReceiver r(l);
         l.OnWrite([&](VirtualLine&, const uint8_t* d, uint32_t n) { r.OnBytes(d, n); });
         int64_t lostAt = -1;
