@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the tests and the demo need,
-# only those that are missing. Safe to run again.
+# only those that are missing. Safe to run again. Arguments name further
+# packages a script needs beyond these (e.g. clang for the fuzz build).
 set -euo pipefail
 
 PACKAGES=(
@@ -10,6 +11,7 @@ PACKAGES=(
   libserialport-dev
   lrzsz socat
   xvfb xauth fonts-arphic-uming
+  "$@"
 )
 
 missing=()
