@@ -97,7 +97,7 @@ int RunImageSession(Line& line, Faults& faults, const Options& opt) {
     }
     faults.firstTransfer = false;
     if (r.ok) break;
-    if (attempt >= opt.retries) return FailWith(r.failure);
+    if (attempt >= opt.retries || r.hungUp) return FailWith(r.failure);
     Report("transfer failed: " + r.failure + "; starting again (" + std::to_string(attempt + 1) + " of " +
            std::to_string(opt.retries) + ")");
     line.DrainQuiet(500, 30000);

@@ -18,6 +18,11 @@ namespace {
 constexpr int kNoPeerPauseMs = 5;
 }  // namespace
 
+void Line::Close() {
+  if (fd_ >= 0) close(fd_);
+  fd_ = -1;
+}
+
 Line::~Line() {
   if (fd_ >= 0) close(fd_);
 }

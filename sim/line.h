@@ -48,6 +48,9 @@ class Line {
   std::size_t DrainQuiet(int quietMs, int maxMs);
   // Waits, dropping whatever arrives, for ms.
   std::size_t Linger(int ms);
+  // Closes the box's end for good, as a box that loses power does; the
+  // sender then sees its port hang up.
+  void Close();
 
  private:
   bool FillFor(int timeoutMs);  // false on time-out

@@ -22,11 +22,16 @@ const char* UsageText() {
          "  --chunk N           served: bytes per request, 1..65535 (default 4096)\n"
          "  --shuffle[=SEED]    served: request the chunks in a shuffled order\n"
          "  --time-every N      served: a time request (02 03 03) after every N chunks (default 8; 0: none)\n"
+         "  --edge-every N      served: after every N chunks, a request that runs past the end of the file\n"
+         "                      (only the bytes up to the end may come) and one wholly past it (none may\n"
+         "                      come), each checked by a time request; offsets up to 2^32-1 (default 0: none)\n"
          "  --timeout SEC       bound on the whole run (default 120); on expiry: FAIL, exit 1\n"
          "  --pace BAUD         bytes move no faster than an 8N1 line at BAUD (10 bits per byte), both ways\n"
          "  --nak-block K[:N]   image: NAK data block K (1-based, counted as received) N times (default 1)\n"
          "  --can-block K       image: answer block K with a single CAN (the transfer then fails)\n"
          "  --silent-block K    image: give no answer to block K (the sender gives up)\n"
+         "  --hang-up-block K   image: close the line when block K arrives, before answering it\n"
+         "                      (a box that loses power: the sender must see the line go)\n"
          "  --nak-block0        image: NAK the first block 0 once\n"
          "  --junk-before-c N   image: N junk bytes (not 'C') before the first 'C'\n"
          "  --junk-before-stx N N bytes of console chatter (printable text) before each frame's STX\n"
@@ -85,6 +90,7 @@ bool ParseOptions(int argc, char** argv, Options& opt, std::string& error) {
        }},
       {"--chunk", [&](const std::string& v) { gotServedOnly = true; return ToLong(v, 1, 65535, opt.chunk); }},
       {"--time-every", [&](const std::string& v) { gotServedOnly = true; return ToLong(v, 0, kMax, opt.timeEvery); }},
+      {"--edge-every", [&](const std::string& v) { gotServedOnly = true; return ToLong(v, 0, kMax, opt.edgeEvery); }},
       {"--timeout", [&](const std::string& v) { return ToLong(v, 1, 86400 * 7, opt.timeoutSec); }},
       {"--pace", [&](const std::string& v) { return ToLong(v, 1, 100000000L, opt.pace); }},
       {"--nak-block", [&](const std::string& v) {
@@ -96,6 +102,7 @@ bool ParseOptions(int argc, char** argv, Options& opt, std::string& error) {
        }},
       {"--can-block", [&](const std::string& v) { gotImageOnly = true; return ToLong(v, 1, kMax, opt.canBlock); }},
       {"--silent-block", [&](const std::string& v) { gotImageOnly = true; return ToLong(v, 1, kMax, opt.silentBlock); }},
+      {"--hang-up-block", [&](const std::string& v) { gotImageOnly = true; return ToLong(v, 1, kMax, opt.hangUpBlock); }},
       {"--junk-before-c", [&](const std::string& v) { gotImageOnly = true; return ToLong(v, 0, kMax, opt.junkBeforeC); }},
       {"--junk-before-stx", [&](const std::string& v) { return ToLong(v, 0, 1000000L, opt.junkBeforeStx); }},
       {"--ber", [&](const std::string& v) {
@@ -153,7 +160,7 @@ bool ParseOptions(int argc, char** argv, Options& opt, std::string& error) {
   }
   if (opt.mode == Mode::None) { error = "--mode image|served is required"; return false; }
   if (opt.mode == Mode::Image && gotServedOnly) {
-    error = "--size, --chunk, --shuffle and --time-every belong to served mode"; return false;
+    error = "--size, --chunk, --shuffle, --time-every and --edge-every belong to served mode"; return false;
   }
   if (opt.mode == Mode::Served && gotImageOnly) {
     error = "block faults, --junk-before-c and --retries belong to image mode"; return false;

@@ -25,6 +25,8 @@ struct Options {
   long nakCount = 1;
   long canBlock = 0;
   long silentBlock = 0;
+  long hangUpBlock = 0;  // image: close the line when block K arrives
+  long edgeEvery = 0;    // served: requests at and past the file's end every N chunks
   bool nakBlock0 = false;
   long junkBeforeC = 0;
   long junkBeforeStx = 0;

@@ -1,5 +1,6 @@
 #include "served_session.h"
 
+#include <algorithm>
 #include <ctime>
 #include <random>
 #include <vector>
@@ -48,6 +49,40 @@ std::string RequestTime(Line& line, Faults& faults) {
   return {};
 }
 
+void SendDataRequest(Line& line, Faults& faults, std::uint32_t off, std::uint32_t n) {
+  const std::vector<std::uint8_t> params = {
+      static_cast<std::uint8_t>(n), static_cast<std::uint8_t>(n >> 8),
+      static_cast<std::uint8_t>(off), static_cast<std::uint8_t>(off >> 8),
+      static_cast<std::uint8_t>(off >> 16), static_cast<std::uint8_t>(off >> 24)};
+  SendFrame(line, faults, kDataReq, params);
+}
+
+// Two requests at the file's edge: one that runs past its end, whose answer
+// must stop at the last byte, and one wholly beyond it (up to offset
+// 2^32-1), which gets no answer at all. The time request behind them frames
+// the check: any byte too many breaks its reply. Empty result when good.
+std::string RequestAtEdge(Line& line, Faults& faults, const std::vector<std::uint8_t>& want, std::uint32_t size,
+                          std::mt19937_64& rng) {
+  if (size > 0) {
+    const std::uint32_t k = 1 + static_cast<std::uint32_t>(rng() % std::min<std::uint32_t>(size, 512));
+    const std::uint32_t off = size - k;
+    SendDataRequest(line, faults, off, 2 * k);
+    for (std::uint32_t i = 0; i < k; ++i) {
+      const int b = line.Get(kChunkByteMs);
+      if (b < 0)
+        return "request running past the end at offset " + std::to_string(off) + ": only " + std::to_string(i) +
+               " of the " + std::to_string(k) + " bytes up to the end arrived";
+      if (!want.empty() && static_cast<std::uint8_t>(b) != want[off + i])
+        return "request running past the end: byte " + std::to_string(off + i) + " differs";
+    }
+  }
+  const std::uint64_t room = 0x100000000ull - size;
+  const std::uint32_t beyond = static_cast<std::uint32_t>(size + rng() % room);
+  SendDataRequest(line, faults, beyond, 1 + static_cast<std::uint32_t>(rng() % 65535));
+  const std::string bad = RequestTime(line, faults);
+  return bad.empty() ? bad : "after requests at and past the end of the file: " + bad;
+}
+
 // Offsets 0, chunk, 2*chunk ... below size, shuffled when asked for. The
 // shuffle is written out (not std::shuffle) so that a seed gives the same
 // order with every standard library.
@@ -83,14 +118,11 @@ int RunServedSession(Line& line, Faults& faults, const Options& opt) {
   Report("requesting " + std::to_string(size) + " bytes in " + std::to_string(order.size()) + " chunk(s) of " +
          std::to_string(chunk) + (opt.shuffle ? ", shuffled" : ""));
   std::vector<std::uint8_t> got(size, 0);
+  std::mt19937_64 edgeRng(opt.seed ^ 0xED6Eull);
   long done = 0;
   for (const std::uint32_t off : order) {
     const std::uint32_t n = (size - off < chunk) ? size - off : chunk;
-    const std::vector<std::uint8_t> params = {
-        static_cast<std::uint8_t>(n), static_cast<std::uint8_t>(n >> 8),
-        static_cast<std::uint8_t>(off), static_cast<std::uint8_t>(off >> 8),
-        static_cast<std::uint8_t>(off >> 16), static_cast<std::uint8_t>(off >> 24)};
-    SendFrame(line, faults, kDataReq, params);
+    SendDataRequest(line, faults, off, n);
     for (std::uint32_t i = 0; i < n; ++i) {
       const int b = line.Get(kChunkByteMs);
       if (b < 0)
@@ -101,6 +133,10 @@ int RunServedSession(Line& line, Faults& faults, const Options& opt) {
     ++done;
     if (opt.timeEvery > 0 && done % opt.timeEvery == 0) {
       const std::string bad = RequestTime(line, faults);
+      if (!bad.empty()) return FailWith(bad);
+    }
+    if (opt.edgeEvery > 0 && done % opt.edgeEvery == 0) {
+      const std::string bad = RequestAtEdge(line, faults, want, size, edgeRng);
       if (!bad.empty()) return FailWith(bad);
     }
   }

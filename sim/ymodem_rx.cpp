@@ -209,6 +209,12 @@ YmodemResult YmodemReceive(Line& line, Faults& faults) {
       r.leftSilent = true;
       return Fail(r, "block " + std::to_string(k) + " left unanswered (injected)");
     }
+    if (inject && k == faults.opt.hangUpBlock) {
+      Report("hung up on block " + std::to_string(k) + " (injected)");
+      line.Close();
+      r.hungUp = true;
+      return Fail(r, "line hung up at block " + std::to_string(k) + " (injected)");
+    }
     if (inject && k == faults.opt.nakBlock && nakGiven < faults.opt.nakCount) {
       ++nakGiven;
       line.Put(kNak);

@@ -17,6 +17,7 @@ struct YmodemResult {
   long long announced = -1;      // size field of block 0; -1 when absent
   std::vector<std::uint8_t> data;  // the data blocks, cut to the announced size
   bool leftSilent = false;       // a silent block fault was played
+  bool hungUp = false;           // the line was closed on purpose: nothing more can be said
 };
 
 // Receives one batch. Block faults are played only while faults.firstTransfer holds.

@@ -99,7 +99,7 @@ INSTANTIATE_TEST_SUITE_P(
                       Quirk{"ConsoleChatter", {"--junk-before-stx", "24"}, true}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST(CliServed, ShuffledChunksArriveThenSigintEnds)
+TEST(CliServed, ShuffledChunksAndRequestsPastTheEndArriveThenSigintEnds)
 {
     TempDir dir;
     const std::string file = RandomBytes(200 * 1024, 99);
@@ -108,7 +108,7 @@ TEST(CliServed, ShuffledChunksArriveThenSigintEnds)
     std::string pty;
     ASSERT_TRUE(StartSim(&sim,
                          {"--mode", "served", "--expect", dir / "app.sdl", "--chunk", "3000", "--shuffle=5",
-                          "--time-every", "8", "--timeout", "120"},
+                          "--time-every", "8", "--edge-every", "5", "--timeout", "120"},
                          &pty))
         << sim.out << sim.err;
     Child cli;

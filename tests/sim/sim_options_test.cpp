@@ -24,6 +24,8 @@ TEST(SimOptions, AcceptsAndRejects) {
       {{"--mode=served", "--size", "100"}, true},
       {{"--mode", "served", "--expect", "f.bin", "--chunk", "65535", "--shuffle=3"}, true},
       {{"--mode", "image", "--nak-block", "3:5", "--retries", "2", "--ber", "1e-4"}, true},
+      {{"--mode", "image", "--hang-up-block", "2"}, true},
+      {{"--mode", "served", "--size", "5", "--edge-every", "3"}, true},
       {{"--ymodem-only"}, true},
       {{"--help"}, true},
       {{}, false},                                          // no mode
@@ -34,6 +36,7 @@ TEST(SimOptions, AcceptsAndRejects) {
       {{"--mode", "served", "--size", "5", "--chunk", "65536"}, false},
       {{"--mode", "served", "--size", "5", "--nak-block", "1"}, false},  // image-only fault
       {{"--mode", "image", "--shuffle"}, false},            // served-only option
+      {{"--mode", "image", "--edge-every", "2"}, false},
       {{"--mode", "image", "--nak-block", "0"}, false},     // blocks count from 1
       {{"--mode", "image", "--nak-block", "2:"}, false},
       {{"--mode", "image", "--ber", "2"}, false},
