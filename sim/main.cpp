@@ -13,6 +13,7 @@
 #include "faults.h"
 #include "image_session.h"
 #include "line.h"
+#include "listen.h"
 #include "options.h"
 #include "report.h"
 #include "served_session.h"
@@ -99,7 +100,10 @@ int main(int argc, char** argv) {
 
   int status = 1;
   try {
-    status = opt.mode == Mode::Image ? RunImageSession(line, faults, opt) : RunServedSession(line, faults, opt);
+    if (opt.mode == Mode::Listen)
+      status = Listen(line, opt);
+    else
+      status = opt.mode == Mode::Image ? RunImageSession(line, faults, opt) : RunServedSession(line, faults, opt);
   } catch (const DeadlineExpired&) {
     Report("FAIL: timeout after " + std::to_string(opt.timeoutSec) + " s");
     status = 1;

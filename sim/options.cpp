@@ -8,8 +8,10 @@
 namespace stbsim {
 
 const char* UsageText() {
-  return "usage: stbsim --mode image|served [options]\n"
+  return "usage: stbsim --mode image|served|listen [options]\n"
          "A set-top box on a serial line: it leads the download protocol and checks what arrives.\n"
+         "--mode listen says nothing and counts what arrives until --timeout (a box that is off:\n"
+         "shows that a program sent nothing); --out keeps the bytes.\n"
          "  --port PATH         speak on an existing serial device instead of creating a pty\n"
          "  --link PATH         also make PATH a symlink to the created pty's slave (removed at exit)\n"
          "  --out FILE          write what was received (image mode: the whole padded image; served: the file)\n"
@@ -22,6 +24,9 @@ const char* UsageText() {
          "  --chunk N           served: bytes per request, 1..65535 (default 4096)\n"
          "  --shuffle[=SEED]    served: request the chunks in a shuffled order\n"
          "  --time-every N      served: a time request (02 03 03) after every N chunks (default 8; 0: none)\n"
+         "  --request OFF:LEN   served: ask only for this range (repeatable; offsets up to 2^32-1, LEN up\n"
+         "                      to 65535) and check it against --expect read at that offset: the bytes up\n"
+         "                      to the end of the file must come, none beyond it\n"
          "  --edge-every N      served: after every N chunks, a request that runs past the end of the file\n"
          "                      (only the bytes up to the end may come) and one wholly past it (none may\n"
          "                      come), each checked by a time request; offsets up to 2^32-1 (default 0: none)\n"
@@ -76,6 +81,7 @@ bool ParseOptions(int argc, char** argv, Options& opt, std::string& error) {
       {"--mode", [&](const std::string& v) {
          if (v == "image") opt.mode = Mode::Image;
          else if (v == "served") opt.mode = Mode::Served;
+         else if (v == "listen") opt.mode = Mode::Listen;
          else return false;
          return true;
        }},
@@ -90,6 +96,16 @@ bool ParseOptions(int argc, char** argv, Options& opt, std::string& error) {
        }},
       {"--chunk", [&](const std::string& v) { gotServedOnly = true; return ToLong(v, 1, 65535, opt.chunk); }},
       {"--time-every", [&](const std::string& v) { gotServedOnly = true; return ToLong(v, 0, kMax, opt.timeEvery); }},
+      {"--request", [&](const std::string& v) {
+         gotServedOnly = true;
+         const auto colon = v.find(':');
+         long off = 0, len = 0;
+         if (colon == std::string::npos || !ToLong(v.substr(0, colon), 0, 0xFFFFFFFFL, off) ||
+             !ToLong(v.substr(colon + 1), 1, 65535, len))
+           return false;
+         opt.requests.emplace_back(static_cast<std::uint32_t>(off), static_cast<std::uint32_t>(len));
+         return true;
+       }},
       {"--edge-every", [&](const std::string& v) { gotServedOnly = true; return ToLong(v, 0, kMax, opt.edgeEvery); }},
       {"--timeout", [&](const std::string& v) { return ToLong(v, 1, 86400 * 7, opt.timeoutSec); }},
       {"--pace", [&](const std::string& v) { return ToLong(v, 1, 100000000L, opt.pace); }},
@@ -159,11 +175,17 @@ bool ParseOptions(int argc, char** argv, Options& opt, std::string& error) {
     opt.mode = Mode::Image;
   }
   if (opt.mode == Mode::None) { error = "--mode image|served is required"; return false; }
+  if (opt.mode == Mode::Listen && (gotServedOnly || gotImageOnly)) {
+    error = "--mode listen takes no download options"; return false;
+  }
   if (opt.mode == Mode::Image && gotServedOnly) {
     error = "--size, --chunk, --shuffle, --time-every and --edge-every belong to served mode"; return false;
   }
   if (opt.mode == Mode::Served && gotImageOnly) {
     error = "block faults, --junk-before-c and --retries belong to image mode"; return false;
+  }
+  if (!opt.requests.empty() && opt.expect.empty()) {
+    error = "--request checks against --expect"; return false;
   }
   if (opt.mode == Mode::Served && opt.expect.empty() && opt.size < 0) {
     error = "served mode needs --expect or --size"; return false;

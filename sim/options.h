@@ -2,10 +2,12 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace stbsim {
 
-enum class Mode { None, Image, Served };
+enum class Mode { None, Image, Served, Listen };
 
 struct Options {
   Mode mode = Mode::None;
@@ -26,6 +28,7 @@ struct Options {
   long canBlock = 0;
   long silentBlock = 0;
   long hangUpBlock = 0;  // image: close the line when block K arrives
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> requests;  // served: only these (offset, length)
   long edgeEvery = 0;    // served: requests at and past the file's end every N chunks
   bool nakBlock0 = false;
   long junkBeforeC = 0;

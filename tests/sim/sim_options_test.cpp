@@ -25,6 +25,8 @@ TEST(SimOptions, AcceptsAndRejects) {
       {{"--mode", "served", "--expect", "f.bin", "--chunk", "65535", "--shuffle=3"}, true},
       {{"--mode", "image", "--nak-block", "3:5", "--retries", "2", "--ber", "1e-4"}, true},
       {{"--mode", "image", "--hang-up-block", "2"}, true},
+      {{"--mode", "listen", "--timeout", "3", "--out", "wire.bin"}, true},
+      {{"--mode", "served", "--expect", "f", "--request", "4294967295:65535", "--request", "0:1"}, true},
       {{"--mode", "served", "--size", "5", "--edge-every", "3"}, true},
       {{"--ymodem-only"}, true},
       {{"--help"}, true},
@@ -37,6 +39,10 @@ TEST(SimOptions, AcceptsAndRejects) {
       {{"--mode", "served", "--size", "5", "--nak-block", "1"}, false},  // image-only fault
       {{"--mode", "image", "--shuffle"}, false},            // served-only option
       {{"--mode", "image", "--edge-every", "2"}, false},
+      {{"--mode", "listen", "--nak-block", "2"}, false},
+      {{"--mode", "served", "--size", "5", "--request", "0:10"}, false},  // checks against --expect
+      {{"--mode", "served", "--expect", "f", "--request", "4294967296:1"}, false},
+      {{"--mode", "served", "--expect", "f", "--request", "7:0"}, false},
       {{"--mode", "image", "--nak-block", "0"}, false},     // blocks count from 1
       {{"--mode", "image", "--nak-block", "2:"}, false},
       {{"--mode", "image", "--ber", "2"}, false},
