@@ -4,6 +4,7 @@
 
 #include <QString>
 
+class CLoaderDlg;
 class QWidget;
 
 class CLoaderApp {
@@ -21,6 +22,14 @@ public:
     QString m_strPortPath;
     QString m_strScreenshot;
     QString m_strAboutScreenshot;  // the same for the About box
+    // For the README's picture of the tool at work: choose this file, press
+    // Start, and render the window once the progress bar passes
+    // m_nScreenshotPercent.
+    QString m_strScreenshotDownload;
+    int m_nScreenshotPercent = 40;
+
+private:
+    void ShootDownload(CLoaderDlg& dlg);
 };
 
 extern CLoaderApp theApp;
