@@ -72,6 +72,8 @@ bool CLoaderApp::InitInstance()
         QTimer::singleShot(0, &dlg, [this, &dlg] {
             if (!m_strPortPath.isEmpty())
                 dlg.AddPortPath(m_strPortPath);
+            if (m_screenshotSize.isValid())
+                dlg.resize(m_screenshotSize);
             if (!m_strScreenshot.isEmpty() && !m_strScreenshotDownload.isEmpty()) {
                 ShootDownload(dlg);
             } else if (!m_strScreenshot.isEmpty()) {

@@ -2,6 +2,7 @@
 // modally; when the dialog closes, the program ends.
 #pragma once
 
+#include <QSize>
 #include <QString>
 
 class CLoaderDlg;
@@ -27,6 +28,7 @@ public:
     // m_nScreenshotPercent.
     QString m_strScreenshotDownload;
     int m_nScreenshotPercent = 40;
+    QSize m_screenshotSize;  // the window enlarged to this first, if valid
 
 private:
     void ShootDownload(CLoaderDlg& dlg);

@@ -3,7 +3,8 @@
 # window part-way through a real image download to the simulated box
 # (docs/marbrix.png) and the About box (docs/marbrix-about.png).
 #   scripts/screenshot.sh [BUILD_DIR | path/to/marbrix]
-# SCREENSHOT_OUT=FILE.png renders only the main window, into FILE.png.
+# SCREENSHOT_OUT=FILE.png renders only the main window, into FILE.png;
+# SCREENSHOT_SIZE=WxH enlarges the window to W x H pixels first.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 arg=${1:-}
@@ -57,8 +58,9 @@ mkdir -p docs
 out=${SCREENSHOT_OUT:-docs/marbrix.png}
 about=()
 [[ -z ${SCREENSHOT_OUT:-} ]] && about=(--screenshot-about docs/marbrix-about.png)
+[[ -n ${SCREENSHOT_SIZE:-} ]] && about+=(--screenshot-size "$SCREENSHOT_SIZE")
 # The program draws itself into the file part-way through the download, then
 # ends; the time-out only guards against a server that never comes up.
 timeout 90 xvfb-run -a -s "-screen 0 1024x768x24 -dpi 96" \
   "$exe" --port "$pty" --screenshot "$out" --screenshot-download "$file" --screenshot-at 40 "${about[@]}"
-echo "screenshot: $out ${about[1]:-}"
+echo "screenshot: $out"
