@@ -6,6 +6,7 @@
 
 #include "engine.h"
 #include "image_file.h"
+#include "port_open_failure.h"
 #include "serial_port.h"
 
 #include <algorithm>
@@ -16,7 +17,6 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
-#include <grp.h>
 #include <mutex>
 #include <poll.h>
 #include <string>
@@ -137,39 +137,6 @@ int CliLogSink(const char* text, int level)
 void CliProgressSink(int percent)
 {
     LogProgress(percent);
-}
-
-std::string OwnerGroup(const std::string& path)
-{
-    struct stat st{};
-    if (stat(path.c_str(), &st) < 0)
-        return "";
-    group* g = getgrgid(st.st_gid);
-    return g ? std::string(g->gr_name) : std::to_string(st.st_gid);
-}
-
-std::string OpenFailureReason(const std::string& path, const PortOpenError& e)
-{
-    switch (e.code) {
-    case EACCES:
-    case EPERM: {
-        std::string group = OwnerGroup(path);
-        if (group.empty())
-            group = "dialout";
-        return "Permission denied on " + path + ": the user needs to be in the group '" + group +
-               "' that owns the device (sudo usermod -aG " + group + " $USER, then log in again).\n";
-    }
-    case EBUSY:
-        if (!e.holders.empty())
-            return path + " is busy: another program holds it open: " + e.holders + " (close it first).\n";
-        return path + " is busy: another program holds it open (close that program first).\n";
-    case ENOENT:
-    case ENODEV:
-    case ENXIO:
-        return "No such device: " + path + " (see --list-ports).\n";
-    default:
-        return (e.text.empty() ? std::string("cannot open ") + path : e.text) + ".\n";
-    }
 }
 
 bool SetUpSignals()
@@ -294,7 +261,7 @@ int RunDownload(const DownloadOptions& o)
     PortHandle port = PortOpenDevice(path.c_str(), o.baud, &error);
     if (!port) {
         LogPrintf(LOG_ERROR, "%s:%u-%d-%d Open failed!\r\n", shortName.c_str(), o.baud, 8, 1);
-        LogWrite(OpenFailureReason(path, error).c_str(), LOG_ERROR);
+        LogWrite((PortOpenFailureReason(path, error, "see --list-ports") + "\n").c_str(), LOG_ERROR);
         return EXIT_PORT;
     }
     g_heldPort.store(port);

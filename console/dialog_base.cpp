@@ -1,6 +1,7 @@
 #include "dialog_base.h"
 
 #include "data_exchange.h"
+#include "dialog_controls.h"
 
 #include <QAbstractButton>
 #include <QComboBox>
@@ -23,12 +24,19 @@ CDialog::CDialog(const DlgTemplate& tmpl, QWidget* parent) : QDialog(parent), m_
     setFont(DialogFont(tmpl));
     m_units = BaseUnitsOf(font());
     const QRect client = DlgToPixels(QRect(0, 0, tmpl.cx, tmpl.cy), m_units);
-    setFixedSize(client.size());
+    m_baseSize = client.size();
+    if (tmpl.sizable) {
+        setMinimumSize(m_baseSize);
+        resize(m_baseSize);
+    } else {
+        setFixedSize(m_baseSize);
+    }
 
     // Created in template order: that is also the focus (tab) order.
     for (const DlgItemTemplate& item : tmpl.items) {
         QWidget* w = CreateControl(item);
         m_controls.push_back(w);
+        m_baseRects.push_back(w->geometry());
         if (item.id != -1)
             m_items[item.id] = w;
     }
@@ -46,7 +54,7 @@ QWidget* CDialog::CreateControl(const DlgItemTemplate& item)
         w = new QGroupBox(text, this);
         break;
     case DlgClass::ComboBox: {
-        auto* c = new QComboBox(this);
+        auto* c = new DropDownComboBox(this);
         c->setEditable(false);
         // The template's height is that of the dropped-down list; the
         // closed box is one text line high.
@@ -67,7 +75,7 @@ QWidget* CDialog::CreateControl(const DlgItemTemplate& item)
     }
     case DlgClass::Static:
     case DlgClass::StaticIcon: {
-        auto* l = new QLabel(text, this);
+        auto* l = (item.style & DS_PATH_ELLIPSIS) ? new PathLabel(text, this) : new QLabel(text, this);
         l->setTextFormat(Qt::PlainText);
         if (item.style & DS_CENTER_TEXT)
             l->setAlignment(Qt::AlignCenter);
@@ -124,6 +132,24 @@ bool CDialog::OnInitDialog()
     return true;
 }
 
+void CDialog::resizeEvent(QResizeEvent* e)
+{
+    const int dx = qMax(0, width() - m_baseSize.width());
+    const int dy = qMax(0, height() - m_baseSize.height());
+    for (size_t i = 0; i < m_controls.size(); ++i) {
+        const unsigned style = m_template.items[i].style;
+        QRect r = m_baseRects[i];
+        if (style & DS_MOVE_X)
+            r.translate(dx, 0);
+        if (style & DS_SIZE_X)
+            r.setWidth(r.width() + dx);
+        if (style & DS_SIZE_Y)
+            r.setHeight(r.height() + dy);
+        m_controls[i]->setGeometry(r);
+    }
+    QDialog::resizeEvent(e);
+}
+
 void CDialog::showEvent(QShowEvent* e)
 {
     if (!m_bInitDone) {
@@ -149,7 +175,9 @@ QWidget* CDialog::GetDlgItem(int id) const
 void CDialog::SetDlgItemText(int id, const QString& text)
 {
     QWidget* w = GetDlgItem(id);
-    if (auto* l = qobject_cast<QLabel*>(w))
+    if (auto* p = qobject_cast<PathLabel*>(w))
+        p->SetPathText(text);
+    else if (auto* l = qobject_cast<QLabel*>(w))
         l->setText(text);
     else if (auto* b = qobject_cast<QAbstractButton*>(w))
         b->setText(text);

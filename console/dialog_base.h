@@ -37,6 +37,8 @@ protected:
     virtual void DoDataExchange(CDataExchange* pDX);
     virtual bool OnInitDialog();
     void showEvent(QShowEvent* e) override;
+    // A sizable dialog moves and stretches its controls by their anchors.
+    void resizeEvent(QResizeEvent* e) override;
 
 private:
     QWidget* CreateControl(const DlgItemTemplate& item);
@@ -45,5 +47,7 @@ private:
     DlgBaseUnits m_units{};
     std::map<int, QWidget*> m_items;
     std::vector<QWidget*> m_controls;
+    std::vector<QRect> m_baseRects;  // each control's place at the template's size
+    QSize m_baseSize;
     bool m_bInitDone = false;
 };

@@ -23,6 +23,12 @@ enum DlgStyle : unsigned {
     DS_DEFPUSH = 1u << 4,       // BS_DEFPUSHBUTTON
     DS_FLAT = 1u << 5,          // BS_FLAT
     DS_SMOOTH = 1u << 6,        // PBS_SMOOTH
+    DS_PATH_ELLIPSIS = 1u << 7, // SS_PATHELLIPSIS: a long path loses its middle
+    // How a control follows a dialog enlarged beyond its template: moved
+    // with the right edge, or given the extra width or height.
+    DS_MOVE_X = 1u << 8,
+    DS_SIZE_X = 1u << 9,
+    DS_SIZE_Y = 1u << 10,
 };
 
 struct DlgItemTemplate {
@@ -39,6 +45,7 @@ struct DlgTemplate {
     int cx, cy;        // client size, dialog units
     const char* face;  // font face
     int pointSize;
+    bool sizable;      // may be enlarged (never below the template's size)
     std::vector<DlgItemTemplate> items;
 };
 

@@ -2,8 +2,10 @@
 // modally; when the dialog closes, the program ends.
 #pragma once
 
+#include <QSize>
 #include <QString>
 
+class CLoaderDlg;
 class QWidget;
 
 class CLoaderApp {
@@ -21,6 +23,15 @@ public:
     QString m_strPortPath;
     QString m_strScreenshot;
     QString m_strAboutScreenshot;  // the same for the About box
+    // For the README's picture of the tool at work: choose this file, press
+    // Start, and render the window once the progress bar passes
+    // m_nScreenshotPercent.
+    QString m_strScreenshotDownload;
+    int m_nScreenshotPercent = 40;
+    QSize m_screenshotSize;  // the window enlarged to this first, if valid
+
+private:
+    void ShootDownload(CLoaderDlg& dlg);
 };
 
 extern CLoaderApp theApp;

@@ -4,18 +4,20 @@
 #include "app_icon.h"
 #include "console_globals.h"
 #include "data_exchange.h"
+#include "dialog_controls.h"
 #include "engine.h"
 #include "engine_events.h"
-#include "extra_ports.h"
 #include "resource.h"
 #include "serial_port.h"
 
 #include <QApplication>
+#include <QCloseEvent>
 #include <QComboBox>
 #include <QContextMenuEvent>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPainter>
 #include <QPushButton>
 #include <QShortcut>
@@ -29,6 +31,8 @@ CLoaderDlg::CLoaderDlg(QWidget* pParent) : CDialog(MainDialogTemplate(), pParent
     connect(qobject_cast<QPushButton*>(GetDlgItem(IDC_CONNECT)), &QPushButton::clicked, this,
             &CLoaderDlg::OnConnect);
     connect(qobject_cast<QPushButton*>(GetDlgItem(IDC_BROWSE)), &QPushButton::clicked, this, &CLoaderDlg::OnBrowse);
+    connect(qobject_cast<DropDownComboBox*>(GetDlgItem(IDC_PORT)), &DropDownComboBox::droppingDown, this,
+            &CLoaderDlg::OnDropDownPort);
     // The link indicator and the status line take their text colour when
     // they are drawn.
     GetDlgItem(IDC_LINK)->installEventFilter(this);
@@ -62,25 +66,15 @@ void CLoaderDlg::DoDataExchange(CDataExchange* pDX)
 bool CLoaderDlg::OnInitDialog()
 {
     // The dialog-init data: the combo items in this order.
-    auto* port = qobject_cast<QComboBox*>(GetDlgItem(IDC_PORT));
     auto* baud = qobject_cast<QComboBox*>(GetDlgItem(IDC_BAUD));
-    for (const char* s : {"COM1", "COM2", "COM3", "COM4"}) {
-        port->addItem(QString::fromLatin1(s));
-        m_portPaths.push_back(PortDevicePath(s));
-    }
-    for (const char* s : {"2400", "4800", "9600", "14400", "19200", "38400", "57600", "115200"})
-        baud->addItem(QString::fromLatin1(s));
-    // Then the machine's other serial ports, by their short names.
-    for (const std::string& path : ConsoleExtraPortPaths()) {
-        bool known = false;
-        for (const std::string& p : m_portPaths)
-            known = known || p == path;
-        if (known)
-            continue;
-        port->addItem(QString::fromStdString(PortShortName(path)));
-        m_portPaths.push_back(path);
-    }
+    // The eight rates of the template, then the faster ones USB adapters
+    // offer; the eight keep their indexes.
+    for (uint32_t rate : BaudRateTable)
+        baud->addItem(QString::number(rate));
+    // COM1..COM4, then the machine's other serial ports by their short names.
+    OnDropDownPort();
     CDialog::OnInitDialog();
+    SetUpLogView();
 
     setWindowIcon(m_hIcon);
 
@@ -115,19 +109,46 @@ void CLoaderDlg::contextMenuEvent(QContextMenuEvent* e)
         OnSysCommand(IDM_ABOUTBOX, 0);
 }
 
+// No keystroke may leave the program half-way through a flash. Enter never
+// ends the dialog: on a push button it presses that button, on a combo box
+// it only confirms the choice, in the log it does nothing. Esc ends the
+// program only while no download runs.
 void CLoaderDlg::keyPressEvent(QKeyEvent* e)
 {
-    // Enter presses the focused push button; elsewhere it ends the dialog
-    // as OK, and Esc as Cancel.
     if (e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) {
-        if (auto* b = qobject_cast<QPushButton*>(focusWidget())) {
+        if (auto* b = qobject_cast<QPushButton*>(focusWidget()); b && b->isEnabled())
             b->click();
-            return;
-        }
-        accept();
+        e->accept();
+        return;
+    }
+    if (e->key() == Qt::Key_Escape && e->modifiers() == Qt::NoModifier) {
+        if (!g_bDownloading)
+            reject();
+        e->accept();
         return;
     }
     CDialog::keyPressEvent(e);
+}
+
+bool AskAbortAndQuitWithBox(QWidget* parent)
+{
+    return QMessageBox::question(parent, parent ? parent->windowTitle() : QString(),
+                                 QStringLiteral("A download is running. Abort it and quit?"),
+                                 QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
+}
+
+QuitQuestion g_pfnAskAbortAndQuit = AskAbortAndQuitWithBox;
+
+// The close box and the window menu's Close. While a download runs the
+// operator is asked first; Yes ends as ever: abort, wait for the worker,
+// quit.
+void CLoaderDlg::closeEvent(QCloseEvent* e)
+{
+    if (g_bDownloading && !m_bShutDown && !(g_pfnAskAbortAndQuit && g_pfnAskAbortAndQuit(this))) {
+        e->ignore();
+        return;
+    }
+    CDialog::closeEvent(e);
 }
 
 void CLoaderDlg::paintEvent(QPaintEvent* e)

@@ -9,6 +9,7 @@
 #include "port_line.h"
 
 #include <QColor>
+#include <QFont>
 #include <QIcon>
 #include <QString>
 #include <QTimer>
@@ -53,8 +54,13 @@ public:
     // found on this machine, then paths added with AddPortPath.
     std::string PortPathAt(int index) const;
     // Adds a device path (a pty, a USB adapter) to the port list unless it is
-    // there already, selects it and returns its index.
+    // there already, selects it and returns its index. It stays in the list.
     int AddPortPath(const QString& path);
+    // Brings the port list up to date as it drops down: COM1..COM4, the
+    // serial ports found now, then the added paths. The selected port stays
+    // selected, and stays listed even if it has gone, until another is
+    // chosen.
+    void OnDropDownPort();
 
     // --- log view and notifications ---
     void AppendLog(QString text, uint8_t level);
@@ -81,12 +87,15 @@ protected:
     bool eventFilter(QObject* watched, QEvent* e) override;
     void contextMenuEvent(QContextMenuEvent* e) override;
     void keyPressEvent(QKeyEvent* e) override;
+    void closeEvent(QCloseEvent* e) override;
     void paintEvent(QPaintEvent* e) override;
 
 public:
     void done(int r) override;
 
 private:
+    // The log's face, line spacing and read-only state.
+    void SetUpLogView();
     // The closing steps of OnConnect. waitForWorker: give a running worker
     // time to end before the handle is closed (DisConnect); without it the
     // close is left to the deferred-close machinery at once.
@@ -98,6 +107,7 @@ private:
     void ShutDown();
 
     std::vector<std::string> m_portPaths;
+    std::vector<std::string> m_addedPaths;  // by AddPortPath, kept in the list
     std::vector<FILE*> m_pendingFiles;
     std::vector<PortHandle> m_pendingPorts;
     QTimer m_pendingTimer;
@@ -118,6 +128,15 @@ struct FileChooserRequest {
 using FileChooser = bool (*)(const FileChooserRequest& request, QString* path);
 extern FileChooser g_pfnChooseFile;
 bool ChooseFileWithDialog(const FileChooserRequest& request, QString* path);
+// The machine's serial ports beyond COM1..COM4, asked each time the port
+// list drops down.
+using PortLister = std::vector<std::string> (*)();
+extern PortLister g_pfnListPorts;
+// Asked when the operator closes the window while a download runs: true
+// to abort it and quit.
+using QuitQuestion = bool (*)(QWidget* parent);
+extern QuitQuestion g_pfnAskAbortAndQuit;
+bool AskAbortAndQuitWithBox(QWidget* parent);
 // The clock the log's time stamps come from (local time).
 using LogClock = QTime (*)();
 extern LogClock g_pfnLogClock;
@@ -133,3 +152,14 @@ void ConsoleProgressSink(int percent);
 
 // Text colours of the log by level.
 QColor LogLevelColor(uint8_t level);
+// The log's face: a clear Latin face first, the Song-style faces for
+// Chinese behind it, at the template's size.
+QFont LogFont(int pointSize);
+// Extra space under each log line so that no glyph of either face (an
+// underscore, a descender, a Chinese character) reaches into the next line.
+qreal LogLinePadding(const QFont& font);
+
+// The rates of the baud list, by its index; the first eight are the
+// original list.
+extern const uint32_t BaudRateTable[11];
+constexpr int kBaudRateCount = 11;

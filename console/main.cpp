@@ -24,6 +24,15 @@ int main(int argc, char** argv)
             theApp.m_strScreenshot = args[++i];
         } else if (a == QLatin1String("--screenshot-about") && i + 1 < args.size()) {
             theApp.m_strAboutScreenshot = args[++i];
+        } else if (a == QLatin1String("--screenshot-download") && i + 1 < args.size()) {
+            // With --screenshot: download this file and render part-way.
+            theApp.m_strScreenshotDownload = args[++i];
+        } else if (a == QLatin1String("--screenshot-at") && i + 1 < args.size()) {
+            theApp.m_nScreenshotPercent = qBound(1, args[++i].toInt(), 99);
+        } else if (a == QLatin1String("--screenshot-size") && i + 1 < args.size()) {
+            const QStringList wh = args[++i].split(QLatin1Char('x'));
+            if (wh.size() == 2)
+                theApp.m_screenshotSize = QSize(wh[0].toInt(), wh[1].toInt());
         } else if (a == QLatin1String("--help") || a == QLatin1String("-h")) {
             printf("usage: marbrix [--port PATH]\n"
                    "  --port PATH   add a serial device (USB adapter, pty) to the port list and select it\n");

@@ -2,14 +2,21 @@
 // link indicator and the status line.
 #include "console_globals.h"
 #include "engine.h"
+#include "extra_ports.h"
 #include "loader_dlg.h"
+#include "port_open_failure.h"
 #include "resource.h"
 #include "serial_port.h"
 
 #include <QComboBox>
 #include <QPushButton>
 
-const uint32_t BaudRateTable[8] = {2400, 4800, 9600, 14400, 19200, 38400, 57600, 115200};
+#include <algorithm>
+
+const uint32_t BaudRateTable[kBaudRateCount] = {2400,  4800,   9600,   14400,  19200, 38400,
+                                                57600, 115200, 230400, 460800, 921600};
+
+PortLister g_pfnListPorts = ConsoleExtraPortPaths;
 
 std::string CLoaderDlg::PortPathAt(int index) const
 {
@@ -31,10 +38,47 @@ int CLoaderDlg::AddPortPath(const QString& path)
         m_portPaths.push_back(p);
         index = int(m_portPaths.size()) - 1;
     }
+    if (index >= 4 && std::find(m_addedPaths.begin(), m_addedPaths.end(), p) == m_addedPaths.end())
+        m_addedPaths.push_back(p);
     UpdateData(true);
     m_nPort = index;
     UpdateData(false);
     return index;
+}
+
+void CLoaderDlg::OnDropDownPort()
+{
+    auto* port = qobject_cast<QComboBox*>(GetDlgItem(IDC_PORT));
+    const std::string current = PortPathAt(port->currentIndex());
+    auto has = [](const std::vector<std::string>& list, const std::string& p) {
+        return std::find(list.begin(), list.end(), p) != list.end();
+    };
+
+    std::vector<std::string> paths;
+    for (const char* com : {"COM1", "COM2", "COM3", "COM4"})
+        paths.push_back(PortDevicePath(com));
+    std::vector<std::string> found = g_pfnListPorts ? g_pfnListPorts() : std::vector<std::string>();
+    // A port that vanished while selected keeps its place among the found
+    // ones (they come sorted by path) until the operator picks another.
+    if (!current.empty() && !has(paths, current) && !has(m_addedPaths, current) && !has(found, current))
+        found.insert(std::lower_bound(found.begin(), found.end(), current), current);
+    for (const std::vector<std::string>* list : {&found, &m_addedPaths})
+        for (const std::string& p : *list)
+            if (!has(paths, p))
+                paths.push_back(p);
+    if (paths == m_portPaths)
+        return;
+
+    port->clear();
+    for (const std::string& p : paths)
+        port->addItem(QString::fromStdString(PortShortName(p)));
+    m_portPaths = paths;
+    // Before the first data exchange nothing is selected yet: m_nPort holds
+    // the start-up choice.
+    const auto at = std::find(paths.begin(), paths.end(), current);
+    if (at != paths.end())
+        m_nPort = int(at - paths.begin());
+    port->setCurrentIndex(m_nPort);
 }
 
 void CLoaderDlg::OnConnect()
@@ -47,13 +91,19 @@ void CLoaderDlg::OnConnect()
 
     const std::string path = PortPathAt(m_nPort);
     const QString name = QString::fromStdString(PortShortName(path));
-    const uint32_t baud = BaudRateTable[(m_nBaud >= 0 && m_nBaud < 8) ? m_nBaud : 7];
-    g_hPort = path.empty() ? nullptr : PortOpenDevice(path.c_str(), baud, nullptr);
+    const uint32_t baud = BaudRateTable[(m_nBaud >= 0 && m_nBaud < kBaudRateCount) ? m_nBaud : 7];
+    PortOpenError error;
+    g_hPort = path.empty() ? nullptr : PortOpenDevice(path.c_str(), baud, &error);
     if (!g_hPort) {
         m_strLink = QStringLiteral("ERR");
         UpdateData(false);
         AppendLog(QString::asprintf("%s:%u-%d-%d Open failed!\r\n", name.toUtf8().constData(), baud, 8, 1),
                   LOG_ERROR);
+        // Why, in the system's words: missing, busy (and by whom), or not
+        // permitted (and which group opens it).
+        if (!path.empty())
+            AppendLog(QString::fromStdString(PortOpenFailureReason(path, error)) + QStringLiteral("\r\n"),
+                      LOG_ERROR);
         return;
     }
     // 8N1, raw, exclusive, queues and time-outs: all set by PortOpenDevice.

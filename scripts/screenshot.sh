@@ -1,19 +1,66 @@
 #!/usr/bin/env bash
-# Renders the console's main window (and its About box) under a virtual X
-# server to PNGs for the README: docs/marbrix.png, docs/marbrix-about.png.
-#   scripts/screenshot.sh [path/to/marbrix]
+# Renders the console for the README under a virtual X server: the main
+# window part-way through a real image download to the simulated box
+# (docs/marbrix.png) and the About box (docs/marbrix-about.png).
+#   scripts/screenshot.sh [BUILD_DIR | path/to/marbrix]
+# SCREENSHOT_OUT=FILE.png renders only the main window, into FILE.png;
+# SCREENSHOT_SIZE=WxH enlarges the window to W x H pixels first.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-exe=${1:-}
-if [[ -z $exe ]]; then
-  for c in build/console/marbrix build-console/console/marbrix; do
-    [[ -x $c ]] && { exe=$c; break; }
+arg=${1:-}
+build=""
+if [[ -n $arg && -d $arg ]]; then
+  build=$arg
+elif [[ -n $arg && -x $arg ]]; then
+  build=$(cd "$(dirname "$arg")/.." && pwd)
+else
+  for c in build build-console; do
+    [[ -x $c/console/marbrix ]] && { build=$c; break; }
   done
 fi
-[[ -n $exe && -x $exe ]] || { echo "screenshot: build marbrix first (scripts/build.sh)" >&2; exit 1; }
+exe=$build/console/marbrix
+cli=$build/cli/marbrix-cli
+sim=$build/sim/stbsim
+for f in "$exe" "$cli" "$sim"; do
+  [[ -n $build && -x $f ]] || { echo "screenshot: build marbrix, marbrix-cli and stbsim first (scripts/build.sh)" >&2; exit 1; }
+done
+
+work=$(mktemp -d /tmp/marbrix-shot.XXXXXX)
+sim_pid=""
+cleanup() {
+  if [[ -n $sim_pid ]] && kill -0 "$sim_pid" 2>/dev/null; then kill "$sim_pid" 2>/dev/null || true; fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+# An image with a long path, as release folders tend to have.
+dir=$work/firmware/releases/2026-12/main-board
+mkdir -p "$dir"
+file=$dir/stb-main-board-v1.2-release.dat
+head -c $((120 * 1024)) /dev/urandom >"$work/payload.bin"
+"$cli" pack --version 1.2 --service-word 0A0B0C0D --mask-key 5A "$work/payload.bin" -o "$file" >/dev/null
+
+# The box cancels the first transfer at block 3 and asks again: the log then
+# shows a failure in red before the second transfer's progress.
+"$sim" --mode image --expect "$file" --pace 115200 --can-block 3 --retries 1 --timeout 120 \
+  >"$work/sim.log" 2>&1 &
+sim_pid=$!
+pty=""
+for _ in $(seq 1 100); do
+  pty=$(sed -n 's/^stbsim: pty //p' "$work/sim.log" | head -n 1)
+  [[ -n $pty ]] && break
+  kill -0 "$sim_pid" 2>/dev/null || break
+  sleep 0.1
+done
+[[ -n $pty ]] || { echo "screenshot: stbsim did not start" >&2; cat "$work/sim.log" >&2; exit 1; }
+
 mkdir -p docs
-# The program draws itself into the file once shown, then ends; the time-out
-# only guards against a server that never comes up.
-timeout 60 xvfb-run -a -s "-screen 0 1024x768x24 -dpi 96" \
-  "$exe" --screenshot docs/marbrix.png --screenshot-about docs/marbrix-about.png
-echo "screenshot: docs/marbrix.png docs/marbrix-about.png"
+out=${SCREENSHOT_OUT:-docs/marbrix.png}
+about=()
+[[ -z ${SCREENSHOT_OUT:-} ]] && about=(--screenshot-about docs/marbrix-about.png)
+[[ -n ${SCREENSHOT_SIZE:-} ]] && about+=(--screenshot-size "$SCREENSHOT_SIZE")
+# The program draws itself into the file part-way through the download, then
+# ends; the time-out only guards against a server that never comes up.
+timeout 90 xvfb-run -a -s "-screen 0 1024x768x24 -dpi 96" \
+  "$exe" --port "$pty" --screenshot "$out" --screenshot-download "$file" --screenshot-at 40 "${about[@]}"
+echo "screenshot: $out"

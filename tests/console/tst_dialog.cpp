@@ -1,22 +1,30 @@
 // The main dialog without a box: start-up state, layout, the About box, the
-// log's line format and colours, the notifications' order, the file chooser
-// and the start failures that need no port.
+// log's line format, colours and spacing, the notifications' order, the file
+// chooser, the start failures that need no port, long paths, the enlarged
+// window and the port list brought up to date as it drops down.
 #include "console_test_support.h"
 
 #include "app_icon.h"
 #include "console_globals.h"
+#include "dialog_controls.h"
 #include "dialog_template.h"
 #include "engine.h"
 #include "loader_dlg.h"
 #include "resource.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QComboBox>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QAbstractTextDocumentLayout>
+#include <QGlyphRun>
+#include <QRawFont>
+#include <QTextBlock>
 #include <QTextEdit>
+#include <QTextLayout>
 #include <QTest>
 #include <QTime>
 #include <QTimer>
@@ -40,7 +48,12 @@ QComboBox* Combo(CLoaderDlg& d, int id)
 class TestDialog : public QObject {
     Q_OBJECT
 private slots:
-    void init() { ResetConsoleGlobals(); g_pfnLogClock = [] { return QTime::currentTime(); }; }
+    void init()
+    {
+        ResetConsoleGlobals();
+        g_pfnLogClock = [] { return QTime::currentTime(); };
+        g_pfnListPorts = [] { return std::vector<std::string>(); };
+    }
 
     void startUpState()
     {
@@ -55,7 +68,10 @@ private slots:
         for (int i = 0; i < Combo(dlg, IDC_BAUD)->count(); ++i)
             bauds << Combo(dlg, IDC_BAUD)->itemText(i);
         QCOMPARE(ports, QStringList({"COM1", "COM2", "COM3", "COM4"}));
-        QCOMPARE(bauds, QStringList({"2400", "4800", "9600", "14400", "19200", "38400", "57600", "115200"}));
+        // The eight of the template keep their indexes; the faster rates follow.
+        QCOMPARE(bauds, QStringList({"2400", "4800", "9600", "14400", "19200", "38400", "57600", "115200", "230400",
+                                     "460800", "921600"}));
+        QCOMPARE(Combo(dlg, IDC_BAUD)->currentIndex(), 7);
         // The first data exchange replaces the template's texts.
         QCOMPARE(Text(dlg, IDC_FILE), QString());
         QCOMPARE(Text(dlg, IDC_LINK), QString());
@@ -66,7 +82,7 @@ private slots:
         QCOMPARE(dlg.m_progress->value(), 0);
         QCOMPARE(dlg.m_progress->minimum(), 0);
         QCOMPARE(dlg.m_progress->maximum(), 100);
-        QVERIFY(!dlg.m_log->isReadOnly());
+        QVERIFY(dlg.m_log->isReadOnly());
         QVERIFY(dlg.m_log->toPlainText().isEmpty());
         QVERIFY(g_pEngine != nullptr);
         QVERIFY(g_pfnLogSink == ConsoleLogSink);
@@ -214,8 +230,8 @@ private slots:
     }
 
     // A text without a break is followed on the same line by the next stamp;
-    // each part keeps its own colour; the operator's typing stays and new
-    // lines still go to the end.
+    // each part keeps its own colour. The operator cannot type into the log,
+    // but can select and copy; new lines still go to the end.
     void logWithoutLineBreak()
     {
         g_pfnLogClock = FixedClock;
@@ -223,18 +239,24 @@ private slots:
         dlg.show();
         dlg.AppendLog("abc", 1);
         dlg.AppendLog("def\r\n", 2);
+        dlg.m_log->setFocus();
         dlg.m_log->moveCursor(QTextCursor::Start);
-        dlg.m_log->insertPlainText("typed ");
+        QTest::keyClicks(dlg.m_log, "typed ");
+        QTest::keyClick(dlg.m_log, Qt::Key_Delete);
+        QTest::keyClick(dlg.m_log, Qt::Key_V, Qt::ControlModifier);
+        QTest::keyClick(dlg.m_log, Qt::Key_End, Qt::ShiftModifier);  // selects the first line
+        QTest::keyClick(dlg.m_log, Qt::Key_C, Qt::ControlModifier);
+        QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("00:01:05  abc00:01:05  def"));
         dlg.AppendLog("ghi\n", 0);
         const auto lines = LogLines(dlg);
         QCOMPARE(int(lines.size()), 2);
-        QCOMPARE(lines[0].text, QStringLiteral("typed 00:01:05  abc00:01:05  def"));
+        QCOMPARE(lines[0].text, QStringLiteral("00:01:05  abc00:01:05  def"));
         QCOMPARE(lines[1].text, QStringLiteral("00:01:05  ghi"));
         QCOMPARE(lines[1].color, QColor(0, 123, 22));
         QTextCursor c(dlg.m_log->document());
-        c.setPosition(QStringLiteral("typed 00:01:05  abc00:01:05  d").size());
+        c.setPosition(QStringLiteral("00:01:05  abc00:01:05  d").size());
         QCOMPARE(c.charFormat().foreground().color(), QColor(255, 128, 0));
-        c.setPosition(QStringLiteral("typed 00:01:05  ab").size());
+        c.setPosition(QStringLiteral("00:01:05  ab").size());
         QCOMPARE(c.charFormat().foreground().color(), QColor(255, 0, 0));
     }
 
@@ -327,7 +349,8 @@ private slots:
         QCOMPARE(int(g_bImageMode), 1);
     }
 
-    // Start that cannot begin: one red line each, the console stays Idle,
+    // Start that cannot begin: one red line each (a port that does not open
+    // also says why), the console stays Idle,
     // nothing stays open.
     void startFailures()
     {
@@ -353,17 +376,210 @@ private slots:
         dlg.OnBrowse();
         dlg.OnStart();
         const auto lines = LogLines(dlg);
-        QCOMPARE(int(lines.size()), 4);
+        QCOMPARE(int(lines.size()), 5);
         QCOMPARE(lines[2].text, "00:01:05  " + missingPort + ":115200-8-1 Open failed!");
         QCOMPARE(lines[2].color, QColor(255, 0, 0));
-        QCOMPARE(lines[3].text, QStringLiteral("00:01:05  Can't open serial port!"));
+        QCOMPARE(lines[3].text, "00:01:05  No such device: " + missingPort + ".");
         QCOMPARE(lines[3].color, QColor(255, 0, 0));
+        QCOMPARE(lines[4].text, QStringLiteral("00:01:05  Can't open serial port!"));
+        QCOMPARE(lines[4].color, QColor(255, 0, 0));
         QCOMPARE(Text(dlg, IDC_LINK), QStringLiteral("ERR"));
         QCOMPARE(Text(dlg, IDC_START), QStringLiteral("Start"));
         QCOMPARE(Text(dlg, IDC_STATUS), QString());
         QCOMPARE(int(g_bDownloading), 0);
         QVERIFY(!FileOpenInProcess(file));
         QVERIFY(g_pDownloadFile == nullptr);
+    }
+    // No glyph of a log line reaches out of that line's box, or the next
+    // line's drawing wipes it (an underscore read as a blank): Latin with
+    // underscores and descenders, Chinese, and both on one line.
+    void logLinesKeepTheirInk()
+    {
+        CLoaderDlg dlg;
+        dlg.show();
+        QCOMPARE(dlg.m_log->font().pointSize(), 9);
+        dlg.AppendLog("==>DATA_DL_START\r\n", 0);
+        dlg.AppendLog("<== DATA_DL_START\r\n", 0);
+        dlg.AppendLog(QString::fromUtf8("关于 Marbrix 串口 gjpqy_|\r\n"), 1);
+        dlg.AppendLog("[VUMO] User break off\r\n", 2);
+        // Each line is one block here. A block is drawn again from its top
+        // when it changes, so its ink must lie between its own top and the
+        // top of the block after it.
+        QTextDocument* doc = dlg.m_log->document();
+        int glyphs = 0;
+        for (QTextBlock b = doc->begin(); b.isValid() && b.next().isValid(); b = b.next()) {
+            QRectF box = doc->documentLayout()->blockBoundingRect(b);
+            box.setBottom(doc->documentLayout()->blockBoundingRect(b.next()).top());
+            QTextLayout* layout = b.layout();
+            QVERIFY(layout->lineCount() <= 1);
+            for (int i = 0; i < layout->lineCount(); ++i) {
+                for (const QGlyphRun& run : layout->lineAt(i).glyphRuns()) {
+                    const QRawFont font = run.rawFont();
+                    const QList<quint32> indexes = run.glyphIndexes();
+                    const QList<QPointF> positions = run.positions();
+                    for (int g = 0; g < indexes.size(); ++g) {
+                        const QRectF ink =
+                            font.boundingRect(indexes[g]).translated(positions[g] + layout->position());
+                        if (ink.isEmpty())
+                            continue;
+                        ++glyphs;
+                        QVERIFY2(ink.top() >= box.top() - 0.01 && ink.bottom() <= box.bottom() + 0.01,
+                                 qPrintable(QString("%1: glyph %2 of %3 at %4..%5, line %6..%7")
+                                                .arg(b.text())
+                                                .arg(g)
+                                                .arg(font.familyName())
+                                                .arg(ink.top())
+                                                .arg(ink.bottom())
+                                                .arg(box.top())
+                                                .arg(box.bottom())));
+                    }
+                }
+            }
+        }
+        QVERIFY(glyphs > 60);
+    }
+
+    // A long path loses its middle, never its file name, and is whole in the
+    // tooltip and in what the dialog reads back; a short one shows as it is.
+    void longPathsKeepTheFileName_data()
+    {
+        QTest::addColumn<int>("id");
+        QTest::addColumn<QString>("path");
+        const QString deep = "/home/operator/firmware/releases/2026-12/main-board/stb-main-board-v1.2.dat";
+        QTest::newRow("file field, short") << IDC_FILE << QStringLiteral("/tmp/app.dat");
+        QTest::newRow("file field, long") << IDC_FILE << deep;
+        QTest::newRow("status line, long") << IDC_STATUS << QString("===>>  \"" + deep + "\"");
+        QTest::newRow("file name longer than the field")
+            << IDC_FILE << QString("/tmp/" + QString(120, QLatin1Char('n')) + ".dat");
+    }
+    void longPathsKeepTheFileName()
+    {
+        QFETCH(int, id);
+        QFETCH(QString, path);
+        CLoaderDlg dlg;
+        dlg.show();
+        if (id == IDC_FILE)
+            dlg.m_strFile = path;
+        else
+            dlg.m_strStatus = path;
+        dlg.UpdateData(false);
+        auto* label = qobject_cast<PathLabel*>(dlg.GetDlgItem(id));
+        QVERIFY(label);
+        const QString shown = label->ShownText();
+        const QString name = path.mid(path.lastIndexOf('/'));
+        QVERIFY2(label->fontMetrics().horizontalAdvance(shown) <= label->contentsRect().width(), qPrintable(shown));
+        if (label->fontMetrics().horizontalAdvance(path) <= label->contentsRect().width()) {
+            QCOMPARE(shown, path);
+        } else if (label->fontMetrics().horizontalAdvance(QString::fromUtf8("…") + name) <= label->contentsRect().width()) {
+            QVERIFY2(shown.endsWith(name), qPrintable(shown));
+            QVERIFY2(shown.startsWith(path.left(4)), qPrintable(shown));
+            QVERIFY(shown.contains(QString::fromUtf8("…")));
+        } else {
+            QVERIFY2(shown.startsWith(path.left(4)) && shown.endsWith(path.right(4)), qPrintable(shown));
+        }
+        QCOMPARE(label->toolTip(), path);
+        dlg.UpdateData(true);
+        QCOMPARE(id == IDC_FILE ? dlg.m_strFile : dlg.m_strStatus, path);
+        // Wider, more of it shows; still the file name at the end.
+        dlg.resize(dlg.width() + 300, dlg.height());
+        if (shown != path) {
+            QVERIFY(label->ShownText().size() > shown.size());
+            QVERIFY(label->ShownText().endsWith(path.right(4)));
+        }
+    }
+
+    // The dialog opens at the template's size and can only grow: the log
+    // takes the extra height, the full-width controls the extra width, and
+    // Com Setup keeps to the right edge.
+    void enlargedWindowLayout()
+    {
+        CLoaderDlg dlg;
+        dlg.show();
+        const DlgBaseUnits u = BaseUnitsOf(dlg.font());
+        const QSize base = DlgToPixels(QRect(0, 0, 320, 227), u).size();
+        QCOMPARE(dlg.size(), base);
+        QCOMPARE(dlg.minimumSize(), base);
+        QVERIFY(dlg.maximumSize().width() > base.width() && dlg.maximumSize().height() > base.height());
+        std::vector<QRect> before;
+        for (QWidget* w : dlg.Controls())
+            before.push_back(w->geometry());
+
+        const int dx = 240, dy = 180;
+        dlg.resize(base + QSize(dx, dy));
+        QCOMPARE(dlg.size(), base + QSize(dx, dy));
+        auto now = [&](int id) { return dlg.GetDlgItem(id)->geometry(); };
+        auto was = [&](int id) {
+            const auto& items = MainDialogTemplate().items;
+            for (size_t i = 0; i < items.size(); ++i)
+                if (items[i].id == id)
+                    return before[i];
+            return QRect();
+        };
+        QCOMPARE(now(IDC_LOG), was(IDC_LOG).adjusted(0, 0, dx, dy));
+        for (int id : {IDC_FILE, IDC_START, IDC_PROGRESS, IDC_STATUS})
+            QCOMPARE(now(id), was(id).adjusted(0, 0, dx, 0));
+        for (int id : {IDC_BROWSE, IDC_PORT, IDC_BAUD, IDC_CONNECT, IDC_LINK})
+            QCOMPARE(now(id), was(id).translated(dx, 0));
+        QWidget* group = dlg.Controls()[0];
+        QCOMPARE(group->geometry(), before[0].translated(dx, 0));
+        QCOMPARE(dlg.width() - group->geometry().right(), base.width() - before[0].right());
+
+        // Never below the template: shrinking stops there, and every control
+        // is back in its place.
+        dlg.resize(base - QSize(100, 100));
+        QCOMPARE(dlg.size(), base);
+        for (size_t i = 0; i < before.size(); ++i)
+            QCOMPARE(dlg.Controls()[i]->geometry(), before[i]);
+    }
+
+    // The port list is read again each time it drops down: COM1..COM4 first,
+    // then the ports found now, then added paths; the selection stays, and a
+    // selected port that vanished stays listed until another is chosen.
+    void portListRefreshKeepsSelection()
+    {
+        static std::vector<std::string> found;
+        found = {"/dev/ttyUSB3"};
+        g_pfnListPorts = [] { return found; };
+        CLoaderDlg dlg;
+        dlg.show();
+        QComboBox* port = Combo(dlg, IDC_PORT);
+        auto items = [port] {
+            QStringList l;
+            for (int i = 0; i < port->count(); ++i)
+                l << port->itemText(i);
+            return l;
+        };
+        auto dropDown = [port] {
+            port->showPopup();
+            port->hidePopup();
+        };
+        QCOMPARE(items(), QStringList({"COM1", "COM2", "COM3", "COM4", "ttyUSB3"}));
+        dlg.AddPortPath("/dev/pts/77");
+        port->setCurrentIndex(4);  // ttyUSB3
+
+        found = {"/dev/ttyACM0", "/dev/ttyUSB1", "/dev/ttyUSB3"};  // two plugged in
+        dropDown();
+        QCOMPARE(items(), QStringList({"COM1", "COM2", "COM3", "COM4", "ttyACM0", "ttyUSB1", "ttyUSB3", "pts/77"}));
+        QCOMPARE(port->currentText(), QStringLiteral("ttyUSB3"));
+        QCOMPARE(dlg.PortPathAt(port->currentIndex()), std::string("/dev/ttyUSB3"));
+
+        found = {"/dev/ttyACM0", "/dev/ttyUSB1"};  // the selected one pulled
+        dropDown();
+        QCOMPARE(items(), QStringList({"COM1", "COM2", "COM3", "COM4", "ttyACM0", "ttyUSB1", "ttyUSB3", "pts/77"}));
+        QCOMPARE(port->currentText(), QStringLiteral("ttyUSB3"));
+
+        port->setCurrentIndex(5);  // the operator picks ttyUSB1
+        dropDown();
+        QCOMPARE(items(), QStringList({"COM1", "COM2", "COM3", "COM4", "ttyACM0", "ttyUSB1", "pts/77"}));
+        QCOMPARE(port->currentText(), QStringLiteral("ttyUSB1"));
+        dlg.UpdateData(true);
+        QCOMPARE(dlg.PortPathAt(dlg.m_nPort), std::string("/dev/ttyUSB1"));
+
+        found.clear();  // everything unplugged; the added pty stays
+        port->setCurrentIndex(1);
+        dropDown();
+        QCOMPARE(items(), QStringList({"COM1", "COM2", "COM3", "COM4", "pts/77"}));
+        QCOMPARE(port->currentText(), QStringLiteral("COM2"));
     }
 };
 

@@ -1,4 +1,5 @@
-// Connect and DisConnect on a pty, the failure of a missing port, the text
+// Connect and DisConnect on a pty (also at the rates above 115200), the
+// failures of a missing and a busy port with the reason, the text
 // colours of the indicator and the status line, and an image the engine
 // rejects (it touches no byte of the line, so a silent pty serves).
 #include "console_test_support.h"
@@ -11,6 +12,7 @@
 
 #include <QComboBox>
 #include <QLabel>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -48,6 +50,10 @@ private slots:
         QTest::newRow("115200 (default)") << 7 << 115200 << int(B115200);
         QTest::newRow("9600") << 2 << 9600 << int(B9600);
         QTest::newRow("2400") << 0 << 2400 << int(B2400);
+        // The rates after the template's eight.
+        QTest::newRow("230400") << 8 << 230400 << int(B230400);
+        QTest::newRow("460800") << 9 << 460800 << int(B460800);
+        QTest::newRow("921600") << 10 << 921600 << int(B921600);
     }
     void connectAndDisconnect()
     {
@@ -115,6 +121,8 @@ private slots:
         LogLine failed = FindLogLine(dlg, "Open failed!");
         QCOMPARE(failed.text.mid(10), missing + ":9600-8-1 Open failed!");
         QCOMPARE(failed.color, QColor(255, 0, 0));
+        QCOMPARE(LogLines(dlg).back().text.mid(10), "No such device: " + missing + ".");
+        QCOMPARE(LogLines(dlg).back().color, QColor(255, 0, 0));
         QCOMPARE(Text(dlg, IDC_LINK), QStringLiteral("ERR"));
         QCOMPARE(DrawnColour(dlg, IDC_LINK), QColor(255, 0, 0));
         QCOMPARE(Text(dlg, IDC_CONNECT), QStringLiteral("Connect"));
@@ -127,6 +135,56 @@ private slots:
         dlg.OnConnect();
         QCOMPARE(Text(dlg, IDC_LINK), QStringLiteral("OK"));
         QCOMPARE(DrawnColour(dlg, IDC_LINK), QColor(0, 128, 0));
+    }
+
+    // A port another program holds: the failure line, then in red that it
+    // is busy and who holds it, as far as the system lets us see. The same
+    // when the holder is this program itself (no name to give then).
+    void busyPortSaysWhoHoldsIt_data()
+    {
+        QTest::addColumn<bool>("otherProgram");
+        QTest::newRow("held by another program") << true;
+        QTest::newRow("held by this one") << false;
+    }
+    void busyPortSaysWhoHoldsIt()
+    {
+        QFETCH(bool, otherProgram);
+        TestPty pty;
+        QVERIFY(pty.ok());
+        QProcess holder;
+        PortHandle ours = nullptr;
+        if (otherProgram) {
+            // `sleep` reads nothing, but has the device open as its input
+            // and took neither the lock nor the exclusive flag.
+            holder.setStandardInputFile(pty.path());
+            holder.start(QStringLiteral("sleep"), {QStringLiteral("60")});
+            QVERIFY(holder.waitForStarted(10000));
+        } else {
+            ours = PortOpenDevice(pty.path().toLocal8Bit().constData(), 115200, nullptr);
+            QVERIFY(ours);
+        }
+        CLoaderDlg dlg;
+        dlg.show();
+        dlg.AddPortPath(pty.path());
+        // The holder opened the device before it started `sleep`.
+        dlg.OnConnect();
+        QCOMPARE(int(g_bConnected), 0);
+        const auto lines = LogLines(dlg);
+        QVERIFY(lines.size() >= 2);
+        QCOMPARE(lines[lines.size() - 2].text.mid(10), ShortName(pty.path()) + ":115200-8-1 Open failed!");
+        const LogLine why = lines.back();
+        QCOMPARE(why.color, QColor(255, 0, 0));
+        QVERIFY2(why.text.mid(10).startsWith(pty.path() + " is busy: another program holds it open"),
+                 qPrintable(why.text));
+        if (otherProgram)
+            QVERIFY2(why.text.contains(QString("sleep (pid %1)").arg(holder.processId())), qPrintable(why.text));
+        QCOMPARE(Text(dlg, IDC_LINK), QStringLiteral("ERR"));
+        if (otherProgram) {
+            holder.kill();
+            holder.waitForFinished(5000);
+        } else {
+            PortCloseDevice(ours);
+        }
     }
 
     void statusLineIsDarkRedWhateverTheState()
