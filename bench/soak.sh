@@ -76,7 +76,7 @@ one_run() {
   "$sim" "${simargs[@]}" >"$dir/sim.log" 2>&1 &
   local simpid=$! pty=""
   for _ in $(seq 1 100); do
-    pty=$(sed -n 's/^stbsim: pty //p' "$dir/sim.log" | head -n 1)
+    pty=$(sed -n 's/^stbsim: pty //p' "$dir/sim.log" 2>/dev/null | head -n 1)
     [[ -n $pty ]] && break
     sleep 0.05
   done
