@@ -22,7 +22,7 @@ cmake -S . -B "$build" -G Ninja \
   -DCMAKE_C_FLAGS="$cflags" \
   -DCMAKE_EXE_LINKER_FLAGS="$ldflags" \
   -DMARBRIX_TESTS=OFF >/dev/null
-cmake --build "$build"
+cmake --build "$build" >&2  # stdout carries only the package's path
 
 rm -rf "$stage"
 DESTDIR=$stage cmake --install "$build" --strip >/dev/null
