@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // IDR_MAINFRAME: the application icon, a 32x32 and a 16x16 picture in the
 // sixteen standard colours. The desktop's icon files (16 to 128 pixels and
 // an SVG) come from the same drawing.

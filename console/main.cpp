@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // marbrix: the operator console.
 //   marbrix [--port PATH]
 //     --port PATH   add a serial device (a USB adapter, a pty) to the port

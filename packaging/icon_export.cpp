@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // marbrix_icons: writes the application icon into a hicolor theme tree
 // (NN x NN/apps/marbrix.png and, with Qt SVG, scalable/apps/marbrix.svg) from
 // the same drawing the console's window icon uses, so the menu entry and the

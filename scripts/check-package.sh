@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # CI's package step: builds the Debian package, checks it with lintian (no
 # errors allowed), installs it on this machine with apt-get, tries what it
 # installed (versions, --help, manual page, desktop entry, completion, icons)

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds the Debian package dist/marbrix_<version>_<arch>.deb: a release
 # build with Debian's hardening flags, installed into a staging tree under
 # /usr, its library dependencies computed by dpkg-shlibdeps.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Renders the console's main window (and its About box) under a virtual X
 # server to PNGs for the README: docs/marbrix.png, docs/marbrix-about.png.
 #   scripts/screenshot.sh [path/to/marbrix]

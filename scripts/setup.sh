@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Installs the Debian packages the build, the tests and the demo need,
 # only those that are missing. Safe to run again.
 set -euo pipefail

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The main dialog without a box: start-up state, layout, the About box, the
 // log's line format and colours, the notifications' order, the file chooser
 // and the start failures that need no port.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Connect and DisConnect on a pty, the failure of a missing port, the text
 // colours of the indicator and the status line, and an image the engine
 // rejects (it touches no byte of the line, so a silent pty serves).

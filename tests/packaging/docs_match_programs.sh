@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # The installed documentation must keep up with the programs: every long
 # option a program's --help names is in its manual page (and, for
 # marbrix-cli, in the bash completion, with the same baud rates), every exit
