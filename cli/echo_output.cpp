@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "echo_output.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // inspect: the engine's view of an image file, without a box.
 #include "exit_codes.h"
 #include "image_tools.h"

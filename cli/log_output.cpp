@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "log_output.h"
 
 #include "engine.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // marbrix-cli: sends a download file to a set-top box from the command line.
 #include "exit_codes.h"
 #include "image_tools.h"

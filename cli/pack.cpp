@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // pack: builds an image file the engine accepts from a raw payload.
 #include "exit_codes.h"
 #include "image_tools.h"

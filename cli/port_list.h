@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The serial ports of this machine, as both front ends offer them.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The engine object, its logger and the worker thread.
 //
 // All engine state is process-wide: one console, one engine, at most one

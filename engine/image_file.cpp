@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The image download file: checked and loaded whole before the engine
 // answers the box, so a failed transfer can be repeated from memory.
 #include "image_file.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Opening a real serial device (UART, USB adapter, pseudo-terminal) for the
 // engine: raw 8N1, no flow control, exclusive. Shared by both front ends.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The session with the set-top box. The box leads: it sends framed
 // commands (STX, code, parameters, ETX) and the engine answers each one,
 // until the image has been sent or the operator stops the download.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The time reply: current UTC as MJD and BCD, converted with the DVB
 // formula in double precision. 30.6001 (not 30.6) keeps the truncation of
 // the month term on the right day.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // YMODEM-1K sender: one file from memory per batch. The receiver sets the
 // pace with 'C', ACK, NAK and CAN; every byte goes out through PortPutByte
 // and every reply is awaited in ticks.

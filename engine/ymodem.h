@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // YMODEM-1K sender: one file from memory, CRC-16 mode, 1024-byte blocks.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The image download file: header checks, padding to whole KiB, and the
 // files the loader must turn away.
 #include "engine_fixture.h"

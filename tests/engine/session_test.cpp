@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The session with the box, run with RunSession on the test thread over the
 // virtual line; a stop request from the sleep hook ends it once the script
 // has played out.

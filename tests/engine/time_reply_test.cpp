@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The time reply: MJD and BCD time of day, always in UTC.
 #include "engine_fixture.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The YMODEM-1K sender against a scripted receiver on the virtual line.
 #include "engine_fixture.h"
 
