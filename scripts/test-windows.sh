@@ -54,6 +54,8 @@ WINE_DIR=$WIN_BUILD/wine
 export WINEPREFIX=$WINE_DIR/prefix
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="  # no Mono or Gecko installer prompts
+# A server left behind by an interrupted run must not outlive its prefix.
+if [[ -d $WINEPREFIX ]]; then wineserver -k 2>/dev/null || true; fi
 rm -rf "$WINE_DIR"
 mkdir -p "$WINE_DIR"
 COM_LINK=$WINE_DIR/ttyCOM7
