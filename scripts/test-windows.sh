@@ -48,6 +48,7 @@ if [[ ! -f $HOST_BUILD/CMakeCache.txt ]]; then
   cmake -S "$SRC" -B "$HOST_BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 fi
 nice cmake --build "$HOST_BUILD" -j2 --target stbsim cli_wine_test
+echo "test-windows: built after ${SECONDS} s"
 
 # A fresh prefix for this run, removed at the start of the next one.
 WINE_DIR=$WIN_BUILD/wine
@@ -81,7 +82,7 @@ if [[ $(readlink "$WINEPREFIX/dosdevices/com7") != "$COM_LINK" ]]; then
   exit 1
 fi
 
-echo "test-windows: built after ${SECONDS} s; engine unit tests under Wine"
+echo "test-windows: engine unit tests under Wine (${SECONDS} s so far)"
 ctest --test-dir "$WIN_BUILD" --output-on-failure -j2 "$@"
 
 echo "test-windows: marbrix-cli.exe against stbsim on COM7 (${SECONDS} s so far)"
