@@ -50,7 +50,7 @@ fi
 nice cmake --build "$HOST_BUILD" -j2 --target stbsim cli_wine_test
 echo "test-windows: built after ${SECONDS} s"
 
-# A fresh prefix for this run, removed at the start of the next one.
+# A fresh prefix for this run.
 WINE_DIR=$WIN_BUILD/wine
 export WINEPREFIX=$WINE_DIR/prefix
 export WINEDEBUG=-all
@@ -62,7 +62,13 @@ mkdir -p "$WINE_DIR"
 COM_LINK=$WINE_DIR/ttyCOM7
 ln -s /dev/null "$COM_LINK"
 
-stop_wine() { wineserver -k 2>/dev/null || true; }
+# At the end, pass or fail: the server stops and the prefix (some 700 MB)
+# goes, unless MARBRIX_KEEP_WINE_PREFIX=1 keeps it for a look.
+stop_wine() {
+  wineserver -k 2>/dev/null || true
+  wineserver -w 2>/dev/null || true
+  if [[ ${MARBRIX_KEEP_WINE_PREFIX:-0} != 1 ]]; then rm -rf "$WINEPREFIX"; fi
+}
 trap stop_wine EXIT
 
 # Every Wine process started here gets /dev/null for its streams: the
