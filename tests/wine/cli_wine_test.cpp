@@ -199,6 +199,17 @@ TEST_F(WineCli, MissingPortExitsThreeWithTheReason)
     EXPECT_GT(cli.err.find('\n', reason) - reason, 60u) << cli.err;
 }
 
+// The ports the system has registered; Wine registers the ones it maps.
+TEST_F(WineCli, ListPortsShowsTheMappedPort)
+{
+    Child cli;
+    ASSERT_TRUE(SpawnCli(&cli, {"--list-ports"}));
+    auto rc = cli.Wait(30000);
+    ASSERT_TRUE(rc.has_value()) << cli.err;
+    EXPECT_EQ(*rc, 0) << cli.err;
+    EXPECT_NE(("\n" + cli.out).find("\n" + Wine().com + "\t" + Wine().com + "\t"), std::string::npos) << cli.out;
+}
+
 // --timeout stops a download on a quiet line: a served download counts as
 // done (0), an image that never went out as incomplete (5).
 struct TimeoutCase {
