@@ -193,7 +193,11 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args)
             if (!rd.Value(a, a == "-p" ? "-p" : "--port", &v))
                 return Fail(rd.error);
             if (v.empty())
+#ifdef _WIN32
+                return Fail("--port wants a COM port (COM1..COM256)");
+#else
                 return Fail("--port wants a device path or COM1..COM4");
+#endif
             d.port = v;
         } else if (Matches(a, "-b", "--baud")) {
             if (!rd.Value(a, a == "-b" ? "-b" : "--baud", &v))
@@ -285,11 +289,19 @@ std::string UsageText(const char* program)
            "Sends FILE to a set-top box over a serial line. The box leads the exchange.\n"
            "A file whose extension begins with \"dat\" (any case: .dat, .DAT, .data) is an\n"
            "image download, sent once with YMODEM-1K; any other file is served to the box\n"
+#ifdef _WIN32
+           "on request until the download is stopped (Ctrl-C, Ctrl-Break, closing the\n"
+           "console window, or --timeout).\n"
+           "\n"
+           "Options:\n"
+           "  -p, --port PORT      COM port, COM1..COM256 (see --list-ports); default COM2\n"
+#else
            "on request until the download is stopped (Ctrl-C, SIGTERM or --timeout).\n"
            "\n"
            "Options:\n"
            "  -p, --port PORT      device path (/dev/ttyUSB0, /dev/serial/by-id/...) or\n"
            "                       COM1..COM4 (= /dev/ttyS0../dev/ttyS3); default COM2\n"
+#endif
            "  -b, --baud RATE      default 115200; one of: " + RateList() + "\n"
            "      --image          image download whatever the extension\n"
            "      --served         served download whatever the extension\n"

@@ -34,7 +34,11 @@ int SendTimeReply()
 {
     time_t now = g_pfnEngineClock(nullptr);
     struct tm utc;
+#ifdef _WIN32
+    if (now == time_t(-1) || gmtime_s(&utc, &now) != 0)
+#else
     if (now == time_t(-1) || !gmtime_r(&now, &utc))
+#endif
         return 1;
     uint8_t payload[5];
     BuildTimeReply(&utc, payload);
