@@ -41,7 +41,7 @@ CONDITIONS=(
 CLI_TIMEOUT=45  # the stop request of every image run
 HARD_BOUND=48   # killed after this: a hang
 
-# One run: prints "condition outcome seconds" on standard output.
+# One run: sets REPORT to "condition outcome seconds".
 one_run() {
   local cond=$1 n=$2 build=$3
   local cli=$build/cli/marbrix-cli sim=$build/sim/stbsim
@@ -83,7 +83,7 @@ one_run() {
   done
   if [[ -z $pty ]]; then
     kill "$simpid" 2>/dev/null || true
-    echo "$cond other 0"
+    REPORT="$cond other 0"
     return
   fi
 
@@ -148,17 +148,22 @@ one_run() {
       outcome=other
     fi
   fi
-  echo "$cond $outcome $secs"
+  REPORT="$cond $outcome $secs"
   if [[ $outcome == ok || $outcome == failed ]]; then rm -rf "$dir"; fi
 }
 
 if [[ ${1:-} == --one ]]; then
   WORK=$(mktemp -d /tmp/marbrix-soak.XXXXXX)
   one_run "$2" "$3" "${4:-build}"
+  echo "$REPORT"
   echo "files in $WORK"
   exit 0
 fi
 if [[ ${1:-} == __run ]]; then
+  # Every run reports, also one that breaks down on the way (its folder is
+  # then kept for a look).
+  REPORT=""
+  trap 'echo "${REPORT:-$2 other 0}"' EXIT
   one_run "$2" "$3" "$4"
   exit 0
 fi
