@@ -164,6 +164,30 @@ ParseResult ParsePack(const std::vector<std::string>& args)
     return r;
 }
 
+// One -p value: a port, or several separated by commas. A port named twice
+// would have two downloads fight over one line.
+bool AddPorts(const std::string& value, std::vector<std::string>* ports, std::string* why)
+{
+    size_t from = 0;
+    for (;;) {
+        size_t comma = value.find(',', from);
+        std::string one = value.substr(from, comma == std::string::npos ? std::string::npos : comma - from);
+        if (one.empty()) {
+            *why = "--port wants a device path or COM1..COM4";
+            return false;
+        }
+        for (const std::string& p : *ports)
+            if (p == one || (PortDevicePath(p) == PortDevicePath(one))) {
+                *why = "port " + one + " is given twice";
+                return false;
+            }
+        ports->push_back(one);
+        if (comma == std::string::npos)
+            return true;
+        from = comma + 1;
+    }
+}
+
 }  // namespace
 
 ParseResult ParseCommandLine(const std::vector<std::string>& args)
@@ -193,7 +217,9 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args)
                 return Fail(rd.error);
             if (v.empty())
                 return Fail("--port wants a device path or COM1..COM4");
-            d.port = v;
+            std::string why;
+            if (!AddPorts(v, &d.ports, &why))
+                return Fail(why);
         } else if (Matches(a, "-b", "--baud")) {
             if (!rd.Value(a, a == "-b" ? "-b" : "--baud", &v))
                 return Fail(rd.error);
@@ -216,6 +242,25 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args)
             d.timeoutSec = t;
         } else if (a == "--list-ports") {
             listPorts = true;
+        } else if (a == "--loop") {
+            d.loop = true;
+        } else if (a == "--json") {
+            d.json = true;
+        } else if (Matches(a, nullptr, "--log")) {
+            if (!rd.Value(a, "--log", &v))
+                return Fail(rd.error);
+            if (v.empty())
+                return Fail("--log wants a FILE name");
+            d.logFile = v;
+        } else if (Matches(a, nullptr, "--wait-port")) {
+            if (!rd.Value(a, "--wait-port", &v))
+                return Fail(rd.error);
+            char* end = nullptr;
+            errno = 0;
+            double t = strtod(v.c_str(), &end);
+            if (v.empty() || errno || *end || !std::isfinite(t) || t <= 0 || t > 1e7)
+                return Fail("--wait-port wants a positive number of seconds: " + v);
+            d.waitPortSec = t;
         } else if (a == "--") {
             for (++rd.i; rd.i < args.size(); ++rd.i) {
                 if (!d.file.empty())
@@ -240,6 +285,11 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args)
     }
     if (d.file.empty())
         return Fail("no download FILE given");
+    if (d.ports.empty())
+        d.ports.push_back(d.port);
+    d.port = d.ports.front();
+    if (d.loop && !DownloadIsImage(d))
+        return Fail("--loop needs an image download (a served download has no end of its own)");
     r.options.command = CliCommand::Download;
     r.ok = true;
     return r;
@@ -294,8 +344,26 @@ std::string UsageText(const char* program)
            "      --served         served download whatever the extension\n"
            "      --timeout SEC    stop the download after SEC seconds, like Ctrl-C\n"
            "      --list-ports     list this machine's serial ports and exit\n"
+           "                       (USB adapters with their usb:VID:PID:SERIAL identity)\n"
            "  -h, --help           this text\n"
            "  -V, --version        the program's version\n"
+           "\n"
+           "Production line:\n"
+           "  -p A -p B ..., --port A,B,C\n"
+           "                       one download per port at the same time, each in its\n"
+           "                       own process; a live line per port on a terminal, log\n"
+           "                       lines prefixed with the port in a pipe, a summary at\n"
+           "                       the end; exit 6 when some port failed\n"
+           "  -p usb:VID:PID[:SERIAL]\n"
+           "                       the USB serial adapter with this identity (hex ids)\n"
+           "      --loop           station mode (images only): after each box the port\n"
+           "                       waits for the next one, until Ctrl-C or SIGTERM; one\n"
+           "                       result line per box and running counts per port\n"
+           "      --json           one JSON event per line on standard output (start, log,\n"
+           "                       progress, box-output, result) and nothing else there\n"
+           "      --log FILE       append every log line to FILE as\n"
+           "                       \"YYYY-MM-DD HH:MM:SS PORT text\"\n"
+           "      --wait-port SEC  wait up to SEC seconds for a missing port to appear\n"
            "\n"
            "The log goes to standard error; the box's own console output, as the engine\n"
            "sees it between frames, goes to standard output unchanged.\n"
@@ -311,5 +379,7 @@ std::string UsageText(const char* program)
            "  4  download file could not be opened (inspect: unreadable; pack: payload\n"
            "     unreadable or output not writable)\n"
            "  5  an image download stopped before the image was sent (signal, --timeout,\n"
-           "     the engine could not start, or its worker did not end in time)\n";
+           "     the engine could not start, or its worker did not end in time)\n"
+           "  6  several ports or --loop: some port or some box failed (the summary\n"
+           "     says which)\n";
 }
