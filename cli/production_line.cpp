@@ -186,7 +186,8 @@ void Line::OnEvent(Lane& lane, const std::string& line)
         lane.rate = strtoull(f["rate"].c_str(), nullptr, 10);
         lane.state = "sending";
     } else if (kind == "box-output") {
-        lane.boxTalked = true;
+        // Chatter alone proves no box: the last one may still be saying
+        // goodbye on a port just opened again.
         if (!m_o.json) {
             lane.chatter += f["data"];
             FlushChatter(lane, false);
