@@ -12,6 +12,7 @@
 
 #include "serial_port.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -298,22 +299,25 @@ int Line::Summary()
     bool allGood = true;
     std::vector<std::string> failedPorts;
     std::string table = "Summary:\n";
-    char row[512];
+    char row[1024];
+    int width = 24;
+    for (const Lane& l : m_lanes)
+        width = std::max(width, int(l.port.size()));
     if (!m_o.loop) {
-        snprintf(row, sizeof row, "  %-24s %-22s %10s %8s %4s\n", "PORT", "RESULT", "BYTES", "SECONDS", "EXIT");
+        snprintf(row, sizeof row, "  %-*s %-22s %10s %8s %4s\n", width, "PORT", "RESULT", "BYTES", "SECONDS", "EXIT");
         table += row;
         for (const Lane& l : m_lanes) {
-            snprintf(row, sizeof row, "  %-24s %-22s %10llu %8.1f %4d\n", l.port.c_str(),
+            snprintf(row, sizeof row, "  %-*s %-22s %10llu %8.1f %4d\n", width, l.port.c_str(),
                      ExitReason(l.lastExit, m_image), (unsigned long long)l.lastBytes, l.lastSeconds, l.lastExit);
             table += row;
             if (l.lastExit != EXIT_SENT)
                 failedPorts.push_back(l.port);
         }
     } else {
-        snprintf(row, sizeof row, "  %-24s %6s %6s %6s  %s\n", "PORT", "BOXES", "PASSED", "FAILED", "LAST");
+        snprintf(row, sizeof row, "  %-*s %6s %6s %6s  %s\n", width, "PORT", "BOXES", "PASSED", "FAILED", "LAST");
         table += row;
         for (const Lane& l : m_lanes) {
-            snprintf(row, sizeof row, "  %-24s %6d %6d %6d  %s\n", l.port.c_str(), l.boxes, l.passed, l.failed,
+            snprintf(row, sizeof row, "  %-*s %6d %6d %6d  %s\n", width, l.port.c_str(), l.boxes, l.passed, l.failed,
                      l.fatal ? ExitReason(l.lastExit, m_image) : l.boxes ? (l.failed ? "had failures" : "all passed")
                                                                          : "no box");
             table += row;
