@@ -174,6 +174,8 @@ void Line::OnEvent(Lane& lane, const std::string& line)
     } else if (kind == "log") {
         const std::string& text = f["text"];
         Say(lane.port, text);
+        if (f["level"] == "done")
+            lane.state = text.substr(0, 24);
         // Lines of what the box sent: a box is there.
         if (text.compare(0, 9, "[VUMO] =>") == 0 || text.compare(0, 3, "==>") == 0 ||
             text.compare(0, 20, "[VUMO] Unknown STB c") == 0) {
