@@ -107,4 +107,37 @@ TEST(CliOptions, ProductionLineOptions)
     EXPECT_FALSE(ParseCommandLine({"--log", "", "f.dat"}).ok);
 }
 
+TEST(CliOptions, TheReaderKeepsItsOldRules)
+{
+    // An option given twice: the last counts. Values after "=", or next.
+    ParseResult r = ParseCommandLine({"-b", "9600", "--baud=57600", "--timeout", "1", "--timeout=2", "--image",
+                                      "--image", "f"});
+    ASSERT_TRUE(r.ok) << r.error;
+    EXPECT_EQ(r.options.download.baud, 57600u);
+    EXPECT_DOUBLE_EQ(r.options.download.timeoutSec, 2);
+    // "--" ends the options; help and version win wherever they stand.
+    r = ParseCommandLine({"--", "-odd name.dat"});
+    ASSERT_TRUE(r.ok) << r.error;
+    EXPECT_EQ(r.options.download.file, "-odd name.dat");
+    EXPECT_EQ(ParseCommandLine({"--bogus", "--help"}).options.command, CliCommand::Help);
+    EXPECT_EQ(ParseCommandLine({"f", "-V"}).options.command, CliCommand::Version);
+    // The messages scripts have seen all along.
+    const struct {
+        std::vector<std::string> args;
+        const char* error;
+    } cases[] = {
+        {{"--bogus", "a.dat"}, "unknown option --bogus"},
+        {{"a.dat", "-p"}, "option --port needs a value"},
+        {{"a.dat", "--timeout"}, "option --timeout needs a value"},
+        {{"a.dat", "b.dat"}, "only one download FILE"},
+        {{}, "no download FILE given"},
+        {{"pack", "--bogus"}, "unknown pack option --bogus"},
+        {{"pack", "--version", "1.2", "--service-word", "11223344", "a", "b", "-o", "x"},
+         "pack takes one PAYLOAD file"},
+        {{"pack", "--version", "1.2", "p", "-o", "x"}, "pack needs --version and --service-word"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(ParseCommandLine(c.args).error, c.error);
+}
+
 }  // namespace
