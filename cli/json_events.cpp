@@ -1,6 +1,7 @@
 #include "json_events.h"
 
 #include "exit_codes.h"
+#include "local_time.h"
 #include "sha256.h"
 
 #include "engine.h"
@@ -11,7 +12,7 @@
 #include <cstdio>
 #include <ctime>
 #include <mutex>
-#include <poll.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -44,8 +45,8 @@ void WriteLine(const std::string& line)
         } else if (n < 0 && errno == EINTR) {
             continue;
         } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            pollfd w = {STDOUT_FILENO, POLLOUT, 0};
-            poll(&w, 1, 100);
+            // stdout made non-blocking by whoever shares it: wait a little.
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
         } else {
             return;
         }
@@ -137,13 +138,11 @@ std::string IsoTimeNow()
     auto now = std::chrono::system_clock::now();
     time_t secs = std::chrono::system_clock::to_time_t(now);
     int ms = int(std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000);
-    tm local{};
-    localtime_r(&secs, &local);
-    char date[40], zone[8];
+    tm local = LocalTime(secs);
+    char date[40];
     strftime(date, sizeof date, "%Y-%m-%dT%H:%M:%S", &local);
-    strftime(zone, sizeof zone, "%z", &local);  // "+0100"
     char out[64];
-    snprintf(out, sizeof out, "%s.%03d%.3s:%.2s", date, ms, zone, zone + 3);
+    snprintf(out, sizeof out, "%s.%03d%s", date, ms, UtcOffset(secs).c_str());
     return out;
 }
 

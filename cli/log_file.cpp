@@ -1,11 +1,17 @@
 #include "log_file.h"
 
+#include "local_time.h"
+
 #include <cerrno>
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
 #include <mutex>
 #include <unistd.h>
+
+#ifndef O_CLOEXEC
+#define O_CLOEXEC 0  // Windows: no exec to leak the descriptor into
+#endif
 
 namespace {
 
@@ -33,8 +39,7 @@ void LogFileWrite(const std::string& port, const std::string& text)
     while (!body.empty() && (body.back() == '\n' || body.back() == '\r'))
         body.pop_back();
     time_t now = time(nullptr);
-    tm local{};
-    localtime_r(&now, &local);
+    tm local = LocalTime(now);
     char stamp[32];
     strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &local);
     // One write per line: O_APPEND keeps lines of several writers whole.

@@ -5,6 +5,7 @@
 #include "exit_codes.h"
 #include "json_events.h"
 #include "live_lines.h"
+#include "local_time.h"
 #include "log_file.h"
 #include "single_port.h"
 #include "usb_identity.h"
@@ -55,9 +56,7 @@ struct Lane {
 
 std::string LocalClock()
 {
-    time_t now = time(nullptr);
-    tm local{};
-    localtime_r(&now, &local);
+    tm local = LocalTime(time(nullptr));
     char buf[16];
     strftime(buf, sizeof buf, "%H:%M:%S", &local);
     return buf;
