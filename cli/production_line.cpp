@@ -41,6 +41,8 @@ struct Lane {
     Clock::time_point spawnedAt, startedAt;
     bool started = false;    // "start" seen: the port is open
     bool boxTalked = false;  // the box has said something in this run
+    Clock::time_point boxSince;  // when it first did
+    bool timeLimitHit = false;
     int percent = 0;
     uint64_t bytes = 0, size = 0, rate = 0;
     std::string state = "starting";
@@ -107,7 +109,9 @@ void Line::Spawn(Lane& lane)
     std::vector<std::string> argv = {m_exe, "-p", lane.port, "-b", std::to_string(m_o.baud),
                                      m_image ? "--image" : "--served"};
     char num[32];
-    if (m_o.timeoutSec > 0) {
+    // In station mode the time limit is the box's, from its first word: the
+    // line keeps that clock itself (a port may wait long for its next box).
+    if (m_o.timeoutSec > 0 && !m_o.loop) {
         snprintf(num, sizeof num, "%.17g", m_o.timeoutSec);
         argv.insert(argv.end(), {"--timeout", num});
     }
@@ -121,7 +125,7 @@ void Line::Spawn(Lane& lane)
     if (m_o.loop)
         env.push_back(std::string(kBoxEnv) + "=" + std::to_string(lane.boxes + 1));
     std::string why;
-    lane.started = lane.boxTalked = false;
+    lane.started = lane.boxTalked = lane.timeLimitHit = false;
     lane.percent = 0;
     lane.bytes = lane.size = lane.rate = 0;
     lane.pending.clear();
@@ -156,6 +160,7 @@ void Line::FlushChatter(Lane& lane, bool all)
 
 void Line::OnEvent(Lane& lane, const std::string& line)
 {
+    const bool talkedBefore = lane.boxTalked;
     if (m_o.json) {
         std::string l = line + "\n";
         ssize_t n = write(STDOUT_FILENO, l.data(), l.size());
@@ -187,7 +192,10 @@ void Line::OnEvent(Lane& lane, const std::string& line)
         lane.bytes = strtoull(f["bytes"].c_str(), nullptr, 10);
         lane.rate = strtoull(f["rate"].c_str(), nullptr, 10);
         lane.state = "sending";
-    } else if (kind == "box-output") {
+    }
+    if (lane.boxTalked && !talkedBefore)
+        lane.boxSince = Clock::now();
+    if (kind == "box-output") {
         // Chatter alone proves no box: the last one may still be saying
         // goodbye on a port just opened again.
         if (!m_o.json) {
@@ -402,6 +410,17 @@ int Line::Run()
             for (int i = 0; i < 64 && l.child.events >= 0; ++i)
                 ChildRead(&l.child, drop, sizeof drop);
             Finish(l, rc);
+        }
+        if (m_o.loop && m_o.timeoutSec > 0 && !m_stopping) {
+            for (Lane& l : m_lanes)
+                if (l.running && l.boxTalked && !l.timeLimitHit && Seconds(l.boxSince) >= m_o.timeoutSec) {
+                    l.timeLimitHit = true;
+                    char text[96];
+                    snprintf(text, sizeof text, "Time limit of %g s reached for this box, stopping its download.",
+                             m_o.timeoutSec);
+                    Say(l.port, text);
+                    ChildAskToStop(l.child);
+                }
         }
         if (m_stopping && !stopKilled && Seconds(stopAt) * 1000 > kStuckChildMs) {
             stopKilled = true;

@@ -266,6 +266,36 @@ TEST_P(Station, ThreeBoxesInARowThenStop)
 INSTANTIATE_TEST_SUITE_P(Cli, Station, ::testing::Values(false, true),
                          [](const auto& info) { return info.param ? "CtrlCToTheGroup" : "SigtermToTheParent"; });
 
+// --timeout in station mode limits each box from its first word, not the
+// wait for it; a box stopped so counts as failed, and the next one passes.
+TEST(CliLine, StationTimeLimitFailsTheStuckBoxOnly)
+{
+    TempDir dir;
+    ASSERT_TRUE(WriteFile(dir / "img.dat", MakeImage(RandomBytes(8 * 1024, 16))));
+    const std::string port = dir / "station";
+    Child cli;
+    ASSERT_TRUE(cli.Spawn({kCli, "--loop", "--timeout", "3", "-p", port, dir / "img.dat"}));
+    // Longer than the limit with no box: nothing is counted.
+    usleep(3500 * 1000);
+    {
+        Child stuck;
+        ASSERT_TRUE(StartBox(&stuck, dir / "img.dat", port, {"--silent-block", "3"})) << stuck.err;
+        ASSERT_TRUE(cli.WaitForOutput(true, "Box 1: FAIL (incomplete)", 60000)) << cli.err;
+        stuck.Kill();
+    }
+    Child good;
+    ASSERT_TRUE(StartBox(&good, dir / "img.dat", port)) << good.err;
+    ExpectBoxPassed(good);
+    ASSERT_TRUE(cli.WaitForOutput(true, "Box 2: PASS", 60000)) << cli.err;
+    cli.Signal(SIGINT);
+    auto rc = cli.Wait(30000);
+    ASSERT_TRUE(rc.has_value()) << cli.err;
+    EXPECT_EQ(*rc, kExitSomeFailed) << cli.err;
+    EXPECT_TRUE(std::regex_search(SummaryRow(cli.err, port), std::regex(R"(\s2\s+1\s+1\s)"))) << cli.err;
+    EXPECT_NE(cli.err.find("Time limit of 3 s reached for this box"), std::string::npos) << cli.err;
+    EXPECT_NE(cli.err.find("Some boxes failed, on: " + port + "\n"), std::string::npos) << cli.err;
+}
+
 TEST(CliLine, LogFileKeepsEarlierLinesAndStampsEachWithThePort)
 {
     TempDir dir;
