@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # What marbrix-cli makes of bad download files and bad ports, as measured:
 # for each case the exit code, the lines it ends with, and how many bytes
 # reached the box (a silent box on a pty, stbsim --mode listen, keeps count).

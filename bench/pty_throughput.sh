@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Wall time of one image download through marbrix-cli into stbsim over a pty:
 # paced like a 115200 bit/s line (10 bits per byte: about 27 s for 300 KiB)
 # and unpaced (what the engine and the pty manage on their own).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "echo_output.h"
 
 #include <algorithm>
@@ -6,10 +7,15 @@
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
-#include <poll.h>
 #include <thread>
-#include <unistd.h>
 #include <vector>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <poll.h>
+#include <unistd.h>
+#endif
 
 namespace {
 
@@ -34,6 +40,24 @@ struct EchoState {
 EchoState* g_echo = nullptr;
 
 // Writes all of [data, data + count) to fd 1; false when stdout is gone.
+#ifdef _WIN32
+// Straight to the handle: the C runtime's stream would lock against the
+// log's writes to stderr on some runtimes, and nothing here is text.
+bool WriteOut(const uint8_t* data, size_t count)
+{
+    HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+    if (out == nullptr || out == INVALID_HANDLE_VALUE)
+        return false;
+    while (count > 0) {
+        DWORD n = 0;
+        if (!WriteFile(out, data, DWORD(count), &n, nullptr))
+            return false;
+        data += n;
+        count -= n;
+    }
+    return true;
+}
+#else
 bool WriteOut(const uint8_t* data, size_t count)
 {
     while (count > 0) {
@@ -56,6 +80,7 @@ bool WriteOut(const uint8_t* data, size_t count)
     }
     return true;
 }
+#endif
 
 void WriterLoop(EchoState* s)
 {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The box's console chatter on standard output, without the engine's worker
 // ever waiting for whoever reads it. The worker only copies bytes into a
 // bounded buffer; a thread of the CLI writes them to fd 1. When the reader

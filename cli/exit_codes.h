@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The exit codes of marbrix-cli; scripts and the tests rely on them.
 #pragma once
 

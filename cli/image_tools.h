@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The two helpers around image download files: inspect one, pack one.
 #pragma once
 

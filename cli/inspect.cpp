@@ -1,7 +1,9 @@
+// SPDX-License-Identifier: MIT
 // inspect: the engine's view of an image file, without a box.
 #include "exit_codes.h"
 #include "image_tools.h"
 
+#include "file_position.h"
 #include "image_file.h"
 
 #include <cerrno>
@@ -22,7 +24,11 @@ int InspectImage(const std::string& path)
         fclose(f);
         return EXIT_FILE;
     }
-    uint64_t length = uint64_t(st.st_size);
+    // The length through a 64-bit position: stat's size is 32 bits on Windows.
+    FileSeek(f, 0, SEEK_END);
+    const int64_t end = FileTell(f);
+    FileSeek(f, 0, SEEK_SET);
+    uint64_t length = end > 0 ? uint64_t(end) : 0;
     uint8_t header[IMAGE_HEADER_SIZE] = {};
     fread(header, 1, sizeof header, f);
     bool readError = ferror(f) != 0;

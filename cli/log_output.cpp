@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "log_output.h"
 
 #include "engine.h"
@@ -9,7 +10,15 @@
 #include <ctime>
 #include <mutex>
 #include <string>
+
+#ifdef _WIN32
+#include <windows.h>
+#ifndef ENABLE_VIRTUAL_TERMINAL_PROCESSING
+#define ENABLE_VIRTUAL_TERMINAL_PROCESSING 0x0004
+#endif
+#else
 #include <unistd.h>
+#endif
 
 namespace {
 
@@ -17,6 +26,9 @@ using Clock = std::chrono::steady_clock;
 
 std::mutex g_outMutex;
 bool g_terminal = false;
+// The terminal takes escape sequences: always on POSIX; on Windows when the
+// console's virtual-terminal mode could be switched on (Windows 10 and later).
+bool g_vt = false;
 bool g_colour = false;
 
 uint64_t g_imageSize = 0;
@@ -48,10 +60,19 @@ void Put(const std::string& s)
     fwrite(s.data(), 1, s.size(), stderr);
 }
 
+// Back to the start of the line, cleared: by escape sequence, or else by
+// writing blanks over the bar.
+std::string EraseLineText()
+{
+    if (g_vt)
+        return "\r\x1b[K";
+    return "\r" + std::string(g_barText.size(), ' ') + "\r";
+}
+
 void EraseBarLocked()
 {
     if (g_barShown)
-        Put("\r\x1b[K");
+        Put(EraseLineText());
 }
 
 void DrawBarLocked()
@@ -77,8 +98,18 @@ std::string FormatDuration(double seconds)
 
 void LogOutputInit()
 {
+#ifdef _WIN32
+    // A console, not just any character device (NUL counts as one for _isatty).
+    HANDLE err = GetStdHandle(STD_ERROR_HANDLE);
+    DWORD mode = 0;
+    g_terminal = GetConsoleMode(err, &mode) != 0;
+    g_vt = g_terminal && ((mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) ||
+                          SetConsoleMode(err, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING));
+#else
     g_terminal = isatty(STDERR_FILENO) == 1;
-    g_colour = g_terminal && getenv("NO_COLOR") == nullptr;
+    g_vt = g_terminal;
+#endif
+    g_colour = g_vt && getenv("NO_COLOR") == nullptr;
 }
 
 void LogAddTap(LogTap tap)
@@ -106,7 +137,11 @@ void LogWrite(const char* text, int level)
         return;
     time_t now = time(nullptr);
     tm local{};
+#ifdef _WIN32
+    localtime_s(&local, &now);
+#else
     localtime_r(&now, &local);
+#endif
     char stamp[16];
     snprintf(stamp, sizeof stamp, "%02d:%02d:%02d  ", local.tm_hour, local.tm_min, local.tm_sec);
 
@@ -186,8 +221,10 @@ void LogProgress(int percent)
     snprintf(buf, sizeof buf, "%3d%% [%s] %llu/%llu B  %.1f KiB/s  ETA %s", percent, bar.c_str(),
              (unsigned long long)sent, (unsigned long long)g_imageSize, rate / 1024.0,
              FormatDuration(eta).c_str());
+    // Erased at the old text's length: the new one may be shorter.
+    std::string erase = EraseLineText();
     g_barText = buf;
-    Put("\r\x1b[K" + g_barText);
+    Put(erase + g_barText);
     g_barShown = true;
 }
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The log on standard error, line for line as the operator console shows it:
 // "HH:MM:SS  " + the text, coloured by level on a terminal, and a one-line
 // progress bar under it while an image is being sent.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // marbrix-cli: sends a download file to a set-top box from the command line.
 #include "exit_codes.h"
 #include "image_tools.h"
@@ -11,6 +12,11 @@
 #include <string>
 #include <vector>
 
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#endif
+
 #ifndef MARBRIX_VERSION
 #define MARBRIX_VERSION "unknown"
 #endif
@@ -20,8 +26,18 @@ int main(int argc, char** argv)
     // What the commands print goes out at once. The box's console bytes take
     // their own path to fd 1 (echo_output.h), never through stdio.
     setvbuf(stdout, nullptr, _IONBF, 0);
+#ifdef _WIN32
+    // Bytes as they are: the box's output and the log's "\r\n" must not
+    // gain a carriage return on the way out.
+    _setmode(_fileno(stdout), _O_BINARY);
+    _setmode(_fileno(stderr), _O_BINARY);
+    // The Windows runtime buffers stderr when it is a pipe: the log must
+    // reach whoever reads it line by line, as it happens.
+    setvbuf(stderr, nullptr, _IONBF, 0);
+#else
     // A closed reader of either stream must not kill a running download.
     signal(SIGPIPE, SIG_IGN);
+#endif
     LogOutputInit();
 
     const char* program = "marbrix-cli";

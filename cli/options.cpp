@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "options.h"
 
 #include "serial_port.h"
@@ -77,6 +78,12 @@ ParseResult Fail(const std::string& why)
     return r;
 }
 
+#ifdef _WIN32
+const char kEmptyPort[] = "--port wants a COM port (COM1..COM256)";
+#else
+const char kEmptyPort[] = "--port wants a device path or COM1..COM4";
+#endif
+
 // One -p value: a port, or several separated by commas. A port named twice
 // would have two downloads fight over one line.
 bool AddPorts(const std::string& value, std::vector<std::string>* ports, std::string* why)
@@ -86,7 +93,7 @@ bool AddPorts(const std::string& value, std::vector<std::string>* ports, std::st
         size_t comma = value.find(',', from);
         std::string one = value.substr(from, comma == std::string::npos ? std::string::npos : comma - from);
         if (one.empty()) {
-            *why = "--port wants a device path or COM1..COM4";
+            *why = kEmptyPort;
             return false;
         }
         for (const std::string& p : *ports)
@@ -256,7 +263,7 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args)
 
     for (const std::string& v : ports) {
         if (v.empty())
-            return Fail("--port wants a device path or COM1..COM4");
+            return Fail(kEmptyPort);
         std::string why;
         if (!AddPorts(v, &d.ports, &why))
             return Fail(why);
@@ -349,11 +356,19 @@ std::string UsageText(const char* program)
            "Sends FILE to a set-top box over a serial line. The box leads the exchange.\n"
            "A file whose extension begins with \"dat\" (any case: .dat, .DAT, .data) is an\n"
            "image download, sent once with YMODEM-1K; any other file is served to the box\n"
+#ifdef _WIN32
+           "on request until the download is stopped (Ctrl-C, Ctrl-Break, closing the\n"
+           "console window, or --timeout).\n"
+           "\n"
+           "Options:\n"
+           "  -p, --port PORT      COM port, COM1..COM256 (see --list-ports); default COM2\n"
+#else
            "on request until the download is stopped (Ctrl-C, SIGTERM or --timeout).\n"
            "\n"
            "Options:\n"
            "  -p, --port PORT      device path (/dev/ttyUSB0, /dev/serial/by-id/...) or\n"
            "                       COM1..COM4 (= /dev/ttyS0../dev/ttyS3); default COM2\n"
+#endif
            "  -b, --baud RATE      default 115200; one of: " + RateList() + "\n"
            "      --image          image download whatever the extension\n"
            "      --served         served download whatever the extension\n"

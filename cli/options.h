@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Command line of marbrix-cli: the download itself, --list-ports, and the
 // inspect / pack helpers for image files.
 #pragma once

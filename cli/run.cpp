@@ -1,9 +1,11 @@
+// SPDX-License-Identifier: MIT
 #include "run.h"
 
 #include "echo_output.h"
 #include "exit_codes.h"
 #include "json_events.h"
 #include "log_output.h"
+#include "stop_events.h"
 #include "wait_port.h"
 
 #include "engine.h"
@@ -15,32 +17,26 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <mutex>
-#include <poll.h>
 #include <string>
 #include <sys/stat.h>
-#include <thread>
-#include <time.h>
-#include <sys/syscall.h>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <unistd.h>
+#endif
 
 namespace {
 
-// Self-pipe: the signal handler and the log sink only write one byte here;
-// the main thread does the work.
-int g_wakePipe[2] = {-1, -1};
-// The guard's pipe: a stop (signal or --timeout) starts its clock.
-int g_guardPipe[2] = {-1, -1};
 // The open port, owned by whoever takes it out first: the main thread to
 // close it, or the guard to release it on its way out.
 std::atomic<PortLine*> g_heldPort{nullptr};
 // The exit code the main thread has settled on, -1 while it has not.
 std::atomic<int> g_verdict{-1};
-std::atomic<bool> g_signalled{false};
 std::atomic<bool> g_doneSeen{false};
 std::mutex g_doneMutex;
 std::string g_doneText;
@@ -62,57 +58,16 @@ constexpr int kGuardMs = 1950;
 
 const char kLineLostText[] = "Serial port lost! Abort Download\n";
 
-void Wake(char c)
+// The guard's end of a stop that the main thread could not finish in time:
+// let go of the port, so the next program can open it, and leave. No lock
+// is taken here.
+void GuardExpired()
 {
-    ssize_t r = write(g_wakePipe[1], &c, 1);
-    (void)r;  // a full pipe already holds a wake-up
-}
-
-void ArmGuard()
-{
-    char c = 'G';
-    ssize_t r = write(g_guardPipe[1], &c, 1);
-    (void)r;
-}
-
-void OnSignal(int)
-{
-    int saved = errno;
-    g_signalled = true;
-    Wake('S');
-    ArmGuard();
-    errno = saved;
-}
-
-// The last word on the 2 s promise after a stop. The main thread can be held
-// up where no signal reaches it (the log's lock, while the worker is stuck
-// writing to a standard error nobody reads); this thread touches no lock:
-// it lets go of the port and ends the process.
-void GuardLoop()
-{
-    pollfd p = {g_guardPipe[0], POLLIN, 0};
-    while (poll(&p, 1, -1) <= 0) {
-    }
-    timespec until;
-    clock_gettime(CLOCK_MONOTONIC, &until);
-    until.tv_sec += kGuardMs / 1000;
-    until.tv_nsec += long(kGuardMs % 1000) * 1000000;
-    if (until.tv_nsec >= 1000000000) {
-        until.tv_sec += 1;
-        until.tv_nsec -= 1000000000;
-    }
-    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, nullptr) == EINTR) {
-    }
     if (PortLine* port = g_heldPort.exchange(nullptr))
         PortReleaseDevice(port);
     int verdict = g_verdict.load();
     verdict = verdict >= 0 ? verdict : g_bEngineLineLost.load() ? EXIT_PORT : EXIT_INCOMPLETE;
-#ifdef SYS_exit_group
-    // Straight to the kernel: a sanitizer's runtime wraps _exit and flushes
-    // stdio first, which would wait on the stream the stuck worker holds.
-    syscall(SYS_exit_group, verdict);
-#endif
-    _exit(verdict);
+    ExitAtOnce(verdict);
 }
 
 // Closes the port unless the guard has taken it (and is about to exit).
@@ -131,7 +86,7 @@ int CliLogSink(const char* text, int level)
             g_doneText = text;
         }
         g_doneSeen = true;
-        Wake('D');
+        StopWake();
     }
     return 1;
 }
@@ -144,62 +99,56 @@ void CliProgressSink(int percent)
 
 bool Signalled()
 {
-    return g_signalled.load();
+    return StopSignalled();
 }
 
-bool SetUpSignals()
+#ifdef _WIN32
+
+// Opens the download file for binary reading; only regular files are taken.
+FILE* OpenDownloadFile(const std::string& name, uint64_t* size, bool* regular, std::string* why)
 {
-    if (pipe(g_wakePipe) < 0 || pipe(g_guardPipe) < 0)
-        return false;
-    for (int fd : {g_wakePipe[0], g_wakePipe[1], g_guardPipe[0], g_guardPipe[1]}) {
-        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
-        fcntl(fd, F_SETFD, FD_CLOEXEC);
+    FILE* file = fopen(name.c_str(), "rb");
+    if (!file) {
+        *why = strerror(errno);
+        return nullptr;
     }
-    // Neither the guard nor any later thread takes the signals: they wake
-    // this one.
-    sigset_t stopSignals, previous;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGINT);
-    sigaddset(&stopSignals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &stopSignals, &previous);
-    try {
-        std::thread(GuardLoop).detach();
-    } catch (...) {  // no thread: the main thread's own bounds still hold
+    struct _stat64 st{};
+    if (_fstat64(_fileno(file), &st) < 0 || !(st.st_mode & _S_IFREG)) {
+        *why = (st.st_mode & _S_IFDIR) ? strerror(EISDIR) : "not a regular file";
+        fclose(file);
+        return nullptr;
     }
-    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-    struct sigaction sa{};
-    sa.sa_handler = OnSignal;
-    sigemptyset(&sa.sa_mask);
-    // No SA_RESTART: a signal must end whatever this thread waits in.
-    sa.sa_flags = 0;
-    sigaction(SIGINT, &sa, nullptr);
-    sigaction(SIGTERM, &sa, nullptr);
-    return true;
+    *size = uint64_t(st.st_size);
+    *regular = true;
+    return file;
 }
+
+#else
 
 // Opens the download file without ever waiting: a FIFO or a socket would block
 // open() or the engine's reads on a writer that may never come, so only
 // regular files and devices are taken. The descriptor stays non-blocking; a
 // device with nothing to give reads short instead of stopping the worker.
-FILE* OpenDownloadFile(const std::string& name, struct stat* st, std::string* why)
+FILE* OpenDownloadFile(const std::string& name, uint64_t* size, bool* regular, std::string* why)
 {
+    struct stat st{};
     int fd = open(name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         *why = strerror(errno);
         return nullptr;
     }
-    if (fstat(fd, st) < 0) {
+    if (fstat(fd, &st) < 0) {
         *why = strerror(errno);
         close(fd);
         return nullptr;
     }
-    if (S_ISDIR(st->st_mode)) {
+    if (S_ISDIR(st.st_mode)) {
         *why = strerror(EISDIR);
         close(fd);
         return nullptr;
     }
-    if (!S_ISREG(st->st_mode) && !S_ISCHR(st->st_mode) && !S_ISBLK(st->st_mode)) {
-        *why = std::string("not a regular file or a device (") + (S_ISFIFO(st->st_mode) ? "a FIFO" : "a socket") +
+    if (!S_ISREG(st.st_mode) && !S_ISCHR(st.st_mode) && !S_ISBLK(st.st_mode)) {
+        *why = std::string("not a regular file or a device (") + (S_ISFIFO(st.st_mode) ? "a FIFO" : "a socket") +
                " would leave the download waiting for its writer)";
         close(fd);
         return nullptr;
@@ -208,24 +157,18 @@ FILE* OpenDownloadFile(const std::string& name, struct stat* st, std::string* wh
     if (!file) {
         *why = strerror(errno);
         close(fd);
+        return nullptr;
     }
+    *size = uint64_t(st.st_size);
+    *regular = S_ISREG(st.st_mode);
     return file;
 }
+
+#endif
 
 int64_t MsSince(Clock::time_point t)
 {
     return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t).count();
-}
-
-// Waits on the wake pipe for up to waitMs; a signal or the log sink cuts it short.
-void WaitForWake(int waitMs)
-{
-    pollfd p = {g_wakePipe[0], POLLIN, 0};
-    if (poll(&p, 1, waitMs) > 0) {
-        char drain[64];
-        while (read(g_wakePipe[0], drain, sizeof drain) > 0) {
-        }
-    }
 }
 
 // Tells how much of the box's output never reached stdout, after giving the
@@ -246,6 +189,8 @@ bool LineLost()
     return g_doneSeen && g_doneText == kLineLostText;
 }
 
+// Names the port as the operator gave it: the device path on POSIX, "COM7"
+// (not "\\.\COM7") on Windows.
 void LogLineLost(const std::string& path)
 {
     const char* reason = EngineLineLostReason();
@@ -259,15 +204,20 @@ int RunDownload(const DownloadOptions& o)
     const bool image = DownloadIsImage(o);
     const std::string path = PortDevicePath(o.port);
     const std::string shortName = PortShortName(o.port);
+#ifdef _WIN32
+    const std::string& portName = shortName;
+#else
+    const std::string& portName = path;
+#endif
 
-    if (!SetUpSignals()) {
+    if (!StopEventsInit(GuardExpired, kGuardMs)) {
         LogPrintf(LOG_ERROR, "Can't set up signal handling: %s\n", strerror(errno));
         return EXIT_INCOMPLETE;
     }
 
     if (o.waitPortSec > 0 && !PortPathPresent(path)) {
         LogPrintf(LOG_INFO, "Waiting up to %g s for %s to appear.\n", o.waitPortSec, path.c_str());
-        if (!WaitForPortPath(path, o.waitPortSec, Signalled) && g_signalled)
+        if (!WaitForPortPath(path, o.waitPortSec, Signalled) && StopSignalled())
             return image ? EXIT_INCOMPLETE : EXIT_SENT;
     }
 
@@ -281,9 +231,10 @@ int RunDownload(const DownloadOptions& o)
     g_heldPort.store(port);
     LogPrintf(LOG_INFO, "%s:%u-%d-%d Open Successful!\r\n", shortName.c_str(), o.baud, 8, 1);
 
-    struct stat st{};
+    uint64_t fileSize = 0;
+    bool regular = false;
     std::string why;
-    FILE* file = OpenDownloadFile(o.file, &st, &why);
+    FILE* file = OpenDownloadFile(o.file, &fileSize, &regular, &why);
     if (!file) {
         LogWrite("Can't open the download file!\r\n", LOG_ERROR);
         LogPrintf(LOG_ERROR, "%s: %s\n", o.file.c_str(), why.c_str());
@@ -291,7 +242,7 @@ int RunDownload(const DownloadOptions& o)
         return EXIT_FILE;
     }
     if (image)
-        LogSetImageSize(S_ISREG(st.st_mode) ? ImagePaddedSize(uint64_t(st.st_size)) : 0);
+        LogSetImageSize(regular ? ImagePaddedSize(fileSize) : 0);
     JsonEmitStart(o.file, image);
 
     CDownloadEngine engine;
@@ -302,14 +253,10 @@ int RunDownload(const DownloadOptions& o)
 
     // The worker inherits this mask, so the signals always reach this thread
     // and never interrupt the engine's own system calls.
-    sigset_t stopSignals, previous;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGINT);
-    sigaddset(&stopSignals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &stopSignals, &previous);
+    StopSignalsBlock();
     EchoOutputStart();
     int started = engine.Start(port, file, image ? 1 : 0);
-    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    StopSignalsRestore();
     if (started != 0) {
         LogClearBar();
         EchoOutputFinish(0);
@@ -327,7 +274,7 @@ int RunDownload(const DownloadOptions& o)
             end = End::Done;
             break;
         }
-        if (g_signalled) {
+        if (StopSignalled()) {
             end = End::Signal;
             break;
         }
@@ -345,13 +292,13 @@ int RunDownload(const DownloadOptions& o)
             if (left < waitMs)
                 waitMs = int(left);
         }
-        WaitForWake(waitMs);
+        StopWaitForWake(waitMs);
     }
 
     bool stopped = end == End::Signal || end == End::Timeout;
     Clock::time_point stopAt = Clock::now();
     if (end == End::Timeout) {
-        ArmGuard();  // before the log line, which could block on stderr
+        StopArmGuard();  // before the log line, which could block on stderr
         LogPrintf(LOG_NOTICE, "Time limit of %g s reached, stopping the download.\r\n", o.timeoutSec);
     }
     if (stopped)
@@ -361,7 +308,7 @@ int RunDownload(const DownloadOptions& o)
     // signal while it finishes by itself turns the wait into a stop.
     Clock::time_point waitFrom = stopAt;
     while (g_bEngineBusy.load()) {
-        if (!stopped && g_signalled) {
+        if (!stopped && StopSignalled()) {
             engine.Abort();  // the signal has armed the guard
             stopped = true;
             stopAt = Clock::now();
@@ -369,7 +316,7 @@ int RunDownload(const DownloadOptions& o)
         int64_t left = stopped ? kStoppedWorkerMs - MsSince(stopAt) : kEndingWorkerMs - MsSince(waitFrom);
         if (left <= 0)
             break;
-        WaitForWake(int(std::min<int64_t>(left, 10)));
+        StopWaitForWake(int(std::min<int64_t>(left, 10)));
     }
     if (g_bEngineBusy.load()) {
         // Leave without it, but first let go of the port so the next
@@ -384,9 +331,10 @@ int RunDownload(const DownloadOptions& o)
         LogPrintf(LOG_ERROR, "The download thread did not end within %.1f s; leaving without it.\n",
                   (stopped ? kStoppedWorkerMs : kEndingWorkerMs) / 1000.0);
         if (lost)
-            LogLineLost(path);
+            LogLineLost(portName);
         FinishEcho(stopped ? kSignalToExitMs - MsSince(stopAt) : 0);
-        _exit(g_verdict.load());
+        StopFinished();
+        ExitAtOnce(g_verdict.load());
     }
 
     const bool lost = LineLost();
@@ -402,7 +350,8 @@ int RunDownload(const DownloadOptions& o)
     fclose(file);
     ClosePort();
     if (lost)
-        LogLineLost(path);
+        LogLineLost(portName);
     FinishEcho(stopped ? kSignalToExitMs - MsSince(stopAt) : kEchoFlushMs);
+    StopFinished();
     return verdict;
 }

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // One download with the engine, from opening the port to closing it.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "about_dlg.h"
 
 #include "app_icon.h"

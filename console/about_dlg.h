@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The About box: the icon, the program's name and version, and "确定".
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "app_icon.h"
 
 #include <QPainter>
@@ -18,18 +19,19 @@ QColor Pal(int i)
 }  // namespace
 
 // A set-top box (grey case, green lamp, display) with a blue arrow coming
-// down into it: a download to the box.
-QImage MainFrameImage(int size)
+// down into it: a download to the box. Drawn on a 32-unit grid scaled by s;
+// outline is the pen width of the edges.
+void PaintMainFrame(QPainter& p, double s, double outline)
 {
-    QImage img(size, size, QImage::Format_ARGB32);
-    img.fill(Qt::transparent);
-    QPainter p(&img);
-    p.setRenderHint(QPainter::Antialiasing, false);
-    const double s = size / 32.0;
     auto R = [s](double x, double y, double w, double h) { return QRectF(x * s, y * s, w * s, h * s); };
+    auto Edge = [outline](int colour) {
+        QPen pen(Pal(colour));
+        pen.setWidthF(outline);
+        return pen;
+    };
 
     // The box.
-    p.setPen(Pal(0));
+    p.setPen(Edge(0));
     p.setBrush(Pal(8));
     p.drawRect(R(1, 18, 29, 11));
     p.fillRect(R(2, 19, 28, 2), Pal(7));
@@ -39,11 +41,23 @@ QImage MainFrameImage(int size)
     p.fillRect(R(24, 24, 3, 3), Pal(9));
     // The arrow into the box.
     p.setBrush(Pal(12));
-    p.setPen(Pal(4));
+    p.setPen(Edge(4));
     p.drawRect(R(12, 1, 7, 9));
     QPolygonF head;
     head << QPointF(7 * s, 10 * s) << QPointF(24 * s, 10 * s) << QPointF(15.5 * s, 17 * s);
     p.drawPolygon(head);
+}
+
+QImage MainFrameImage(int size)
+{
+    QImage img(size, size, QImage::Format_ARGB32);
+    img.fill(Qt::transparent);
+    QPainter p(&img);
+    p.setRenderHint(QPainter::Antialiasing, false);
+    const double s = size / 32.0;
+    // Up to 32 pixels the edges are one pixel wide; larger pictures keep
+    // the proportions of the 32-pixel one.
+    PaintMainFrame(p, s, s > 1 ? s : 1);
     p.end();
 
     // Keep to the sixteen colours (and full transparency).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "console_globals.h"
 
 #include "resource.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The console's process-wide state, shared by the dialog's handlers and read
 // by the engine's sinks on the worker thread.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "data_exchange.h"
 
 #include "dialog_base.h"

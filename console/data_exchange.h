@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Dialog data exchange between members and controls: texts, combo-box
 // indexes and control attachment.
 #pragma once

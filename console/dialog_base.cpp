@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "dialog_base.h"
 
 #include "data_exchange.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // CDialog: a QDialog built from a DlgTemplate, with the dialog's data
 // exchange (UpdateData/DoDataExchange), control lookup by id, and
 // OnInitDialog run once when the dialog is first shown.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The two controls the template layer builds beyond Qt's own: a combo box
 // that tells its dialog it is about to drop down (so a list can be brought
 // up to date first), and a static text that shortens a long path in the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Dialog templates: controls placed in dialog units, turned into pixels with
 // the base units of the template's font, the way the operator's original
 // Windows dialog was laid out.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Choosing the download file and the Start/Abort toggle.
 #include "console_globals.h"
 #include "engine.h"

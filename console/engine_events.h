@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The dialog's private notifications, posted by the engine's sinks from the
 // worker thread and handled on the user-interface thread in posting order.
 // Each log notification carries its own line, so no line is lost or shown

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "extra_ports.h"
 
 #ifdef MARBRIX_HAVE_PORTLIST

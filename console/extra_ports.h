@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The machine's serial ports beyond COM1..COM4, as the command line lists
 // them: device paths, in listing order.
 #pragma once

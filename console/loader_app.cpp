@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "loader_app.h"
 
 #include "about_dlg.h"

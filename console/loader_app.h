@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // CLoaderApp: the application object. It only shows the main dialog
 // modally; when the dialog closes, the program ends.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // CLoaderDlg: the main dialog. Its handlers live in one file per concern:
 // loader_dlg.cpp (initialisation, window menu, icon, closing),
 // port_connection.cpp (OnConnect, OnPortLost, OnCtlColor), log_view.cpp (AppendLog and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The log view and the engine's notifications: the two sinks the engine
 // calls on its worker thread, and the handlers that show their lines and
 // move the progress bar on the user-interface thread.

@@ -1,7 +1,9 @@
+// SPDX-License-Identifier: MIT
 // marbrix: the operator console.
 //   marbrix [--port PATH]
 //     --port PATH   add a serial device (a USB adapter, a pty) to the port
 //                   list and select it
+//   marbrix --help | --version
 #include "loader_app.h"
 
 #include <QApplication>
@@ -9,9 +11,27 @@
 #include <cstdio>
 #include <cstring>
 
+#ifndef MARBRIX_VERSION
+#define MARBRIX_VERSION "unknown"
+#endif
+
 int main(int argc, char** argv)
 {
+    // Answered before Qt starts, so they work without a display too.
+    for (int i = 1; i < argc; ++i) {
+        if (!strcmp(argv[i], "--help") || !strcmp(argv[i], "-h")) {
+            printf("usage: marbrix [--port PATH]\n"
+                   "  --port PATH   add a serial device (USB adapter, pty) to the port list and select it\n"
+                   "  -V, --version print the program's version\n");
+            return 0;
+        }
+        if (!strcmp(argv[i], "--version") || !strcmp(argv[i], "-V")) {
+            printf("marbrix %s\n", MARBRIX_VERSION);
+            return 0;
+        }
+    }
     QApplication app(argc, argv);
+    QApplication::setApplicationVersion(QStringLiteral(MARBRIX_VERSION));
     const QStringList args = app.arguments();
     for (int i = 1; i < args.size(); ++i) {
         const QString& a = args[i];
@@ -33,10 +53,6 @@ int main(int argc, char** argv)
             const QStringList wh = args[++i].split(QLatin1Char('x'));
             if (wh.size() == 2)
                 theApp.m_screenshotSize = QSize(wh[0].toInt(), wh[1].toInt());
-        } else if (a == QLatin1String("--help") || a == QLatin1String("-h")) {
-            printf("usage: marbrix [--port PATH]\n"
-                   "  --port PATH   add a serial device (USB adapter, pty) to the port list and select it\n");
-            return 0;
         } else {
             fprintf(stderr, "marbrix: unknown argument '%s'\nusage: marbrix [--port PATH]\n", qPrintable(a));
             return 2;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The Connect/DisConnect toggle, the port list and the text colours of the
 // link indicator and the status line.
 #include "console_globals.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Resource identifiers of the console: dialogs, strings, the icon and the
 // controls of the main dialog.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The engine object, its logger and the worker thread.
 //
 // All engine state is process-wide: one console, one engine, at most one
@@ -8,8 +9,8 @@
 #include "serial_link.h"
 #include "session.h"
 
+#include <chrono>
 #include <cstdarg>
-#include <ctime>
 #include <mutex>
 #include <thread>
 
@@ -122,18 +123,13 @@ unsigned int EngineThreadProc(void*)
 
 bool EngineWaitIdle(int timeoutMs)
 {
-    timespec start;
-    clock_gettime(CLOCK_MONOTONIC, &start);
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
         if (g_bEngineBusy.load() == 0)
             return true;
-        timespec now;
-        clock_gettime(CLOCK_MONOTONIC, &now);
-        long elapsed = (now.tv_sec - start.tv_sec) * 1000 + (now.tv_nsec - start.tv_nsec) / 1000000;
-        if (elapsed >= timeoutMs)
+        if (std::chrono::steady_clock::now() >= until)
             return false;
-        timespec tick = {0, 5 * 1000 * 1000};
-        nanosleep(&tick, nullptr);
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
 }
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The download engine's handle object, its logger and its process-wide state.
 #pragma once
 

@@ -1,13 +1,14 @@
+// SPDX-License-Identifier: MIT
 // The image download file: checked and loaded whole before the engine
 // answers the box, so a failed transfer can be repeated from memory.
 #include "image_file.h"
 
 #include "engine.h"
+#include "file_position.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <sys/types.h>
 
 uint64_t ImagePaddedSize(uint64_t fileLength)
 {
@@ -60,9 +61,9 @@ int LoadImageFile(ImageLoad* image)
     FILE* f = g_engineFile;
     *image = ImageLoad{};
 
-    fseeko(f, 0, SEEK_END);
-    const off_t end = ftello(f);
-    fseeko(f, 0, SEEK_SET);
+    FileSeek(f, 0, SEEK_END);
+    const int64_t end = FileTell(f);
+    FileSeek(f, 0, SEEK_SET);
     const uint64_t fileLength = end > 0 ? uint64_t(end) : 0;
 
     // Magic bytes the file does not hold stay 0.

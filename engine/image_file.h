@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The image download file: a 15-byte header (mask key, masked magic, version,
 // service word) and the payload, loaded padded with 0xFF to whole KiB.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Rates without a termios constant (14400 of the console's list) are set
 // through Linux's termios2 and BOTHER. This lives apart because the kernel's
 // termbits header cannot share a translation unit with <termios.h>.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "port_holders.h"
 
 #ifdef __linux__

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Which other processes have a serial device open. A port opened by a
 // program that takes neither the advisory lock nor the exclusive flag (a
 // terminal emulator, `cat`, a shell redirect) would otherwise be shared, and

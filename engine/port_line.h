@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The platform seam under the serial link primitives.
 //
 // The engine touches the serial line only through five operations: a queue

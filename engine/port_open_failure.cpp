@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "port_open_failure.h"
 
 #include <cerrno>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Why a serial device could not be opened, in the operator's words. Both
 // front ends print it under their "Open failed!" line, so a missing device,
 // one another program holds and one the user may not open read differently.

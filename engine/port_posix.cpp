@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // POSIX backend of the port seam: a tty or pty driven through termios.
 //
 // The descriptor is non-blocking: the engine reads only after the queue

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Serial link primitives.
 //
 // The box's side may be slow, chatty or silent; none of these calls may

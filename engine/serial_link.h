@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Serial link primitives: the engine's only access to the line.
 //
 // Every wait polls the queue counts and sleeps in ticks of 10 ms; only the

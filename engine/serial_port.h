@@ -1,5 +1,7 @@
-// Opening a real serial device (UART, USB adapter, pseudo-terminal) for the
-// engine: raw 8N1, no flow control, exclusive. Shared by both front ends.
+// SPDX-License-Identifier: MIT
+// Opening a real serial device (UART, USB adapter, pseudo-terminal, a COM
+// port on Windows) for the engine: raw 8N1, no flow control, exclusive.
+// Shared by both front ends; port_posix.cpp and port_win32.cpp implement it.
 #pragma once
 
 #include "port_line.h"
@@ -9,10 +11,10 @@
 #include <string>
 
 struct PortOpenError {
-    int code = 0;      // errno of the failing step
+    int code = 0;      // errno of the failing step; GetLastError() on Windows
     std::string text;  // what failed, with the system's words
     // EBUSY: the programs found holding the device, "cat (pid 1234)"; empty
-    // when the system does not let us see them.
+    // when the system does not let us see them, and always on Windows.
     std::string holders;
 };
 
@@ -30,8 +32,10 @@ void PortCloseDevice(PortHandle port);
 // next program can open it even if this process never gets to close it.
 void PortReleaseDevice(PortHandle port);
 
-// "COM1".."COM4" name /dev/ttyS0../dev/ttyS3; anything else is a path.
+// POSIX: "COM1".."COM4" name /dev/ttyS0../dev/ttyS3; anything else is a path.
+// Windows: "COMn" (n from 1 to 256) becomes "\\.\COMn", the only form that
+// reaches COM10 and above; anything else is passed on as it is.
 std::string PortDevicePath(const std::string& name);
 // The name log lines use: "COM2" for /dev/ttyS1, else the path below /dev/
-// ("ttyUSB0", "pts/7"), or the path itself.
+// ("ttyUSB0", "pts/7"), or the path itself. Windows: "COM7" for "\\.\COM7".
 std::string PortShortName(const std::string& nameOrPath);

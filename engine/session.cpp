@@ -1,9 +1,11 @@
+// SPDX-License-Identifier: MIT
 // The session with the set-top box. The box leads: it sends framed
 // commands (STX, code, parameters, ETX) and the engine answers each one,
 // until the image has been sent or the operator stops the download.
 #include "session.h"
 
 #include "engine.h"
+#include "file_position.h"
 #include "image_file.h"
 #include "serial_link.h"
 #include "time_reply.h"
@@ -11,7 +13,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <sys/types.h>
 
 // Large enough for the largest length the 16-bit request field can carry.
 static uint8_t g_chunkBuffer[65536];
@@ -45,7 +46,7 @@ int SendImageChunk(uint32_t offset, uint16_t length)
 {
     // A file position, not a long: offsets of 2 GiB and above must reach
     // the seek intact, and a seek that fails sends nothing.
-    if (fseeko(g_engineFile, static_cast<off_t>(offset), SEEK_SET) != 0)
+    if (FileSeek(g_engineFile, int64_t(offset), SEEK_SET) != 0)
         return 0;
     size_t n = fread(g_chunkBuffer, 1, length, g_engineFile);
     if (n == 0)

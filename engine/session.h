@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Session protocol with the set-top box: framed commands in, answers out.
 #pragma once
 

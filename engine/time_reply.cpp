@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The time reply: current UTC as MJD and BCD, converted with the DVB
 // formula in double precision. 30.6001 (not 30.6) keeps the truncation of
 // the month term on the right day.
@@ -33,7 +34,11 @@ int SendTimeReply()
 {
     time_t now = g_pfnEngineClock(nullptr);
     struct tm utc;
+#ifdef _WIN32
+    if (now == time_t(-1) || gmtime_s(&utc, &now) != 0)
+#else
     if (now == time_t(-1) || !gmtime_r(&now, &utc))
+#endif
         return 1;
     uint8_t payload[5];
     BuildTimeReply(&utc, payload);

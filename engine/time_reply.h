@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Time reply: the 40-bit UTC_time form of DVB service information,
 // a 16-bit MJD and BCD hours, minutes and seconds.
 #pragma once

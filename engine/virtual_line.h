@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A scripted serial line on a virtual clock, for unit tests of the engine.
 //
 // Time moves only when the engine sleeps: each SleepTick advances the clock

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // YMODEM-1K sender: one file from memory per batch. The receiver sets the
 // pace with 'C', ACK, NAK and CAN; every byte goes out through PortPutByte
 // and every reply is awaited in ticks.
@@ -103,7 +104,7 @@ int YmodemSendHeader(const char* name, int size, bool closing)
     if (PortGetByte(&reply, kHeaderReplyTicks) != 0)
         return Silent();
     if (reply != YM_ACK)
-        return closing && reply == YM_CAN ? YM_RX_CANCELLED : 1;
+        return closing && reply == YM_CAN ? YM_RX_CANCELLED : YM_NOT_ACKED;
     // The closing block 0 acknowledged ends the batch; a standard receiver
     // sends nothing more, and a 'C' that does come is simply left unread.
     if (closing)
@@ -219,8 +220,18 @@ int YmodemSendFile(const char* name, const uint8_t* data, uint32_t size)
     // Every data block is acknowledged. NAKed or unanswered EOTs still lead
     // to the close, as boxes rely on; a CAN is the box refusing the image.
     int r = YmodemSendEot();
-    if (r == 0)
+    // A closing block the box answers with NAK (a bit error on the line) is
+    // sent again at its next 'C', as the opening one is; leaving it there
+    // would leave a box that holds every block still waiting for the end of
+    // the batch. A box that goes quiet instead ends the close as before.
+    for (int attempt = 1; r == 0; ++attempt) {
         r = YmodemSendHeader("", 0, true);
+        if (r != YM_NOT_ACKED)
+            break;
+        if (attempt == kHeaderAttempts)
+            return Failed();  // the box refused every closing block
+        r = 0;
+    }
     if (r == YM_STOPPED)
         return Stopped();
     if (r == YM_RX_CANCELLED)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // YMODEM-1K sender: one file from memory, CRC-16 mode, 1024-byte blocks.
 #pragma once
 
@@ -21,12 +22,14 @@ int YmodemMakeBlock(const uint8_t* source, uint8_t* block, int length, uint8_t n
 enum : int {
     YM_RX_CANCELLED = 2,  // the receiver sent CAN where the sender listens for it
     YM_STOPPED = 3,       // the operator's stop, or the port was lost
+    YM_NOT_ACKED = 4,     // block 0 answered with NAK or a garbled byte: send it again
 };
 
 // Block 0 with the file name and size. 0 when the receiver acknowledged it
-// and then asked for data with 'C'; 1 otherwise. The closing block 0
-// (`closing`, the empty name) is done once it is acknowledged, and a CAN
-// before or after it is the receiver's refusal (YM_RX_CANCELLED).
+// and then asked for data with 'C'; YM_NOT_ACKED when it answered the block
+// with anything but ACK; 1 when no 'C' or no answer came. The closing
+// block 0 (`closing`, the empty name) is done once it is acknowledged, and
+// a CAN before or after it is the receiver's refusal (YM_RX_CANCELLED).
 int YmodemSendHeader(const char* name, int size, bool closing = false);
 // 0 acknowledged; 1 cancelled (the receiver's CAN, or ours after the fifth
 // NAK); 2 any other reply or none; YM_STOPPED.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # The demonstration: set up this machine, build, make a sample image, and send
 # it with marbrix-cli to the set-top box simulator on a pseudo-terminal, paced
 # like a real 115200 bit/s line so the progress bar has something to show.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Runs one of the engine's libFuzzer targets for a number of minutes.
 #
 #   scripts/fuzz.sh --list              names the targets

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Renders the console for the README under a virtual X server: the main
 # window part-way through a real image download to the simulated box
 # (docs/marbrix.png) and the About box (docs/marbrix-about.png).

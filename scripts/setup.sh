@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Installs the Debian packages the build, the tests and the demo need,
 # only those that are missing. Safe to run again. Arguments name further
 # packages a script needs beyond these (e.g. clang for the fuzz build).
@@ -7,7 +8,7 @@ set -euo pipefail
 PACKAGES=(
   cmake ninja-build g++ pkg-config
   libgtest-dev libgmock-dev
-  qt6-base-dev libgl-dev
+  qt6-base-dev qt6-svg-dev libgl-dev
   libserialport-dev libcli11-dev
   lrzsz socat
   xvfb xauth fonts-arphic-uming

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # The test command: set up a fresh machine, build, run every test.
 set -euo pipefail
 cd "$(dirname "$0")/.."

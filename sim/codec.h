@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Small pure codecs the simulator checks the engine's bytes with. They are
 // written here on purpose instead of being shared with the engine, so that a
 // fault in the engine's arithmetic shows up as a mismatch and not as agreement.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Faults the box can inject, and the noise generators behind them. The block
 // faults are meant to make one transfer fail or stumble, so they act on the
 // first transfer only; a --retries attempt then shows that the engine recovers.

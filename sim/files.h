@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Reading the file a test says is being sent, and writing what arrived.
 #pragma once
 #include <cstdint>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Command frames from the box (STX, command, parameters, ETX) and the start
 // handshake that opens every download.
 #pragma once

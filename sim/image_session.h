@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The box's side of an image download: start handshake, service request,
 // the service word, the YMODEM-1K batch, and the check of what arrived.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The box's end of the serial line: a pty it creates (or a device it is
 // given), with every wait bounded by the run's deadline, optional pacing to
 // the speed of a real 8N1 line, and optional bit errors on what it receives.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A box that is switched off: it says nothing and keeps what arrives until
 // the run's deadline, so a test can show that a program sent nothing.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // stbsim: a set-top box on a serial line, for tests and demos. It leads the
 // download protocol as the box does and checks that what the engine sends
 // arrives whole and identical.

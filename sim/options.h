@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The simulator's command line: what a test or a demo asks the box to do.
 #pragma once
 #include <cstdint>

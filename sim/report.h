@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Report lines on standard output, each beginning "stbsim: " and flushed at
 // once, so that a test reading the pipe sees them as they happen.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "served_session.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The box's side of a served download: start handshake, then requests for
 // stretches of the file by offset and length, with time requests in between.
 #pragma once

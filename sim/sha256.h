@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // SHA-256, so that a report line can name exactly what arrived.
 #pragma once
 #include <cstddef>

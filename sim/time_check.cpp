@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "time_check.h"
 
 #include <cstdio>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Decoding the engine's time reply: a 16-bit MJD and the time in packed BCD.
 #pragma once
 #include <cstdint>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ymodem_rx.h"
 
 #include "codec.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The box's YMODEM-1K receiver: it paces the sender with 'C', ACK, NAK and
 // CAN and collects one batch of one file.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // How marbrix-cli ends when things go wrong around the download: the port
 // disappears, nobody reads the box's output, the download file is a FIFO,
 // another program already has the port. Each time it must end on its own or

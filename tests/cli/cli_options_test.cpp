@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The command line rules that decide what a download does.
 #include "options.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // marbrix-cli as a process: its command line, the image helpers, the port and
 // file failures, and the way a download ends, against a pty the test holds.
 #include "test_support.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The engine's sender against lrzsz's rb, a YMODEM receiver written by other
 // people: if rb accepts the batch and writes the padded image, the sender
 // speaks standard YMODEM-1K. The test plays the box's part of the session

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // marbrix-cli against stbsim, the set-top box simulator, over the pty stbsim
 // creates: what the box receives must be what the file holds.
 #include "test_support.h"

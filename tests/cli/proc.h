@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Child processes and pseudo-terminals for the cross-process tests.
 // Every wait here is bounded; a Child that is still running when it goes out
 // of scope is killed, so a failing test leaves nothing behind.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the CLI tests share: where the programs are, and image files.
 #pragma once
 

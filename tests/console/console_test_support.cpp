@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "console_test_support.h"
 
 #include "console_globals.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Helpers the console's tests share: a pty to connect to, the simulated box
 // as a child process, the log view read back with its colours, test files.
 #pragma once

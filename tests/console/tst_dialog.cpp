@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The main dialog without a box: start-up state, layout, the About box, the
 // log's line format, colours and spacing, the notifications' order, the file
 // chooser, the start failures that need no port, long paths, the enlarged

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Whole downloads driven through the dialog against the simulated box on a
 // pty: an image download to its end, a served download with Abort and an
 // immediate new Start, DisConnect and closing the dialog while a download

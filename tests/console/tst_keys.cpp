@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Escape, Enter and the close box, while idle and while a download runs (a
 // served download listening on a pty): no keystroke ends a running
 // download, and the close box asks before it aborts one.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The port goes away under a download (a pulled cable; here the pty's master
 // closes): the console returns to Idle by itself, closes the port, shows
 // "ERR" and says why; a later Connect on another port works.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Connect and DisConnect on a pty (also at the rates above 115200), the
 // failures of a missing and a busy port with the reason, the text
 // colours of the indicator and the status line, and an image the engine

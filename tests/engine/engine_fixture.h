@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Shared pieces of the engine's unit tests: a fixture that gives every test
 // fresh engine globals and a virtual line, capturing sinks, a scripted
 // YMODEM receiver and helpers for download files.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The engine object, its worker thread and its logger.
 #include "engine_fixture.h"
 

@@ -1,8 +1,18 @@
+// SPDX-License-Identifier: MIT
 // The image download file: header checks, padding to whole KiB, and the
 // files the loader must turn away.
 #include "engine_fixture.h"
 
+#ifdef _WIN32
+#include <io.h>
+// Sets the file's length, 64-bit on Windows too.
+static int ftruncate(int fd, int64_t size)
+{
+    return _chsize_s(fd, size) == 0 ? 0 : -1;
+}
+#else
 #include <unistd.h>
+#endif
 
 using namespace etest;
 
@@ -152,7 +162,7 @@ TEST_F(ImageFile, TooLargeImageIsRejectedBeforeAnythingIsSent)
     fflush(f);
     // A sparse file of 3 GiB: its padded size is above what YMODEM's
     // decimal size field can announce.
-    if (ftruncate(fileno(f), off_t(3) << 30) != 0) {
+    if (ftruncate(fileno(f), int64_t(3) << 30) != 0) {
         fclose(f);
         GTEST_SKIP() << "no sparse file of 3 GiB here";
     }

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The engine over a real pseudo-terminal pair: the engine opens the slave
 // with PortOpenDevice, a scripted box drives the master side from a thread.
 // Every read of the box is bounded, so a silent engine fails the test

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The serial primitives on the virtual line: ticks are counted only while
 // nothing waits, stray bytes are echoed, a stop request is seen within a tick.
 #include "engine_fixture.h"

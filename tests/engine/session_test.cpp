@@ -1,9 +1,21 @@
+// SPDX-License-Identifier: MIT
 // The session with the box, run with RunSession on the test thread over the
 // virtual line; a stop request from the sleep hook ends it once the script
 // has played out.
 #include "engine_fixture.h"
 
+#include "file_position.h"
+
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+static int pipe(int fds[2])
+{
+    return _pipe(fds, 4096, _O_BINARY);
+}
+#else
 #include <unistd.h>
+#endif
 
 using namespace etest;
 
@@ -334,8 +346,9 @@ TEST_F(Session, ChunkAboveTwoGiBReachesTheFile)
     FILE* f = tmpfile();
     ASSERT_NE(f, nullptr);
     const Bytes marker = {0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88};
-    const off_t at = off_t(0xC0000010u);
-    if (pwrite(fileno(f), marker.data(), marker.size(), at) != ssize_t(marker.size())) {
+    const int64_t at = int64_t(0xC0000010u);
+    if (FileSeek(f, at, SEEK_SET) != 0 || fwrite(marker.data(), 1, marker.size(), f) != marker.size() ||
+        fflush(f) != 0) {
         fclose(f);
         GTEST_SKIP() << "no sparse file above 3 GiB here";
     }
@@ -353,7 +366,7 @@ TEST_F(Session, ChunkFromAFileThatCannotSeekSendsNothing)
     int fds[2];
     ASSERT_EQ(pipe(fds), 0);
     const Bytes data = Pattern(512);
-    ASSERT_EQ(write(fds[1], data.data(), data.size()), ssize_t(data.size()));
+    ASSERT_EQ(write(fds[1], data.data(), unsigned(data.size())), int(data.size()));
     close(fds[1]);
     FILE* f = fdopen(fds[0], "rb");
     ASSERT_NE(f, nullptr);

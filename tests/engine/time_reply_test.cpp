@@ -1,8 +1,21 @@
+// SPDX-License-Identifier: MIT
 // The time reply: MJD and BCD time of day, always in UTC.
 #include "engine_fixture.h"
 
 #include <cstdlib>
 #include <string>
+
+#ifdef _WIN32
+static int setenv(const char* name, const char* value, int)
+{
+    return _putenv_s(name, value);
+}
+// An empty value removes the variable from the C runtime's environment.
+static int unsetenv(const char* name)
+{
+    return _putenv_s(name, "");
+}
+#endif
 
 using namespace etest;
 

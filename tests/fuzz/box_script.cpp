@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "box_script.h"
 
 #include "engine.h"

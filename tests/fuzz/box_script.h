@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The box's side of a fuzzed exchange: a virtual-time line that records
 // every byte with its tick, and a script of records (bytes the box sends)
 // fed in answer to the engine.

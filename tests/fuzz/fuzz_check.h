@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The fuzz targets assert what must hold for every input, not only that
 // nothing crashes: a broken rule prints what was seen and aborts, which
 // libFuzzer records as a finding and the seed replay as a failed test.

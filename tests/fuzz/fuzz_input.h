@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Reads a fuzz input front to back. Past its end every read gives zero, so
 // a short input is still a whole, valid script.
 #pragma once

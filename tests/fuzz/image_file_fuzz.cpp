@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The image loader on arbitrary file contents.
 //
 // Input: a byte giving where the file is positioned before the load (the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Replays a fuzz target's committed seeds with the ordinary compiler, so
 // every build checks the target's rules, not only the libFuzzer build.
 // Arguments are seed files or folders of them.

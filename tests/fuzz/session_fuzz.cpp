@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A whole session against arbitrary box bytes on the virtual-time line, in
 // image mode and in served mode.
 //

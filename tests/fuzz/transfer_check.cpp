@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "transfer_check.h"
 
 #include <cstring>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Reads a YMODEM-1K transfer back from the bytes the engine wrote and the
 // bytes the box sent, both with their ticks, and says whether calling it
 // sent was honest: block 0 answered with ACK and 'C', every data block

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The YMODEM-1K sender against arbitrary reply streams.
 //
 // Input: a flags byte, then the receiver's records (see box_script.h).

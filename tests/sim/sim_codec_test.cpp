@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The simulator's own checks: if its CRC, date decoding or digest were wrong
 // it would blame a correct engine, or pass a broken one.
 #include <gtest/gtest.h>

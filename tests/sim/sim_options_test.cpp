@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The command line is the contract with the simulator's users; a rule that
 // slips would turn a test's typo into a run that checks nothing.
 #include <gtest/gtest.h>

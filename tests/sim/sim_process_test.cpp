@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // stbsim as a process: its YMODEM receiver against lrzsz's sb (an
 // independent sender), and its ways of ending without a peer. Every wait is
 // bounded and every child is killed if it outstays it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "port_list.h"
 
 #include "serial_port.h"

@@ -1,0 +1,45 @@
+#!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
+# Builds dist/marbrix-<version>-windows-x64.zip: the statically linked
+# marbrix-cli.exe and a short text on its use. Cross-built with the windows
+# preset (mingw-w64); installs the cross compiler and zip when missing.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+SRC=$PWD
+
+PACKAGES=(cmake ninja-build g++-mingw-w64-x86-64-posix libgtest-dev zip)
+missing=()
+for p in "${PACKAGES[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if ((${#missing[@]})); then
+  echo "package-windows: installing ${missing[*]}" >&2
+  SUDO=""
+  if [[ $(id -u) -ne 0 ]]; then SUDO="sudo"; fi
+  export DEBIAN_FRONTEND=noninteractive
+  $SUDO apt-get update -q
+  $SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi
+
+WIN_BUILD=$(realpath -m "${WIN_BUILD:-$SRC/build-windows}")
+if [[ $WIN_BUILD == "$SRC/build-windows" ]]; then
+  cmake --preset windows >/dev/null
+else
+  cmake -S "$SRC" -B "$WIN_BUILD" -G Ninja --toolchain "$SRC/cmake/mingw-w64-x86_64.cmake" \
+    -DCMAKE_BUILD_TYPE=Release -DMARBRIX_CONSOLE=OFF >/dev/null
+fi
+nice cmake --build "$WIN_BUILD" -j2 --target marbrix-cli
+
+VERSION=$(sed -n 's/^CMAKE_PROJECT_VERSION:[A-Z]*=//p' "$WIN_BUILD/CMakeCache.txt")
+NAME=marbrix-$VERSION-windows-x64
+STAGE=$WIN_BUILD/package/$NAME
+rm -rf "$WIN_BUILD/package"
+mkdir -p "$STAGE" dist
+cp "$WIN_BUILD/cli/marbrix-cli.exe" "$STAGE/"
+x86_64-w64-mingw32-strip "$STAGE/marbrix-cli.exe"
+# Windows line endings, so that Notepad shows the text as written.
+sed 's/$/\r/' packaging/windows/README.txt >"$STAGE/README.txt"
+rm -f "dist/$NAME.zip"
+(cd "$WIN_BUILD/package" && zip -q -X -r "$SRC/dist/$NAME.zip" "$NAME")
+echo "dist/$NAME.zip"
+unzip -l "dist/$NAME.zip"
