@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Wall time of a 256 KiB image sent to four stbsim boxes at once (one
 # marbrix-cli, four ports) against the same image sent to one box alone, each
 # box paced like a 115200 bit/s line. Four parallel downloads should overlap,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The production line's child processes (one per port) and the parent's
 // stop signals. The POSIX side is children_posix.cpp; everything that
 // decides what to run lives in production_line.cpp.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Windows: the production line's children are not there yet. A child would
 // be started with CreateProcess and its stdout on a pipe, and stopped with
 // CTRL_BREAK_EVENT in a process group of its own, once the single download

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "event_fields.h"
 
 #include <cstdlib>

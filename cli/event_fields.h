@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Reads back one event line of json_events.h: a flat object of strings,
 // numbers and booleans. The production line's parent reads its children so.
 #pragma once

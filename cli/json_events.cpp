@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "json_events.h"
 
 #include "exit_codes.h"

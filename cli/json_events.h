@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // --json: one JSON object per line on standard output, for a line controller
 // (and for the production line's parent, which reads its children this way).
 // Every object carries "event", "time" (ISO 8601 with offset), "port" (as

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The production line's standard error: on a terminal, one live line per
 // port kept under the scrolling log; in a pipe, the log lines alone.
 #pragma once

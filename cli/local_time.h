@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The local calendar time and its offset from UTC, on every platform the CLI builds for.
 #pragma once
 

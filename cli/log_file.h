@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // --log FILE: every log line appended as "YYYY-MM-DD HH:MM:SS PORT text"
 // (local time), whatever else shows it. Earlier content is kept.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "production_line.h"
 
 #include "children.h"

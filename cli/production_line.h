@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Several ports in one command, and station mode (--loop): one child process
 // of this program per port (the engine is one per process), read through its
 // --json events; live lines or prefixed log lines, a result line per box and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "sha256.h"
 
 #include <cstring>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // SHA-256, so that an event can name exactly the image a box was sent.
 #pragma once
 

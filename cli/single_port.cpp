@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "single_port.h"
 
 #include "engine.h"

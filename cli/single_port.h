@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // One port, in this process: the download of run.h with what goes around it
 // (--json events, --log, the usb: identity), also as a child of the
 // production line.

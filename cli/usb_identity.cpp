@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "usb_identity.h"
 
 #include "serial_port.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // --port usb:VID:PID[:SERIAL]: the USB serial adapter with that identity,
 // found through the port listing.
 #pragma once

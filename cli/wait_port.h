@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // --wait-port and station mode: a port that is not there yet (an adapter
 // still to be plugged in, a box that re-enumerates, a /dev/serial/by-id link
 // that comes and goes).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The pieces of the --json events in-process: quoting every byte, reading
 // the lines back as the production line's parent does, and the digest.
 #include "event_fields.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The production line: several stbsim boxes at once, station mode, the
 // --json events, --log, --wait-port and ports chosen by USB identity.
 #include "json_check.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A strict reader of one JSON text, independent of the CLI's own code: it
 // accepts exactly the grammar of RFC 8259 and hands back the top-level
 // object's members (strings unescaped, other values as their text).
