@@ -9,4 +9,5 @@ enum CliExit {
     EXIT_PORT = 3,          // the serial port could not be opened, or was lost during the download
     EXIT_FILE = 4,          // the download file could not be opened / read / written
     EXIT_INCOMPLETE = 5,    // an image download stopped before the image was sent
+    EXIT_SOME_FAILED = 6,   // several ports or --loop: some port or some box did not succeed
 };

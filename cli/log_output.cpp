@@ -37,6 +37,8 @@ int g_lastPercent = 0;
 uint64_t g_blocksAcked = 0;
 Clock::time_point g_transferStart;
 std::string g_barText;
+LogTap g_taps[4] = {};
+bool g_quiet = false;
 
 // The console's colours: dark green, red, orange (24-bit ANSI).
 const char* ColourOf(int level)
@@ -110,8 +112,29 @@ void LogOutputInit()
     g_colour = g_vt && getenv("NO_COLOR") == nullptr;
 }
 
+void LogAddTap(LogTap tap)
+{
+    std::lock_guard<std::mutex> lock(g_outMutex);
+    for (LogTap& t : g_taps)
+        if (!t) {
+            t = tap;
+            return;
+        }
+}
+
+void LogSetQuiet(bool quiet)
+{
+    std::lock_guard<std::mutex> lock(g_outMutex);
+    g_quiet = quiet;
+}
+
 void LogWrite(const char* text, int level)
 {
+    for (LogTap t : g_taps)
+        if (t)
+            t(text, level);
+    if (g_quiet)
+        return;
     time_t now = time(nullptr);
     tm local{};
 #ifdef _WIN32
@@ -164,7 +187,7 @@ void LogSetImageSize(uint64_t size)
 void LogProgress(int percent)
 {
     std::lock_guard<std::mutex> lock(g_outMutex);
-    if (!g_terminal || g_imageSize == 0)
+    if (!g_terminal || g_imageSize == 0 || g_quiet)
         return;
     if (percent <= 0) {
         // The session's final 0: the bar empties, as the console's does.

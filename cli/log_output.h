@@ -19,5 +19,11 @@ void LogSetImageSize(uint64_t size);
 // The engine's progress value (percent of the image acknowledged; 0 at the end
 // of a session). Draws the bar on a terminal only.
 void LogProgress(int percent);
+// Another destination for every line (JSON events, the log file); up to four.
+using LogTap = void (*)(const char* text, int level);
+void LogAddTap(LogTap tap);
+// No human lines on standard error: a child of the production line, whose
+// parent shows them from its events.
+void LogSetQuiet(bool quiet);
 // Removes a bar that is still shown (before the program exits).
 void LogClearBar();

@@ -4,8 +4,8 @@
 #include "image_tools.h"
 #include "log_output.h"
 #include "options.h"
-#include "port_list.h"
-#include "run.h"
+#include "usb_identity.h"
+#include "single_port.h"
 
 #include <csignal>
 #include <cstdio>
@@ -57,8 +57,10 @@ int main(int argc, char** argv)
         printf("%s %s\n", program, MARBRIX_VERSION);
         return 0;
     case CliCommand::ListPorts:
-        for (const PortInfo& p : ListSerialPorts())
-            printf("%s\t%s\t%s\n", p.path.c_str(), p.shortName.c_str(), p.description.c_str());
+        // A USB adapter's identity comes last, ready to paste after -p.
+        for (const PortInfo& p : CurrentPortListing())
+            printf("%s\t%s\t%s%s%s\n", p.path.c_str(), p.shortName.c_str(), p.description.c_str(),
+                   p.usbIdentity.empty() ? "" : "\t", p.usbIdentity.c_str());
         return 0;
     case CliCommand::Inspect:
         return InspectImage(o.inspectFile);
@@ -67,5 +69,5 @@ int main(int argc, char** argv)
     case CliCommand::Download:
         break;
     }
-    return RunDownload(o.download);
+    return RunDownloads(o.download);
 }

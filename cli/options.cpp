@@ -3,6 +3,8 @@
 
 #include "serial_port.h"
 
+#include <CLI/CLI.hpp>
+
 #include <cctype>
 #include <cerrno>
 #include <cmath>
@@ -68,41 +70,73 @@ std::string RateList()
     return list;
 }
 
-// Splits "--name=value" and fetches a separate value where needed.
-struct ArgReader {
-    const std::vector<std::string>& args;
-    size_t i = 0;
-    std::string error;
-
-    bool Value(const std::string& arg, const std::string& name, std::string* value)
-    {
-        if (arg.size() > name.size() && arg.compare(0, name.size(), name) == 0 && arg[name.size()] == '=') {
-            *value = arg.substr(name.size() + 1);
-            return true;
-        }
-        if (i + 1 >= args.size()) {
-            error = "option " + name + " needs a value";
-            return false;
-        }
-        *value = args[++i];
-        return true;
-    }
-};
-
-bool Matches(const std::string& arg, const char* shortName, const char* longName)
-{
-    std::string l = longName;
-    if (arg == l || (arg.size() > l.size() && arg.compare(0, l.size(), l) == 0 && arg[l.size()] == '='))
-        return true;
-    return shortName && arg == shortName;
-}
-
 ParseResult Fail(const std::string& why)
 {
     ParseResult r;
     r.ok = false;
     r.error = why;
     return r;
+}
+
+#ifdef _WIN32
+const char kEmptyPort[] = "--port wants a COM port (COM1..COM256)";
+#else
+const char kEmptyPort[] = "--port wants a device path or COM1..COM4";
+#endif
+
+// One -p value: a port, or several separated by commas. A port named twice
+// would have two downloads fight over one line.
+bool AddPorts(const std::string& value, std::vector<std::string>* ports, std::string* why)
+{
+    size_t from = 0;
+    for (;;) {
+        size_t comma = value.find(',', from);
+        std::string one = value.substr(from, comma == std::string::npos ? std::string::npos : comma - from);
+        if (one.empty()) {
+            *why = kEmptyPort;
+            return false;
+        }
+        for (const std::string& p : *ports)
+            if (p == one || (PortDevicePath(p) == PortDevicePath(one))) {
+                *why = "port " + one + " is given twice";
+                return false;
+            }
+        ports->push_back(one);
+        if (comma == std::string::npos)
+            return true;
+        from = comma + 1;
+    }
+}
+
+// CLI11 does the reading of the command line; the rules and the words of
+// every message stay this program's own. Help and version are ours too.
+void Configure(CLI::App& app)
+{
+    app.set_help_flag();
+    app.allow_extras(true);  // reported below as "unknown option"
+    // An option given twice: the last one counts, as it always has.
+    app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+    app.positionals_at_end(false);
+}
+
+// CLI11's own complaints, in this program's words.
+std::string Explain(const CLI::ParseError& e, const char* unknownWhat)
+{
+    std::string what = e.what();
+    if (dynamic_cast<const CLI::ArgumentMismatch*>(&e) && what.find("required") != std::string::npos)
+        return "option " + what.substr(0, what.find(':')) + " needs a value";
+    if (dynamic_cast<const CLI::ExtrasError*>(&e))
+        return std::string(unknownWhat) + " " + what;
+    return what;
+}
+
+// Anything left over that looks like an option is one this program lacks.
+std::string Unknown(const std::vector<std::string>& rest)
+{
+    for (const std::string& a : rest)
+        if (a.size() > 1 && a[0] == '-')
+            return a;
+    return std::string();
 }
 
 ParseResult ParseInspect(const std::vector<std::string>& args)
@@ -121,44 +155,42 @@ ParseResult ParsePack(const std::vector<std::string>& args)
     ParseResult r;
     r.options.command = CliCommand::Pack;
     PackOptions& p = r.options.pack;
-    bool haveVersion = false, haveService = false;
-    ArgReader rd{args, 0, {}};
-    for (rd.i = 1; rd.i < args.size(); ++rd.i) {
-        const std::string a = args[rd.i];
-        std::string v;
-        if (Matches(a, nullptr, "--version")) {
-            if (!rd.Value(a, "--version", &v))
-                return Fail(rd.error);
-            size_t dot = v.find('.');
-            if (dot == std::string::npos || !ParseVersionPart(v.substr(0, dot), &p.major) ||
-                !ParseVersionPart(v.substr(dot + 1), &p.minor))
-                return Fail("--version wants MAJOR.MINOR, each -128..255: " + v);
-            haveVersion = true;
-        } else if (Matches(a, nullptr, "--service-word")) {
-            if (!rd.Value(a, "--service-word", &v))
-                return Fail(rd.error);
-            if (!ParseHexBytes(v, p.serviceWord, 4))
-                return Fail("--service-word wants 8 hex digits (the four bytes in file order): " + v);
-            haveService = true;
-        } else if (Matches(a, nullptr, "--mask-key")) {
-            if (!rd.Value(a, "--mask-key", &v))
-                return Fail(rd.error);
-            if (!ParseHexBytes(v, &p.maskKey, 1))
-                return Fail("--mask-key wants 2 hex digits: " + v);
-        } else if (Matches(a, "-o", "--output")) {
-            if (!rd.Value(a, a == "-o" ? "-o" : "--output", &v))
-                return Fail(rd.error);
-            p.out = v;
-        } else if (a.size() > 1 && a[0] == '-') {
-            return Fail("unknown pack option " + a);
-        } else {
-            if (!p.payload.empty())
-                return Fail("pack takes one PAYLOAD file");
-            p.payload = a;
-        }
+    CLI::App app("pack", "pack");
+    Configure(app);
+    std::string version, service, mask, out;
+    std::vector<std::string> payloads;
+    CLI::Option* versionOpt = app.add_option("--version", version);
+    CLI::Option* serviceOpt = app.add_option("--service-word", service);
+    CLI::Option* maskOpt = app.add_option("--mask-key", mask);
+    app.add_option("-o,--output", out);
+    app.add_option("payload", payloads);
+    try {
+        std::vector<std::string> reversed(args.rbegin(), args.rend() - 1);
+        app.parse(reversed);
+    } catch (const CLI::ParseError& e) {
+        return Fail(Explain(e, "unknown pack option"));
     }
-    if (!haveVersion || !haveService)
+    std::string unknown = Unknown(app.remaining());
+    if (!unknown.empty())
+        return Fail("unknown pack option " + unknown);
+    if (*versionOpt) {
+        size_t dot = version.find('.');
+        if (dot == std::string::npos || !ParseVersionPart(version.substr(0, dot), &p.major) ||
+            !ParseVersionPart(version.substr(dot + 1), &p.minor))
+            return Fail("--version wants MAJOR.MINOR, each -128..255: " + version);
+    }
+    if (*serviceOpt && !ParseHexBytes(service, p.serviceWord, 4))
+        return Fail("--service-word wants 8 hex digits (the four bytes in file order): " + service);
+    if (*maskOpt && !ParseHexBytes(mask, &p.maskKey, 1))
+        return Fail("--mask-key wants 2 hex digits: " + mask);
+    std::vector<std::string> rest = app.remaining();
+    payloads.insert(payloads.end(), rest.begin(), rest.end());
+    if (payloads.size() > 1)
+        return Fail("pack takes one PAYLOAD file");
+    if (!*versionOpt || !*serviceOpt)
         return Fail("pack needs --version and --service-word");
+    p.payload = payloads.empty() ? "" : payloads[0];
+    p.out = out;
     if (p.payload.empty() || p.out.empty())
         return Fail("pack needs a PAYLOAD file and -o OUT");
     r.ok = true;
@@ -176,65 +208,95 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args)
 
     ParseResult r;
     DownloadOptions& d = r.options.download;
-    bool image = false, served = false, listPorts = false;
-    ArgReader rd{args, 0, {}};
-    for (rd.i = 0; rd.i < args.size(); ++rd.i) {
-        const std::string a = args[rd.i];
-        std::string v;
-        if (a == "-h" || a == "--help") {
-            r.options.command = CliCommand::Help;
+    // Help and version win over everything else on the line, as they always have.
+    for (const std::string& a : args) {
+        if (a == "--")
+            break;
+        if (a == "-h" || a == "--help" || a == "-V" || a == "--version") {
+            r.options.command = (a == "-h" || a == "--help") ? CliCommand::Help : CliCommand::Version;
             r.ok = true;
             return r;
-        } else if (a == "-V" || a == "--version") {
-            r.options.command = CliCommand::Version;
-            r.ok = true;
-            return r;
-        } else if (Matches(a, "-p", "--port")) {
-            if (!rd.Value(a, a == "-p" ? "-p" : "--port", &v))
-                return Fail(rd.error);
-            if (v.empty())
-#ifdef _WIN32
-                return Fail("--port wants a COM port (COM1..COM256)");
-#else
-                return Fail("--port wants a device path or COM1..COM4");
-#endif
-            d.port = v;
-        } else if (Matches(a, "-b", "--baud")) {
-            if (!rd.Value(a, a == "-b" ? "-b" : "--baud", &v))
-                return Fail(rd.error);
-            uint64_t baud = 0;
-            if (!ParseUnsigned(v, &baud) || baud > UINT32_MAX || !PortBaudSupported(uint32_t(baud)))
-                return Fail("unsupported baud rate '" + v + "'; the rates are: " + RateList());
-            d.baud = uint32_t(baud);
-        } else if (a == "--image") {
-            image = true;
-        } else if (a == "--served") {
-            served = true;
-        } else if (Matches(a, nullptr, "--timeout")) {
-            if (!rd.Value(a, "--timeout", &v))
-                return Fail(rd.error);
-            char* end = nullptr;
-            errno = 0;
-            double t = strtod(v.c_str(), &end);
-            if (v.empty() || errno || *end || !std::isfinite(t) || t <= 0 || t > 1e7)
-                return Fail("--timeout wants a positive number of seconds: " + v);
-            d.timeoutSec = t;
-        } else if (a == "--list-ports") {
-            listPorts = true;
-        } else if (a == "--") {
-            for (++rd.i; rd.i < args.size(); ++rd.i) {
-                if (!d.file.empty())
-                    return Fail("only one download FILE");
-                d.file = args[rd.i];
-            }
-        } else if (a.size() > 1 && a[0] == '-') {
-            return Fail("unknown option " + a);
-        } else {
-            if (!d.file.empty())
-                return Fail("only one download FILE");
-            d.file = a;
         }
     }
+
+    CLI::App app("marbrix-cli", "marbrix-cli");
+    Configure(app);
+    std::vector<std::string> ports, files;
+    std::string baud, timeout, waitPort, logFile;
+    bool image = false, served = false, listPorts = false;
+    // One value per -p; a list goes in one value, with commas.
+    app.add_option("-p,--port", ports)
+        ->expected(1)
+        ->allow_extra_args(false)
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+    CLI::Option* baudOpt = app.add_option("-b,--baud", baud);
+    app.add_flag("--image", image);
+    app.add_flag("--served", served);
+    CLI::Option* timeoutOpt = app.add_option("--timeout", timeout);
+    app.add_flag("--list-ports", listPorts);
+    app.add_flag("--loop", d.loop);
+    app.add_flag("--json", d.json);
+    CLI::Option* logOpt = app.add_option("--log", logFile);
+    CLI::Option* waitOpt = app.add_option("--wait-port", waitPort);
+    app.add_option("file", files);
+    // After "--" everything is a file name, even one that starts with '-'.
+    std::vector<std::string> before = args, after;
+    for (size_t i = 0; i < args.size(); ++i)
+        if (args[i] == "--") {
+            before.assign(args.begin(), args.begin() + long(i));
+            after.assign(args.begin() + long(i) + 1, args.end());
+            break;
+        }
+    try {
+        // CLI11 takes its arguments last first.
+        std::vector<std::string> reversed(before.rbegin(), before.rend());
+        app.parse(reversed);
+    } catch (const CLI::ParseError& e) {
+        return Fail(Explain(e, "unknown option"));
+    }
+    std::string unknown = Unknown(app.remaining());
+    if (!unknown.empty())
+        return Fail("unknown option " + unknown);
+    std::vector<std::string> rest = app.remaining();
+    files.insert(files.end(), rest.begin(), rest.end());
+    files.insert(files.end(), after.begin(), after.end());
+
+    for (const std::string& v : ports) {
+        if (v.empty())
+            return Fail(kEmptyPort);
+        std::string why;
+        if (!AddPorts(v, &d.ports, &why))
+            return Fail(why);
+    }
+    if (*baudOpt) {
+        uint64_t b = 0;
+        if (!ParseUnsigned(baud, &b) || b > UINT32_MAX || !PortBaudSupported(uint32_t(b)))
+            return Fail("unsupported baud rate '" + baud + "'; the rates are: " + RateList());
+        d.baud = uint32_t(b);
+    }
+    auto seconds = [](const std::string& v, double* out) {
+        char* end = nullptr;
+        errno = 0;
+        double t = strtod(v.c_str(), &end);
+        if (v.empty() || errno || *end || !std::isfinite(t) || t <= 0 || t > 1e7)
+            return false;
+        *out = t;
+        return true;
+    };
+    if (*timeoutOpt && !seconds(timeout, &d.timeoutSec))
+        return Fail("--timeout wants a positive number of seconds: " + timeout);
+    if (*waitOpt && !seconds(waitPort, &d.waitPortSec))
+        return Fail("--wait-port wants a positive number of seconds: " + waitPort);
+    if (*logOpt) {
+        if (logFile.empty())
+            return Fail("--log wants a FILE name");
+        d.logFile = logFile;
+    }
+    if (files.size() > 1)
+        return Fail("only one download FILE");
+    if (!files.empty())
+        d.file = files[0];
+
     if (image && served)
         return Fail("--image and --served exclude each other");
     d.mode = image ? ModeChoice::Image : served ? ModeChoice::Served : ModeChoice::ByExtension;
@@ -245,6 +307,11 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args)
     }
     if (d.file.empty())
         return Fail("no download FILE given");
+    if (d.ports.empty())
+        d.ports.push_back(d.port);
+    d.port = d.ports.front();
+    if (d.loop && !DownloadIsImage(d))
+        return Fail("--loop needs an image download (a served download has no end of its own)");
     r.options.command = CliCommand::Download;
     r.ok = true;
     return r;
@@ -307,8 +374,26 @@ std::string UsageText(const char* program)
            "      --served         served download whatever the extension\n"
            "      --timeout SEC    stop the download after SEC seconds, like Ctrl-C\n"
            "      --list-ports     list this machine's serial ports and exit\n"
+           "                       (USB adapters with their usb:VID:PID:SERIAL identity)\n"
            "  -h, --help           this text\n"
            "  -V, --version        the program's version\n"
+           "\n"
+           "Production line:\n"
+           "  -p A -p B ..., --port A,B,C\n"
+           "                       one download per port at the same time, each in its\n"
+           "                       own process; a live line per port on a terminal, log\n"
+           "                       lines prefixed with the port in a pipe, a summary at\n"
+           "                       the end; exit 6 when some port failed\n"
+           "  -p usb:VID:PID[:SERIAL]\n"
+           "                       the USB serial adapter with this identity (hex ids)\n"
+           "      --loop           station mode (images only): after each box the port\n"
+           "                       waits for the next one, until Ctrl-C or SIGTERM; one\n"
+           "                       result line per box and running counts per port\n"
+           "      --json           one JSON event per line on standard output (start, log,\n"
+           "                       progress, box-output, result) and nothing else there\n"
+           "      --log FILE       append every log line to FILE as\n"
+           "                       \"YYYY-MM-DD HH:MM:SS PORT text\"\n"
+           "      --wait-port SEC  wait up to SEC seconds for a missing port to appear\n"
            "\n"
            "The log goes to standard error; the box's own console output, as the engine\n"
            "sees it between frames, goes to standard output unchanged.\n"
@@ -324,5 +409,7 @@ std::string UsageText(const char* program)
            "  4  download file could not be opened (inspect: unreadable; pack: payload\n"
            "     unreadable or output not writable)\n"
            "  5  an image download stopped before the image was sent (signal, --timeout,\n"
-           "     the engine could not start, or its worker did not end in time)\n";
+           "     the engine could not start, or its worker did not end in time)\n"
+           "  6  several ports or --loop: some port or some box failed (the summary\n"
+           "     says which)\n";
 }

@@ -3,8 +3,10 @@
 
 #include "echo_output.h"
 #include "exit_codes.h"
+#include "json_events.h"
 #include "log_output.h"
 #include "stop_events.h"
+#include "wait_port.h"
 
 #include "engine.h"
 #include "image_file.h"
@@ -92,6 +94,12 @@ int CliLogSink(const char* text, int level)
 void CliProgressSink(int percent)
 {
     LogProgress(percent);
+    JsonProgress(percent);
+}
+
+bool Signalled()
+{
+    return StopSignalled();
 }
 
 #ifdef _WIN32
@@ -207,6 +215,12 @@ int RunDownload(const DownloadOptions& o)
         return EXIT_INCOMPLETE;
     }
 
+    if (o.waitPortSec > 0 && !PortPathPresent(path)) {
+        LogPrintf(LOG_INFO, "Waiting up to %g s for %s to appear.\n", o.waitPortSec, path.c_str());
+        if (!WaitForPortPath(path, o.waitPortSec, Signalled) && StopSignalled())
+            return image ? EXIT_INCOMPLETE : EXIT_SENT;
+    }
+
     PortOpenError error;
     PortHandle port = PortOpenDevice(path.c_str(), o.baud, &error);
     if (!port) {
@@ -229,11 +243,13 @@ int RunDownload(const DownloadOptions& o)
     }
     if (image)
         LogSetImageSize(regular ? ImagePaddedSize(fileSize) : 0);
+    JsonEmitStart(o.file, image);
 
     CDownloadEngine engine;
     engine.SetLogSink(CliLogSink);
     engine.SetProgressSink(CliProgressSink);
-    engine.SetEchoSink(EchoOutputSink);
+    // With --json the box's chatter travels inside events: stdout is theirs.
+    engine.SetEchoSink(JsonEventsEnabled() ? JsonEchoSink : EchoOutputSink);
 
     // The worker inherits this mask, so the signals always reach this thread
     // and never interrupt the engine's own system calls.

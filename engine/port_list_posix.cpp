@@ -34,6 +34,17 @@ std::string Describe(sp_port* port)
     return usb.empty() ? desc : usb;
 }
 
+std::string UsbIdentity(sp_port* port)
+{
+    int vid = 0, pid = 0;
+    if (sp_get_port_transport(port) != SP_TRANSPORT_USB || sp_get_port_usb_vid_pid(port, &vid, &pid) != SP_OK)
+        return std::string();
+    char ids[24];
+    snprintf(ids, sizeof ids, "usb:%04x:%04x", vid, pid);
+    std::string serial = Text(sp_get_port_usb_serial(port));
+    return serial.empty() ? std::string(ids) : std::string(ids) + ":" + serial;
+}
+
 }  // namespace
 
 std::vector<PortInfo> ListSerialPorts()
@@ -49,6 +60,7 @@ std::vector<PortInfo> ListSerialPorts()
             continue;
         info.shortName = PortShortName(info.path);
         info.description = Describe(*p);
+        info.usbIdentity = UsbIdentity(*p);
         result.push_back(info);
     }
     sp_free_port_list(ports);
