@@ -39,11 +39,24 @@ public:
     // the wait, so a stop request never waits on a stalled line.
     void SetWriteGiveUp(bool (*giveUp)()) { m_giveUp = giveUp; }
 
+    // The serial link's read-ahead: what one read fetched from the driver
+    // and the engine has not consumed yet. It lives and dies with the line,
+    // so bytes of a closed port never reach a port opened after it. Only
+    // the serial link touches it.
+    struct ReadAheadBuffer {
+        static constexpr uint32_t kSize = 4096;  // a tty's whole input buffer
+        uint8_t bytes[kSize];
+        uint32_t head = 0;  // next byte to hand out
+        uint32_t tail = 0;  // one past the last byte held
+    };
+    ReadAheadBuffer& ReadAhead() { return m_readAhead; }
+
 protected:
     bool WriteGivenUp() const { return m_giveUp && m_giveUp(); }
 
 private:
     bool (*m_giveUp)() = nullptr;
+    ReadAheadBuffer m_readAhead;
 };
 
 using PortHandle = PortLine*;

@@ -22,6 +22,9 @@
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
+#ifdef __linux__
+#include <linux/serial.h>
+#endif
 
 int PortSetCustomBaud(int fd, uint32_t rate);
 
@@ -127,8 +130,8 @@ public:
     bool Write(const uint8_t* buf, uint32_t count, uint32_t* put) override
     {
         *put = 0;
-        // The clock is read only once the driver pushes back: the YMODEM
-        // sender writes every byte on its own and nearly all go straight in.
+        // The clock is read only once the driver pushes back: nearly every
+        // write, a whole YMODEM block included, goes straight in.
         int64_t deadline = -1;
         while (*put < count) {
             ssize_t n = write(m_fd, buf + *put, count - *put);
@@ -245,6 +248,35 @@ private:
     int m_device;
 };
 
+// USB adapters hold received bytes for their latency timer (16 ms on
+// FTDI-style chips) before passing them on, which delays every ACK of a
+// YMODEM transfer. The low-latency flag asks the driver to pass them at
+// once. Drivers that have no such setting (ptys, many UARTs) refuse it;
+// the line works all the same, so a refusal is only traced.
+void AskLowLatency(int fd)
+{
+#if defined(__linux__) && defined(TIOCGSERIAL) && defined(ASYNC_LOW_LATENCY)
+    serial_struct ss;
+    memset(&ss, 0, sizeof ss);
+    if (ioctl(fd, TIOCGSERIAL, &ss) < 0) {
+        PORT_TRACE("low latency: TIOCGSERIAL refused: %s", strerror(errno));
+        return;
+    }
+    if (ss.flags & ASYNC_LOW_LATENCY) {
+        PORT_TRACE("low latency: already set");
+        return;
+    }
+    ss.flags |= ASYNC_LOW_LATENCY;
+    if (ioctl(fd, TIOCSSERIAL, &ss) < 0) {
+        PORT_TRACE("low latency: TIOCSSERIAL refused: %s", strerror(errno));
+        return;
+    }
+    PORT_TRACE("low latency: set");
+#else
+    (void)fd;
+#endif
+}
+
 // Names who else has the device open, for a refusal's message.
 void NoteHolders(PortOpenError* e, const struct stat& st)
 {
@@ -327,6 +359,7 @@ PortHandle PortOpenDevice(const char* path, uint32_t baud, PortOpenError* error)
         SetError(error, e, std::string("cannot set ") + path + " to raw 8N1 at " + std::to_string(baud));
         return nullptr;
     }
+    AskLowLatency(fd);
     // Exclusive only once the line is ours and set up, so a failed open
     // never leaves a pty locked behind it.
     ioctl(fd, TIOCEXCL);

@@ -6,13 +6,52 @@
 // and every wait runs down a count of 10 ms sleeps, never wall time: the
 // time spent querying and reading is not counted, so a steady stream of
 // bytes never uses up a time-out.
+//
+// Reads take everything the driver reports waiting in one call, into the
+// line's read-ahead: a byte per system call cannot keep up with a chatty
+// box at high rates. The engine still consumes byte by byte from there, in
+// order, and a wait that finds bytes held never sleeps, so every time-out
+// counts the same ticks as when each byte was read on its own; bytes behind
+// the one a wait returns simply stay held for the next read.
 #include "serial_link.h"
 
 #include "engine.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 
-uint32_t PortInQueue(PortHandle port)
+namespace {
+
+uint32_t Held(PortHandle port)
+{
+    if (!port)
+        return 0;
+    const PortLine::ReadAheadBuffer& ra = port->ReadAhead();
+    return ra.tail - ra.head;
+}
+
+// Lets go of the oldest `count` held bytes.
+void DropHeld(PortHandle port, uint32_t count)
+{
+    PortLine::ReadAheadBuffer& ra = port->ReadAhead();
+    ra.head += std::min(count, ra.tail - ra.head);
+    if (ra.head == ra.tail)
+        ra.head = ra.tail = 0;
+}
+
+// Hands out up to `count` held bytes, oldest first.
+uint32_t TakeHeld(PortHandle port, uint8_t* buffer, uint32_t count)
+{
+    PortLine::ReadAheadBuffer& ra = port->ReadAhead();
+    const uint32_t n = std::min(count, ra.tail - ra.head);
+    memcpy(buffer, ra.bytes + ra.head, n);
+    DropHeld(port, n);
+    return n;
+}
+
+// The driver's receive count, one status query; 0 when the query fails.
+uint32_t DriverInQueue(PortHandle port)
 {
     PortQueueStatus st{};
     if (!port || !port->QueueStatus(&st))
@@ -20,10 +59,44 @@ uint32_t PortInQueue(PortHandle port)
     return st.cbInQue;
 }
 
+// One read of the `reported` bytes the driver said are waiting (no more:
+// a read never asks for bytes that have not arrived) into the empty
+// read-ahead. False when the read fails or brings nothing.
+bool Fill(PortHandle port, uint32_t reported)
+{
+    PortLine::ReadAheadBuffer& ra = port->ReadAhead();
+    const uint32_t want = std::min(reported, PortLine::ReadAheadBuffer::kSize);
+    uint32_t got = 0;
+    if (!port->Read(ra.bytes, want, &got) || got == 0)
+        return false;
+    ra.head = 0;
+    ra.tail = std::min(got, want);
+    return true;
+}
+
+// What the engine may take now: the held bytes, or else the driver's count.
+uint32_t Waiting(PortHandle port)
+{
+    const uint32_t held = Held(port);
+    return held ? held : DriverInQueue(port);
+}
+
+}  // namespace
+
+uint32_t PortInQueue(PortHandle port)
+{
+    return Held(port) + DriverInQueue(port);
+}
+
 uint32_t PortRead(PortHandle port, uint8_t* buffer, uint32_t count)
 {
+    if (!port)
+        return 0;
+    // Held bytes came first on the line: they go first.
+    if (Held(port) != 0)
+        return TakeHeld(port, buffer, count);
     uint32_t got = 0;
-    if (!port || !port->Read(buffer, count, &got))
+    if (!port->Read(buffer, count, &got))
         return 0;
     return got;
 }
@@ -76,13 +149,16 @@ static void SleepTick(PortHandle port)
         EngineMarkLineLost(gone);
 }
 
-// Box output seen outside a frame: to the front end's sink, or stdout.
-static void Echo(uint8_t b)
+// Box output seen outside a frame, a run at a time: to the front end's
+// sink, or stdout.
+static void Echo(const uint8_t* bytes, uint32_t count)
 {
+    if (count == 0)
+        return;
     if (g_pfnEchoSink)
-        g_pfnEchoSink(&b, 1);
+        g_pfnEchoSink(bytes, count);
     else
-        fputc(b, stdout);
+        fwrite(bytes, 1, count, stdout);
 }
 
 // A failed read while bytes are reported is retried at once; if it fails
@@ -110,7 +186,7 @@ static Wait ReceiveWait(PortHandle port, uint8_t* out, int ticks)
         return Wait::TimedOut;
     bool readFailed = false;
     for (;;) {
-        if (PortInQueue(port) == 0) {
+        if (Waiting(port) == 0) {
             for (;;) {
                 if (n == 0)
                     break;
@@ -118,14 +194,18 @@ static Wait ReceiveWait(PortHandle port, uint8_t* out, int ticks)
                     return Wait::Interrupted;
                 SleepTick(port);
                 --n;
-                if (PortInQueue(port) != 0)
+                if (DriverInQueue(port) != 0)
                     break;
             }
         }
-        if (PortInQueue(port) != 0) {
-            uint8_t b = 0;
-            if (PortRead(port, &b, 1) == 1) {
-                *out = b;
+        if (Held(port) != 0) {
+            TakeHeld(port, out, 1);
+            return Wait::Byte;
+        }
+        const uint32_t reported = DriverInQueue(port);
+        if (reported != 0) {
+            if (Fill(port, reported)) {
+                TakeHeld(port, out, 1);
                 return Wait::Byte;
             }
             ConsumeTickAfterFailedRead(port, &n, &readFailed);
@@ -169,27 +249,39 @@ int PortWaitFor(PortHandle port, int awaited, int ticks)
     for (;;) {
         if (PortInterrupted())
             return 0;
-        uint32_t waiting = PortInQueue(port);
+        uint32_t waiting = Waiting(port);
         while (waiting == 0) {
             if (n == 0 || PortInterrupted())
                 break;
             SleepTick(port);
             --n;
-            waiting = PortInQueue(port);
+            waiting = DriverInQueue(port);
         }
         // Whatever is already waiting is consumed, even after a stop request:
         // the box's chatter goes to standard output, the awaited byte ends
-        // the wait, and anything behind it stays queued for the next read.
-        while (PortInQueue(port) != 0) {
-            uint8_t b = 0;
-            if (PortRead(port, &b, 1) != 1) {
-                ConsumeTickAfterFailedRead(port, &n, &readFailed);
-                break;
+        // the wait, and anything behind it stays held for the next read.
+        for (;;) {
+            if (Held(port) == 0) {
+                const uint32_t reported = DriverInQueue(port);
+                if (reported == 0)
+                    break;
+                if (!Fill(port, reported)) {
+                    ConsumeTickAfterFailedRead(port, &n, &readFailed);
+                    break;
+                }
+                readFailed = false;
             }
-            readFailed = false;
-            if (b == want)
+            PortLine::ReadAheadBuffer& ra = port->ReadAhead();
+            const uint8_t* from = ra.bytes + ra.head;
+            const uint32_t held = ra.tail - ra.head;
+            const auto* hit = static_cast<const uint8_t*>(memchr(from, want, held));
+            const uint32_t stray = hit ? uint32_t(hit - from) : held;
+            Echo(from, stray);
+            if (hit) {
+                DropHeld(port, stray + 1);
                 return 1;
-            Echo(b);
+            }
+            DropHeld(port, stray);
         }
         if (n == 0)
             return 0;

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // YMODEM-1K sender: one file from memory per batch. The receiver sets the
-// pace with 'C', ACK, NAK and CAN; every byte goes out through PortPutByte
-// and every reply is awaited in ticks.
+// pace with 'C', ACK, NAK and CAN. A block goes out in one PortWrite, the
+// single control bytes through PortPutByte; every reply is awaited in ticks.
 #include "ymodem.h"
 
 #include "engine.h"
@@ -30,20 +30,22 @@ int Silent()
     return PortInterrupted() ? YM_STOPPED : 1;
 }
 
-// Sends bytes one by one, folding each into the CRC as it goes.
-void PutBytes(const uint8_t* data, int count, uint32_t* crc)
+// One block on the line: header, data and CRC (high byte first) in a
+// single write, so that a USB adapter gets one transfer rather than a
+// thousand. The CRC starts afresh for every sending.
+void PutBlock(const uint8_t head[3], const uint8_t* data, int length)
 {
-    for (int i = 0; i < count; ++i) {
-        PortPutByte(data[i]);
-        if (crc)
-            *crc = Crc16Update(data[i], *crc);
-    }
-}
-
-void PutCrc(uint32_t crc)
-{
-    PortPutByte(int((crc >> 8) & 0xFF));
-    PortPutByte(int(crc & 0xFF));
+    uint8_t frame[3 + 1024 + 2];
+    if (length < 0 || length > 1024)
+        return;  // no such block: nothing goes out, the reply wait fails it
+    memcpy(frame, head, 3);
+    memcpy(frame + 3, data, size_t(length));
+    uint32_t crc = 0;
+    for (int i = 0; i < length; ++i)
+        crc = Crc16Update(data[i], crc);
+    frame[3 + length] = uint8_t(crc >> 8);
+    frame[4 + length] = uint8_t(crc);
+    PortWrite(g_enginePort, frame, uint32_t(length + 5));
 }
 
 }  // namespace
@@ -95,10 +97,7 @@ int YmodemSendHeader(const char* name, int size, bool closing)
         return 1;
 
     const uint8_t head[3] = {YM_SOH, 0x00, 0xFF};
-    PutBytes(head, 3, nullptr);
-    uint32_t crc = 0;
-    PutBytes(data, 128, &crc);
-    PutCrc(crc);
+    PutBlock(head, data, 128);
 
     uint8_t reply = 0;
     if (PortGetByte(&reply, kHeaderReplyTicks) != 0)
@@ -119,10 +118,7 @@ int YmodemSendBlock(const uint8_t* block, int length)
 {
     int naks = 0;
     for (;;) {
-        PutBytes(block, 3, nullptr);
-        uint32_t crc = 0;
-        PutBytes(block + 3, length, &crc);
-        PutCrc(crc);
+        PutBlock(block, block + 3, length);
 
         uint8_t reply = 0;
         if (PortGetByte(&reply, kBlockReplyTicks) != 0)

@@ -223,6 +223,27 @@ TEST_P(RejectedImage, ExitTwoAndSilentLine)
 INSTANTIATE_TEST_SUITE_P(Cli, RejectedImage, ::testing::ValuesIn(kBadImages),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// A pty has no low-latency flag to set: the refusal is traced, and the line
+// is opened and used all the same.
+TEST(CliPort, LowLatencyRefusalIsOnlyTraced)
+{
+    TempDir dir;
+    ASSERT_TRUE(WriteFile(dir / "f.dat", kBadImages[0].content));
+    Pty pty;
+    ASSERT_TRUE(pty.Open());
+    Child cli;
+    SpawnOptions o;
+    o.env = {"MARBRIX_TRACE=1"};
+    ASSERT_TRUE(cli.Spawn({kCli, "-p", pty.slavePath, dir / "f.dat"}, o));
+    auto rc = cli.Wait(20000);
+    ASSERT_TRUE(rc.has_value()) << cli.err;
+    EXPECT_EQ(*rc, kExitRejected) << cli.err;
+    const size_t refused = cli.err.find("marbrix-port: low latency: TIOCGSERIAL refused: ");
+    EXPECT_NE(refused, std::string::npos) << cli.err;
+    EXPECT_NE(cli.err.find("marbrix-port: configured "), std::string::npos) << cli.err;
+    EXPECT_NE(cli.err.find("  BadFile Type! Abort Download\n"), std::string::npos) << cli.err;
+}
+
 // The port cannot be had: exit 3, the console's failure line, then why.
 TEST(CliPort, MissingBusyOrNotASerialDevice)
 {

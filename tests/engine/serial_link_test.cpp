@@ -113,8 +113,72 @@ TEST_F(SerialLink, WaitForEchoesStrayBytesAndLeavesTheNextOne)
     EXPECT_EQ(got, 1);
     EXPECT_EQ(echoed, "abc");
     EXPECT_EQ(line.Sleeps(), 9);
-    ASSERT_EQ(line.Pending(), 1u);
+    // The 7 came in the same read as the 2: the link holds it, unconsumed.
+    ASSERT_EQ(PortInQueue(&line), 1u);
     EXPECT_EQ(PortReceiveByte(&line, 10), 0x07);
+    EXPECT_EQ(line.Sleeps(), 9);
+}
+
+TEST_F(SerialLink, ChatterIsReadAndEchoedInRunsNotByteByByte)
+{
+    // A box that talks on and on before its frame: 3000 bytes waiting at
+    // once, then the frame, then more chatter behind it.
+    static std::vector<Bytes> runs;
+    runs.clear();
+    g_pfnEchoSink = [](const uint8_t* d, uint32_t n) { runs.emplace_back(d, d + n); };
+    Bytes chatter = Pattern(3000, 4);
+    std::replace(chatter.begin(), chatter.end(), uint8_t(0x02), uint8_t(0x20));
+    line.Feed(chatter);
+    line.Feed({0x02, 0x01, 0x03, 'z'}, 6);
+    line.Feed({'y'}, 8);
+
+    EXPECT_EQ(PortWaitFor(&line, 0x02, 1000), 1);
+    EXPECT_EQ(line.Sleeps(), 6);
+    Bytes echoed;
+    for (const Bytes& r : runs)
+        echoed.insert(echoed.end(), r.begin(), r.end());
+    EXPECT_TRUE(echoed == chatter);
+    EXPECT_LE(runs.size(), 2u);
+    // A handful of status queries, where a byte per read would need two each.
+    EXPECT_LE(line.StatusQueries(), 20);
+
+    // What came behind the 2 is handed out in order without a tick, then
+    // the link goes back to the driver for the later byte.
+    EXPECT_EQ(PortReceiveByte(&line, 100), 0x01);
+    uint8_t b = 0;
+    EXPECT_EQ(PortGetByte(&b, 100), 0);
+    EXPECT_EQ(b, 0x03);
+    EXPECT_EQ(PortReceiveByte(&line, 100), 'z');
+    EXPECT_EQ(line.Sleeps(), 6);
+    EXPECT_EQ(PortReceiveByte(&line, 100), 'y');
+    EXPECT_EQ(line.Sleeps(), 8);
+    g_pfnEchoSink = nullptr;
+    EXPECT_TRUE(LogLines().empty());
+}
+
+TEST_F(SerialLink, HeldBytesBelongToTheirLineAndComeBeforeTheDriversOnes)
+{
+    line.Feed({0x02, 0x41, 0x42});
+    EXPECT_EQ(PortWaitFor(&line, 0x02, 10), 1);
+    line.Feed({0x43});
+
+    // Another line never sees what this one holds.
+    VirtualLine other;
+    uint8_t b = 0x77;
+    g_enginePort = &other;
+    EXPECT_EQ(PortGetByte(&b, 5), 1);
+    EXPECT_EQ(b, 0x77);
+    EXPECT_EQ(PortInQueue(&other), 0u);
+    g_enginePort = &line;
+
+    // PortRead hands out the held bytes first, then reads the driver.
+    uint8_t buf[4] = {};
+    EXPECT_EQ(PortInQueue(&line), 3u);
+    EXPECT_EQ(PortRead(&line, buf, 4), 2u);
+    EXPECT_EQ(Bytes(buf, buf + 2), (Bytes{0x41, 0x42}));
+    EXPECT_EQ(PortRead(&line, buf, 4), 1u);
+    EXPECT_EQ(buf[0], 0x43);
+    EXPECT_EQ(line.Sleeps(), 0);
 }
 
 TEST_F(SerialLink, WaitForComparesTheLowByteOfTheAwaitedValue)
