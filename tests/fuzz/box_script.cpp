@@ -78,7 +78,10 @@ void BoxScript::OnTick()
     if (stopAt >= 0)
         return;
     if (m_waitingRead) {
-        if (now < m_arrival || m_line.Pending() != 0) {
+        // Unread: still with the driver, or read ahead by the serial link
+        // and not yet consumed by the engine.
+        const PortLine::ReadAheadBuffer& held = m_line.ReadAhead();
+        if (now < m_arrival || m_line.Pending() != 0 || held.tail != held.head) {
             // The box's bytes lie unread for half an hour of line time.
             if (now - m_arrival > 180000) {
                 livelock = true;
