@@ -64,8 +64,10 @@ bool PacedLine::Deliver(int fd, int64_t now)
     return true;
 }
 
-int64_t PacedLine::NextDue(int64_t now) const
+int64_t PacedLine::NextDue(int64_t now, bool* exact) const
 {
+    if (exact)
+        *exact = false;
     if (m_queue.empty())
         return -1;
     const Chunk& c = m_queue.front();
@@ -76,6 +78,8 @@ int64_t PacedLine::NextDue(int64_t now) const
         return now + m_batchNs / 4;
     // Full flow goes out a batch at a time; the burst's last byte on time.
     const double batched = std::max(next, double(now + m_batchNs));
+    if (exact)
+        *exact = m_lineFree <= batched;
     return int64_t(std::ceil(std::min(batched, m_lineFree)));
 }
 

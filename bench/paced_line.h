@@ -26,8 +26,10 @@ public:
     // Writes every byte whose time has come to `fd`. False when the far end
     // refused bytes for good (a write error other than a full buffer).
     bool Deliver(int fd, int64_t now);
-    // When Deliver must run next; -1 with nothing queued.
-    int64_t NextDue(int64_t now) const;
+    // When Deliver must run next; -1 with nothing queued. *exact: it is
+    // the last byte of a burst, which the far end waits for: it must go out
+    // on time rather than with the next batch.
+    int64_t NextDue(int64_t now, bool* exact = nullptr) const;
     bool Empty() const { return m_queue.empty(); }
     // Forgets what is queued: the far end has gone.
     void Drop() { m_queue.clear(); }
@@ -37,9 +39,10 @@ public:
     int64_t MaxLateNs() const { return m_maxLate; }
     bool FellBehind() const { return m_fellBehind; }
     // The delays of burst ends added up: what the relay itself cost a
-    // stop-and-wait protocol. A virtual machine's scheduler wakes even a
-    // real-time task a few ms late now and then; callers fail a run where
-    // this is not small against its duration.
+    // stop-and-wait protocol, where each such delay holds up everything
+    // after it. A virtual machine wakes even a real-time task a little late
+    // now and then; callers take this off a run's duration, and fail a run
+    // where it is not small against it.
     int64_t AddedNs() const { return m_addedNs; }
     int64_t ByteNs() const { return int64_t(m_byteNs); }
 
