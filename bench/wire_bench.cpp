@@ -34,7 +34,7 @@ using namespace bench;
 
 namespace {
 
-constexpr uint8_t kSoh = 0x01, kStx = 0x02, kAck = 0x06;
+constexpr uint8_t kSoh = 0x01, kStx = 0x02, kEot = 0x04, kAck = 0x06;
 constexpr int kRetries = 2;
 
 struct Options {
@@ -78,7 +78,7 @@ struct Spread {
 struct Transfer {
     bool ok = false;
     std::string why;         // when not ok
-    double seconds = 0;      // first byte of block 0 on the line to the last reply
+    double seconds = 0;      // first byte of block 0 on the line to the last data block's ACK
     double efficiency = 0;   // payload byte times over that duration
     double turnaroundUs = 0; // mean, ACK's last bit to the next block's first byte
     int turnarounds = 0;
@@ -106,7 +106,24 @@ void Analyse(const RelayRun& run, uint32_t baud, size_t payload, Transfer* t)
             start = a.at;
             break;
         }
-    const int64_t end = replies.back().at;
+    // The payload's share ends with the ACK of the last data block, just
+    // before the first EOT: rb then takes its time over the batch's close
+    // (about a second after EOT and another before its 'C'), the same
+    // whoever sends.
+    int64_t eotAt = -1;
+    for (const auto& a : sent)
+        if (a.at > start && a.first == kEot) {
+            eotAt = a.at;
+            break;
+        }
+    int64_t end = -1;
+    for (const auto& r : replies)
+        if (eotAt < 0 || r.at <= eotAt)
+            end = r.at;
+    if (end <= start) {
+        t->why = "no data block was acknowledged";
+        return;
+    }
     // Every late burst end of the relay held the whole exchange up by as
     // much: the line's own duration is the wall time without them.
     const int64_t added = run.toReceiver.AddedNs() + run.toSender.AddedNs();
@@ -143,7 +160,7 @@ void Analyse(const RelayRun& run, uint32_t baud, size_t payload, Transfer* t)
     int rbCount = 0;
     size_t b = 0;
     for (const auto& a : acks) {
-        if (a.count != 1 || a.first != kAck)
+        if (a.count != 1 || a.first != kAck || a.at > end)
             continue;
         while (b + 1 < blocks.size() && blocks[b + 1].at <= a.at)
             ++b;
@@ -318,8 +335,9 @@ std::optional<R> WithRetries(const char* label, const std::function<R()>& fn)
 void Transfers(const Options& o)
 {
     printf("Transfers into lrzsz rb through a paced 8N1 relay; median [min..max] of %d runs\n", o.runs);
-    printf("efficiency: payload byte times over the time from block 0's first byte to the last reply, "
-           "less the relay's own late burst ends (YMODEM-1K limit with one ACK per block: 0.994)\n");
+    printf("efficiency: payload byte times over the time from block 0's first byte on the line to the last data "
+           "block's ACK, less the relay's own late burst ends (YMODEM-1K limit with one ACK per block: 0.994); "
+           "seconds: that time\n");
     printf("ACK turnaround: an ACK's last bit handed to the sender, to the sender's next block on the line; "
            "rb reply: a block's last bit handed to rb, to rb's ACK\n");
     printf("%-7s %-8s %-12s %-24s %-24s %-26s %-22s %s\n", "rate", "payload", "sender", "efficiency", "seconds",
