@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Processes, pseudo-terminals and clocks for the wire benchmarks.
 #pragma once
 

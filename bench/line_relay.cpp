@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "line_relay.h"
 
 #include "bench_proc.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A paced serial line between a sender on a pty master and a receiver on
 // two pipes, both directions at the same rate, until the receiver ends.
 #pragma once

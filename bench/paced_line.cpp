@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "paced_line.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // One direction of an 8N1 serial line at a given rate, simulated between
 // two descriptors: bytes read from one side go out on the other no sooner
 // than the line could carry them (10 bit times a byte, one after another),

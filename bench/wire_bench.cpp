@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Wire speed of marbrix-cli side by side with lrzsz's `sb -k`, both sending
 // into lrzsz's `rb` through the same paced 8N1 relay, and the CLI's CPU cost
 // while it sends, while it waits on a silent box and while the box chatters.
