@@ -111,12 +111,20 @@ void Analyse(const RelayRun& run, uint32_t baud, size_t payload, Transfer* t)
     // before the first EOT: rb then takes its time over the batch's close
     // (about a second after EOT and another before its 'C'), the same
     // whoever sends.
+    // The EOT is what the sender puts on the line first after an ACK, as
+    // a block is: a sender that writes byte by byte also sends data bytes
+    // of that value in reads of their own.
     int64_t eotAt = -1;
-    for (const auto& a : sent)
-        if (a.at > start && a.first == kEot) {
-            eotAt = a.at;
-            break;
+    size_t r = 0;
+    for (size_t i = 1; i < sent.size() && eotAt < 0; ++i) {
+        bool replied = false;
+        while (r < replies.size() && replies[r].at <= sent[i].at) {
+            replied = replied || replies[r].at > sent[i - 1].at;
+            ++r;
         }
+        if (replied && sent[i].at > start && sent[i].first == kEot)
+            eotAt = sent[i].at;
+    }
     int64_t end = -1;
     for (const auto& r : replies)
         if (eotAt < 0 || r.at <= eotAt)
