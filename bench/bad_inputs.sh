@@ -48,17 +48,23 @@ truncate -s $(((4 << 30) + 4096)) "$W/big.bin"
 printf 'mark-at-2GiB' | dd of="$W/big.bin" bs=1 seek=$((2 << 30)) conv=notrunc status=none
 printf 'last-32-bit-offset' | dd of="$W/big.bin" bs=1 seek=$((0xFFFFFFFF - 5)) conv=notrunc status=none
 
+# The pty a starting stbsim names in its log (empty after 5 s without).
+pty_of() {  # LOG
+  local pty=""
+  for _ in $(seq 1 100); do
+    pty=$(sed -n 's/^stbsim: pty //p' "$1" 2>/dev/null | head -n 1)
+    [[ -n $pty ]] && break
+    sleep 0.05
+  done
+  echo "$pty"
+}
+
 # A silent box on a fresh pty for SECS seconds: BOX_PTY and BOX_PID are
 # set; its count lands in NAME.log.
 box() {  # NAME SECS
   "$SIM" --mode listen --timeout "$2" >"$W/$1.log" 2>&1 &
   BOX_PID=$!
-  BOX_PTY=""
-  for _ in $(seq 1 100); do
-    BOX_PTY=$(sed -n 's/^stbsim: pty //p' "$W/$1.log" | head -n 1)
-    [[ -n $BOX_PTY ]] && break
-    sleep 0.05
-  done
+  BOX_PTY=$(pty_of "$W/$1.log")
   chmod 666 "$BOX_PTY"  # so that the user nobody may open it too
 }
 # Waits for the box (in this shell, not a subshell) and sets BOX_BYTES.
@@ -126,12 +132,7 @@ n=$((++count))
 "$SIM" --mode served --expect "$W/big.bin" --request $(((2 << 30) - 8)):100 \
   --request 4294967040:65535 --request 4294967295:500 --timeout 30 >"$W/served.log" 2>&1 &
 simpid=$!
-pty=""
-for _ in $(seq 1 100); do
-  pty=$(sed -n 's/^stbsim: pty //p' "$W/served.log" | head -n 1)
-  [[ -n $pty ]] && break
-  sleep 0.05
-done
+pty=$(pty_of "$W/served.log")
 rc=0
 "$CLI" -p "$pty" --timeout 10 "$W/big.bin" >/dev/null 2>"$W/cli$n.log" || rc=$?
 wait "$simpid" || true

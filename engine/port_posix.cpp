@@ -6,6 +6,7 @@
 // line's write time-out (50 ms per byte plus 500 ms), so nothing on this
 // side can hang on a dead line. MARBRIX_TRACE=1 traces every platform call
 // to standard error.
+#include "port_trace.h"
 #include "serial_port.h"
 
 #include "port_holders.h"
@@ -29,23 +30,6 @@
 int PortSetCustomBaud(int fd, uint32_t rate);
 
 namespace {
-
-bool TraceOn()
-{
-    static const bool on = [] {
-        const char* v = getenv("MARBRIX_TRACE");
-        return v && *v && strcmp(v, "0") != 0;
-    }();
-    return on;
-}
-
-#define PORT_TRACE(...)                                   \
-    do {                                                  \
-        if (TraceOn()) {                                  \
-            fprintf(stderr, "marbrix-port: " __VA_ARGS__); \
-            fputc('\n', stderr);                          \
-        }                                                 \
-    } while (0)
 
 struct BaudEntry {
     uint32_t rate;

@@ -6,6 +6,7 @@
 // driver's own time-outs keep every call short: a read returns as soon as
 // the line pauses for 1 ms, a write of n bytes gives up after 50 n + 500 ms.
 // MARBRIX_TRACE=1 traces every platform call to standard error.
+#include "port_trace.h"
 #include "serial_port.h"
 
 #include <windows.h>
@@ -15,23 +16,6 @@
 #include <cstring>
 
 namespace {
-
-bool TraceOn()
-{
-    static const bool on = [] {
-        const char* v = getenv("MARBRIX_TRACE");
-        return v && *v && strcmp(v, "0") != 0;
-    }();
-    return on;
-}
-
-#define PORT_TRACE(...)                                   \
-    do {                                                  \
-        if (TraceOn()) {                                  \
-            fprintf(stderr, "marbrix-port: " __VA_ARGS__); \
-            fputc('\n', stderr);                          \
-        }                                                 \
-    } while (0)
 
 // The console's eight rates and the faster ones USB adapters offer. Whether
 // the driver takes the rate is its own answer at SetCommState.

@@ -16,15 +16,7 @@ export DEBIAN_FRONTEND=noninteractive
 # The build's packages, then what the checks themselves use.
 scripts/setup.sh
 TOOLS=(dpkg-dev lintian desktop-file-utils man-db bash-completion)
-missing=()
-for p in "${TOOLS[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if ((${#missing[@]})); then
-  echo "check-package: installing ${missing[*]}" >&2
-  $SUDO apt-get update -q
-  $SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"
-fi
+scripts/need-packages.sh --for check-package "${TOOLS[@]}"
 
 deb=$(scripts/package-deb.sh "$@" | tail -n 1)
 echo "check-package: built $deb"

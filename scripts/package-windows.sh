@@ -8,18 +8,7 @@ cd "$(dirname "$0")/.."
 SRC=$PWD
 
 PACKAGES=(cmake ninja-build g++-mingw-w64-x86-64-posix libgtest-dev zip)
-missing=()
-for p in "${PACKAGES[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if ((${#missing[@]})); then
-  echo "package-windows: installing ${missing[*]}" >&2
-  SUDO=""
-  if [[ $(id -u) -ne 0 ]]; then SUDO="sudo"; fi
-  export DEBIAN_FRONTEND=noninteractive
-  $SUDO apt-get update -q
-  $SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"
-fi
+scripts/need-packages.sh --for package-windows "${PACKAGES[@]}"
 
 WIN_BUILD=$(realpath -m "${WIN_BUILD:-$SRC/build-windows}")
 if [[ $WIN_BUILD == "$SRC/build-windows" ]]; then

@@ -15,16 +15,4 @@ PACKAGES=(
   "$@"
 )
 
-missing=()
-for p in "${PACKAGES[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-
-if ((${#missing[@]})); then
-  echo "setup: installing ${missing[*]}" >&2
-  SUDO=""
-  if [[ $(id -u) -ne 0 ]]; then SUDO="sudo"; fi
-  export DEBIAN_FRONTEND=noninteractive
-  $SUDO apt-get update -q
-  $SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"
-fi
+"$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/need-packages.sh" --for setup "${PACKAGES[@]}"

@@ -19,18 +19,7 @@ cd "$(dirname "$0")/.."
 SRC=$PWD
 
 PACKAGES=(cmake ninja-build g++ pkg-config libgtest-dev g++-mingw-w64-x86-64-posix wine wine64)
-missing=()
-for p in "${PACKAGES[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if ((${#missing[@]})); then
-  echo "test-windows: installing ${missing[*]}" >&2
-  SUDO=""
-  if [[ $(id -u) -ne 0 ]]; then SUDO="sudo"; fi
-  export DEBIAN_FRONTEND=noninteractive
-  $SUDO apt-get update -q
-  $SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"
-fi
+scripts/need-packages.sh --for test-windows "${PACKAGES[@]}"
 
 WIN_BUILD=$(realpath -m "${WIN_BUILD:-$SRC/build-windows}")
 HOST_BUILD=$(realpath -m "${HOST_BUILD:-$SRC/build}")

@@ -12,6 +12,8 @@
 #include "virtual_line.h"
 #include "ymodem.h"
 
+#include "../common/xmodem_crc.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -166,18 +168,8 @@ inline Bytes ImageFileBytes(const Bytes& payload, uint8_t key = 0x5A, uint8_t ma
 }
 
 // ---------------------------------------------------------------------------
-// CRC-16/XMODEM written out here so that the receiver does not lean on the
-// engine's own routine.
-inline uint16_t Crc16(const uint8_t* p, size_t n)
-{
-    uint16_t crc = 0;
-    for (size_t i = 0; i < n; ++i) {
-        crc ^= uint16_t(p[i] << 8);
-        for (int k = 0; k < 8; ++k)
-            crc = (crc & 0x8000) ? uint16_t((crc << 1) ^ 0x1021) : uint16_t(crc << 1);
-    }
-    return crc;
-}
+// The tests' own CRC-16/XMODEM (tests/common), not the engine's.
+inline uint16_t Crc16(const uint8_t* p, size_t n) { return XmodemCrc16(p, n); }
 
 // ---------------------------------------------------------------------------
 // A YMODEM receiver that answers by the book from the line's write hook,

@@ -1,18 +1,9 @@
 // SPDX-License-Identifier: MIT
 #include "transfer_check.h"
 
-#include <cstring>
+#include "../common/xmodem_crc.h"
 
-uint16_t CheckCrc16(const uint8_t* p, size_t n)
-{
-    uint16_t crc = 0;
-    for (size_t i = 0; i < n; ++i) {
-        crc ^= uint16_t(p[i] << 8);
-        for (int k = 0; k < 8; ++k)
-            crc = (crc & 0x8000) ? uint16_t((crc << 1) ^ 0x1021) : uint16_t(crc << 1);
-    }
-    return crc;
-}
+#include <cstring>
 
 namespace {
 
@@ -52,7 +43,7 @@ std::string Parse(const std::vector<TimedByte>& w, size_t from, std::vector<Unit
         for (size_t k = 0; k < len; ++k)
             data.push_back(w[i + 3 + k].byte);
         const uint16_t crc = uint16_t((w[i + 3 + len].byte << 8) | w[i + 4 + len].byte);
-        if (uint8_t(num + inv) != 0xFF || crc != CheckCrc16(data.data(), len))
+        if (uint8_t(num + inv) != 0xFF || crc != XmodemCrc16(data.data(), len))
             return "a block with a bad number or CRC";
         u.number = num;
         u.last = w[i + 4 + len].tick;

@@ -18,6 +18,3 @@ std::string CheckSentTransfer(const std::vector<TimedByte>& written, size_t from
                               const std::vector<TimedByte>& arrived, const std::vector<uint8_t>& image,
                               const std::string& name);
 
-// CRC-16/XMODEM, written here so that the check does not lean on the
-// engine's own routine.
-uint16_t CheckCrc16(const uint8_t* p, size_t n);
