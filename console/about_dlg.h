@@ -5,11 +5,10 @@
 #include "dialog_base.h"
 
 class CAboutDlg : public CDialog {
-    Q_OBJECT
 public:
     CAboutDlg();
     ~CAboutDlg() override;
 
-protected:
     void DoDataExchange(CDataExchange* pDX) override;
+    DECLARE_MESSAGE_MAP()
 };

@@ -1,15 +1,27 @@
 // SPDX-License-Identifier: MIT
 // IDR_MAINFRAME: the application icon, a 32x32 and a 16x16 picture in the
-// sixteen standard colours. The desktop's icon files (16 to 128 pixels and
-// an SVG) come from the same drawing.
+// sixteen standard colours. It is kept as a drawing (a few shapes on a
+// 32-unit grid) so that every window system, and the desktop's icon files,
+// render the one picture.
 #pragma once
 
-#include <QIcon>
-#include <QImage>
+#include <cstddef>
+#include <cstdint>
 
-class QPainter;
+// The sixteen colours of the classic palette, 0xAARRGGBB.
+extern const uint32_t kIconPalette16[16];
 
-// The drawing on a 32-unit grid, scaled by s; outline: the edges' pen width.
-void PaintMainFrame(QPainter& p, double s, double outline);
-QImage MainFrameImage(int size);  // any size; the window uses 32 and 16
-QIcon LoadMainFrameIcon();
+struct IconShape {
+    enum Kind {
+        Frame,    // a rectangle: outlined in `pen`, filled with `brush`
+        Fill,     // a rectangle filled with `brush`, no outline
+        Triangle, // a triangle through the three points, outlined and filled
+    } kind;
+    int pen;    // palette index, or -1 for none
+    int brush;  // palette index
+    // Frame, Fill: x, y, width, height. Triangle: x0, y0, x1, y1, x2, y2.
+    double v[6];
+};
+
+// The drawing, back to front.
+const IconShape* MainFrameShapes(size_t* count);

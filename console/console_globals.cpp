@@ -9,7 +9,7 @@ uint8_t g_bDownloading = 0;
 FILE* g_pDownloadFile = nullptr;
 uint8_t g_bImageMode = 0;
 CDownloadEngine* g_pEngine = nullptr;
-QObject* g_hMainWnd = nullptr;
+DialogHandle g_hMainWnd = nullptr;
 std::mutex g_mainWndLock;
 
 const char* LoadResourceString(int id)

@@ -3,6 +3,7 @@
 // by the engine's sinks on the worker thread.
 #pragma once
 
+#include "dialog_base.h"
 #include "port_line.h"
 
 #include <atomic>
@@ -11,7 +12,6 @@
 #include <mutex>
 
 class CDownloadEngine;
-class QObject;
 
 extern PortHandle g_hPort;          // the open port; meaningful while g_bConnected
 extern uint8_t g_bConnected;        // 1 while the port is open
@@ -22,6 +22,7 @@ extern CDownloadEngine* g_pEngine;  // the one engine object, never destroyed
 
 // The main dialog, target of the engine's notifications. The sinks post to it
 // under g_mainWndLock, so the dialog can withdraw itself before it goes away
-// while a worker may still be logging.
-extern QObject* g_hMainWnd;
+// while a worker may still be logging. The lock also guards the mailbox of
+// log lines that travel with the notifications.
+extern DialogHandle g_hMainWnd;
 extern std::mutex g_mainWndLock;

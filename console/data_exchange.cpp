@@ -2,27 +2,34 @@
 #include "data_exchange.h"
 
 #include "dialog_base.h"
+#include "dialog_controls.h"
 
-#include <QAbstractButton>
-#include <QComboBox>
-#include <QLabel>
-#include <QLineEdit>
-#include <QProgressBar>
-#include <QTextEdit>
+namespace {
 
-void DDX_Control(CDataExchange* pDX, int id, QProgressBar*& control)
+void Attach(CDataExchange* pDX, int id, CDlgItem& control)
 {
-    if (!control)
-        control = qobject_cast<QProgressBar*>(pDX->m_pDlgWnd->GetDlgItem(id));
+    if (!control.IsAttached() && pDX->m_pDlgWnd->HasDlgItem(id))
+        control.Attach(pDX->m_pDlgWnd, id);
 }
 
-void DDX_Control(CDataExchange* pDX, int id, QTextEdit*& control)
+}  // namespace
+
+void DDX_Control(CDataExchange* pDX, int id, CProgressCtrl& control)
 {
-    if (!control)
-        control = qobject_cast<QTextEdit*>(pDX->m_pDlgWnd->GetDlgItem(id));
+    Attach(pDX, id, control);
 }
 
-void DDX_Text(CDataExchange* pDX, int id, QString& value)
+void DDX_Control(CDataExchange* pDX, int id, CRichEditCtrl& control)
+{
+    Attach(pDX, id, control);
+}
+
+void DDX_Control(CDataExchange* pDX, int id, CComboBox& control)
+{
+    Attach(pDX, id, control);
+}
+
+void DDX_Text(CDataExchange* pDX, int id, CString& value)
 {
     if (pDX->m_bSaveAndValidate)
         value = pDX->m_pDlgWnd->GetDlgItemText(id);
@@ -32,11 +39,12 @@ void DDX_Text(CDataExchange* pDX, int id, QString& value)
 
 void DDX_CBIndex(CDataExchange* pDX, int id, int& index)
 {
-    auto* combo = qobject_cast<QComboBox*>(pDX->m_pDlgWnd->GetDlgItem(id));
-    if (!combo)
+    if (!pDX->m_pDlgWnd->HasDlgItem(id))
         return;
+    CComboBox combo;
+    combo.Attach(pDX->m_pDlgWnd, id);
     if (pDX->m_bSaveAndValidate)
-        index = combo->currentIndex();
+        index = combo.GetCurSel();
     else
-        combo->setCurrentIndex(index);
+        combo.SetCurSel(index);
 }

@@ -3,11 +3,12 @@
 // indexes and control attachment.
 #pragma once
 
-#include <QString>
+#include "cstring.h"
 
 class CDialog;
-class QProgressBar;
-class QTextEdit;
+class CComboBox;
+class CProgressCtrl;
+class CRichEditCtrl;
 
 class CDataExchange {
 public:
@@ -16,7 +17,8 @@ public:
     bool m_bSaveAndValidate;  // true: control -> member
 };
 
-void DDX_Control(CDataExchange* pDX, int id, QProgressBar*& control);
-void DDX_Control(CDataExchange* pDX, int id, QTextEdit*& control);
-void DDX_Text(CDataExchange* pDX, int id, QString& value);
+void DDX_Control(CDataExchange* pDX, int id, CProgressCtrl& control);
+void DDX_Control(CDataExchange* pDX, int id, CRichEditCtrl& control);
+void DDX_Control(CDataExchange* pDX, int id, CComboBox& control);
+void DDX_Text(CDataExchange* pDX, int id, CString& value);
 void DDX_CBIndex(CDataExchange* pDX, int id, int& index);

@@ -1,122 +1,10 @@
 // SPDX-License-Identifier: MIT
+// The half of CDialog that is the same on every window system: data
+// exchange, the message map and the default handlers. The other half (the
+// constructor, the windows, the controls) is in the backend's file.
 #include "dialog_base.h"
 
 #include "data_exchange.h"
-#include "dialog_controls.h"
-
-#include <QAbstractButton>
-#include <QComboBox>
-#include <QFrame>
-#include <QGroupBox>
-#include <QLabel>
-#include <QLineEdit>
-#include <QListView>
-#include <QProgressBar>
-#include <QPushButton>
-#include <QTextEdit>
-
-CDialog::CDialog(const DlgTemplate& tmpl, QWidget* parent) : QDialog(parent), m_template(tmpl)
-{
-    // A captioned, framed dialog with a window menu and a close box, without
-    // minimise or maximise boxes.
-    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                   Qt::WindowCloseButtonHint);
-    setWindowTitle(QString::fromUtf8(tmpl.caption));
-    setFont(DialogFont(tmpl));
-    m_units = BaseUnitsOf(font());
-    const QRect client = DlgToPixels(QRect(0, 0, tmpl.cx, tmpl.cy), m_units);
-    m_baseSize = client.size();
-    if (tmpl.sizable) {
-        setMinimumSize(m_baseSize);
-        resize(m_baseSize);
-    } else {
-        setFixedSize(m_baseSize);
-    }
-
-    // Created in template order: that is also the focus (tab) order.
-    for (const DlgItemTemplate& item : tmpl.items) {
-        QWidget* w = CreateControl(item);
-        m_controls.push_back(w);
-        m_baseRects.push_back(w->geometry());
-        if (item.id != -1)
-            m_items[item.id] = w;
-    }
-}
-
-CDialog::~CDialog() = default;
-
-QWidget* CDialog::CreateControl(const DlgItemTemplate& item)
-{
-    const QString text = QString::fromUtf8(item.text);
-    QRect r = DlgToPixels(QRect(item.x, item.y, item.cx, item.cy), m_units);
-    QWidget* w = nullptr;
-    switch (item.cls) {
-    case DlgClass::GroupBox:
-        w = new QGroupBox(text, this);
-        break;
-    case DlgClass::ComboBox: {
-        auto* c = new DropDownComboBox(this);
-        c->setEditable(false);
-        // The template's height is that of the dropped-down list; the
-        // closed box is one text line high.
-        const int boxHeight = m_units.cy + 8;
-        const int itemHeight = m_units.cy + 2;
-        c->setMaxVisibleItems(qMax(1, (r.height() - boxHeight) / itemHeight));
-        r.setHeight(boxHeight);
-        w = c;
-        break;
-    }
-    case DlgClass::PushButton: {
-        auto* b = new QPushButton(text, this);
-        b->setAutoDefault(true);
-        if (item.style & DS_DEFPUSH)
-            b->setDefault(true);
-        w = b;
-        break;
-    }
-    case DlgClass::Static:
-    case DlgClass::StaticIcon: {
-        auto* l = (item.style & DS_PATH_ELLIPSIS) ? new PathLabel(text, this) : new QLabel(text, this);
-        l->setTextFormat(Qt::PlainText);
-        if (item.style & DS_CENTER_TEXT)
-            l->setAlignment(Qt::AlignCenter);
-        else
-            l->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-        if (item.style & DS_SUNKEN)
-            l->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-        else if (item.style & DS_BORDER)
-            l->setFrameStyle(QFrame::Box | QFrame::Plain);
-        w = l;
-        break;
-    }
-    case DlgClass::RichEdit: {
-        auto* e = new QTextEdit(this);
-        e->setAcceptRichText(false);
-        e->setTabChangesFocus(true);
-        e->setLineWrapMode(QTextEdit::WidgetWidth);
-        w = e;
-        break;
-    }
-    case DlgClass::Progress: {
-        auto* p = new QProgressBar(this);
-        p->setRange(0, 100);
-        p->setValue(0);
-        p->setTextVisible(false);
-        w = p;
-        break;
-    }
-    }
-    w->setGeometry(r);
-    w->setFocusPolicy((item.style & DS_TABSTOP) ? Qt::StrongFocus : Qt::NoFocus);
-    if (item.id != -1)
-        w->setObjectName(QString::asprintf("ctl%d", item.id));
-    return w;
-}
-
-int CDialog::DoModal()
-{
-    return exec();
-}
 
 bool CDialog::UpdateData(bool bSaveAndValidate)
 {
@@ -133,77 +21,97 @@ bool CDialog::OnInitDialog()
     return true;
 }
 
-void CDialog::resizeEvent(QResizeEvent* e)
+bool CDialog::RunInitDialog()
 {
-    const int dx = qMax(0, width() - m_baseSize.width());
-    const int dy = qMax(0, height() - m_baseSize.height());
-    for (size_t i = 0; i < m_controls.size(); ++i) {
-        const unsigned style = m_template.items[i].style;
-        QRect r = m_baseRects[i];
-        if (style & DS_MOVE_X)
-            r.translate(dx, 0);
-        if (style & DS_SIZE_X)
-            r.setWidth(r.width() + dx);
-        if (style & DS_SIZE_Y)
-            r.setHeight(r.height() + dy);
-        m_controls[i]->setGeometry(r);
-    }
-    QDialog::resizeEvent(e);
+    if (m_bInitDone)
+        return false;
+    m_bInitDone = true;
+    return OnInitDialog();
 }
 
-void CDialog::showEvent(QShowEvent* e)
+void CDialog::OnOK()
 {
-    if (!m_bInitDone) {
-        m_bInitDone = true;
-        if (OnInitDialog()) {
-            // The focus goes to the first tab stop.
-            for (QWidget* w : m_controls)
-                if (w->focusPolicy() != Qt::NoFocus && w->isEnabled()) {
-                    w->setFocus(Qt::OtherFocusReason);
-                    break;
+    if (UpdateData(true))
+        EndDialog(IDOK);
+}
+
+void CDialog::OnCancel()
+{
+    EndDialog(IDCANCEL);
+}
+
+void CDialog::OnClose()
+{
+    OnCancel();
+}
+
+void CDialog::OnSysCommand(UINT, LPARAM) {}
+
+COLORREF CDialog::OnCtlColor(int)
+{
+    return CLR_DEFAULT;
+}
+
+void CDialog::OnTimer(UINT_PTR) {}
+
+void CDialog::OnDestroy() {}
+
+const AFX_MSGMAP* CDialog::GetThisMessageMap()
+{
+    static const AFX_MSGMAP_ENTRY entries[] = {{0, 0, 0, nullptr, nullptr}};
+    static const AFX_MSGMAP messageMap = {nullptr, entries};
+    return &messageMap;
+}
+
+const AFX_MSGMAP* CDialog::GetMessageMap() const
+{
+    return GetThisMessageMap();
+}
+
+bool CDialog::OnWndMsg(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* pResult)
+{
+    LRESULT dummy = 0;
+    LRESULT& result = pResult ? *pResult : dummy;
+    result = 0;
+    const int id = int(LOWORD(wParam));
+    const UINT code = HIWORD(wParam);
+    // The derived class's entries first, then its bases'.
+    for (const AFX_MSGMAP* map = GetMessageMap(); map; map = map->pfnGetBaseMap ? map->pfnGetBaseMap() : nullptr) {
+        for (const AFX_MSGMAP_ENTRY* e = map->lpEntries; e->nMessage; ++e) {
+            if (e->nMessage != message)
+                continue;
+            if (message == WM_COMMAND) {
+                if (e->nID == id && e->nCode == code && e->pfn) {
+                    (this->*e->pfn)();
+                    return true;
                 }
+            } else if (e->pfnL) {
+                result = (this->*e->pfnL)(wParam, lParam);
+                return true;
+            }
         }
     }
-    QDialog::showEvent(e);
-}
-
-QWidget* CDialog::GetDlgItem(int id) const
-{
-    auto it = m_items.find(id);
-    return it == m_items.end() ? nullptr : it->second;
-}
-
-void CDialog::SetDlgItemText(int id, const QString& text)
-{
-    QWidget* w = GetDlgItem(id);
-    if (auto* p = qobject_cast<PathLabel*>(w))
-        p->SetPathText(text);
-    else if (auto* l = qobject_cast<QLabel*>(w))
-        l->setText(text);
-    else if (auto* b = qobject_cast<QAbstractButton*>(w))
-        b->setText(text);
-    else if (auto* e = qobject_cast<QLineEdit*>(w))
-        e->setText(text);
-    else if (auto* t = qobject_cast<QTextEdit*>(w))
-        t->setPlainText(text);
-}
-
-QString CDialog::GetDlgItemText(int id) const
-{
-    QWidget* w = GetDlgItem(id);
-    if (auto* l = qobject_cast<QLabel*>(w))
-        return l->text();
-    if (auto* b = qobject_cast<QAbstractButton*>(w))
-        return b->text();
-    if (auto* e = qobject_cast<QLineEdit*>(w))
-        return e->text();
-    if (auto* t = qobject_cast<QTextEdit*>(w))
-        return t->toPlainText();
-    return QString();
-}
-
-void CDialog::EnableDlgItem(int id, bool enable)
-{
-    if (QWidget* w = GetDlgItem(id))
-        w->setEnabled(enable);
+    switch (message) {
+    case WM_COMMAND:
+        if (code == BN_CLICKED && id == IDOK) {
+            OnOK();
+            return true;
+        }
+        if (code == BN_CLICKED && id == IDCANCEL) {
+            OnCancel();
+            return true;
+        }
+        return false;
+    case WM_SYSCOMMAND:
+        OnSysCommand(UINT(wParam), lParam);
+        return true;
+    case WM_TIMER:
+        OnTimer(UINT_PTR(wParam));
+        return true;
+    case WM_CLOSE:
+        OnClose();
+        return true;
+    default:
+        return false;
+    }
 }

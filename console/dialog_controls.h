@@ -1,45 +1,56 @@
 // SPDX-License-Identifier: MIT
-// The two controls the template layer builds beyond Qt's own: a combo box
-// that tells its dialog it is about to drop down (so a list can be brought
-// up to date first), and a static text that shortens a long path in the
-// middle, keeping the file name in view.
+// The controls the dialogs' members stand for: a combo box, a progress bar
+// and the rich-edit log. Each is attached to a dialog's control by id
+// (DDX_Control) and forwards to the window system's side.
 #pragma once
 
-#include <QComboBox>
-#include <QLabel>
+#include "cstring.h"
+#include "win_types.h"
 
-class QFontMetrics;
+class CDialog;
 
-class DropDownComboBox : public QComboBox {
-    Q_OBJECT
+class CDlgItem {
 public:
-    using QComboBox::QComboBox;
-    void showPopup() override;
-
-signals:
-    // Before the list opens; the items may be changed here.
-    void droppingDown();
-};
-
-class PathLabel : public QLabel {
-    Q_OBJECT
-public:
-    using QLabel::QLabel;
-    // The whole text stays the label's text (and so what the dialog's data
-    // exchange reads back) and its tooltip; only the drawing is shortened.
-    void SetPathText(const QString& text);
-    // What is drawn at the current width.
-    QString ShownText() const;
+    bool IsAttached() const { return m_pDlg != nullptr; }
+    void Attach(CDialog* pDlg, int nID)
+    {
+        m_pDlg = pDlg;
+        m_nID = nID;
+    }
+    CDialog* Dialog() const { return m_pDlg; }
+    int GetDlgCtrlID() const { return m_nID; }
 
 protected:
-    void paintEvent(QPaintEvent* e) override;
-
-private:
-    QRect TextRect() const;
+    CDialog* m_pDlg = nullptr;
+    int m_nID = 0;
 };
 
-// `text` shortened with "…" to fit `width` pixels: the part after the last
-// path separator (the file name, with whatever follows it) is kept whole
-// where it fits on its own, and as much of the start as still fits stays in
-// front of it. A text that fits is returned unchanged.
-QString ElidePath(const QString& text, const QFontMetrics& fm, int width);
+class CComboBox : public CDlgItem {
+public:
+    int AddString(const CString& text);  // index of the new item
+    void ResetContent();
+    int GetCount() const;
+    int GetCurSel() const;  // -1: none
+    void SetCurSel(int index);
+    CString GetLBText(int index) const;
+};
+
+class CProgressCtrl : public CDlgItem {
+public:
+    void SetRange(int lower, int upper);
+    int SetPos(int pos);  // the previous position
+    int GetPos() const;
+};
+
+class CRichEditCtrl : public CDlgItem {
+public:
+    // Adds text at the end of the log, whatever the operator selected or
+    // typed, in this colour, and brings it into view.
+    void AppendColoredText(const CString& text, COLORREF color);
+    // The operator can select and copy, not type.
+    void SetReadOnly(bool readOnly = true);
+    // The log's face: a clear Latin face first, a Song-style face for
+    // Chinese, at this size.
+    void SetLogFont(int pointSize);
+    CString GetText() const;
+};

@@ -3,12 +3,9 @@
 
 #include "resource.h"
 
-#include <QFontMetrics>
-#include <QStringList>
-
 namespace {
 
-int MulDiv(int a, int b, int c)
+int ScaleRounded(int a, int b, int c)
 {
     long long p = (long long)a * b;
     return int(p >= 0 ? (p + c / 2) / c : (p - c / 2) / c);
@@ -19,7 +16,7 @@ int MulDiv(int a, int b, int c)
 const DlgTemplate& MainDialogTemplate()
 {
     static const DlgTemplate t = {
-        IDD_MAIN, "Marbrix", 320, 227, "宋体", 9, true,
+        IDD_MAIN, "Marbrix", 320, 227, "宋体", 9, true, true,
         {
             // Com Setup keeps to the right edge; the log takes the extra
             // height, the full-width controls the extra width.
@@ -27,14 +24,14 @@ const DlgTemplate& MainDialogTemplate()
             {IDC_PORT, DlgClass::ComboBox, "", DS_TABSTOP | DS_MOVE_X, 229, 19, 74, 49},
             {IDC_BAUD, DlgClass::ComboBox, "", DS_TABSTOP | DS_MOVE_X, 229, 33, 74, 49},
             {IDC_CONNECT, DlgClass::PushButton, "Connect", DS_TABSTOP | DS_MOVE_X, 229, 50, 46, 14},
-            {IDC_LINK, DlgClass::Static, "test", DS_CENTER_TEXT | DS_SUNKEN | DS_BORDER | DS_MOVE_X, 280, 50, 23, 14},
+            {IDC_LINK, DlgClass::Static, "test", DS_CENTER_TEXT | DS_SUNKEN | DS_BORDER | DS_GROUP | DS_MOVE_X, 280, 50, 23, 14},
             {IDC_LOG, DlgClass::RichEdit, "", DS_BORDER | DS_TABSTOP | DS_SIZE_X | DS_SIZE_Y, 7, 92, 306, 128},
             {IDC_PROGRESS, DlgClass::Progress, "Progress1", DS_SMOOTH | DS_BORDER | DS_SIZE_X, 7, 54, 212, 12},
             {IDC_START, DlgClass::PushButton, "Start", DS_FLAT | DS_TABSTOP | DS_SUNKEN | DS_SIZE_X, 7, 32, 210, 17},
             {IDC_FILE, DlgClass::Static, "SendFile:No file",
-             DS_CENTER_TEXT | DS_BORDER | DS_SUNKEN | DS_PATH_ELLIPSIS | DS_SIZE_X, 7, 11, 185, 16},
+             DS_CENTER_TEXT | DS_BORDER | DS_SUNKEN | DS_PATH_ELLIPSIS | DS_GROUP | DS_SIZE_X, 7, 11, 185, 16},
             {IDC_BROWSE, DlgClass::PushButton, "…", DS_TABSTOP | DS_MOVE_X, 196, 11, 21, 16},
-            {IDC_STATUS, DlgClass::Static, "", DS_CENTER_TEXT | DS_SUNKEN | DS_PATH_ELLIPSIS | DS_SIZE_X, 7, 70, 306, 17},
+            {IDC_STATUS, DlgClass::Static, "", DS_CENTER_TEXT | DS_SUNKEN | DS_PATH_ELLIPSIS | DS_GROUP | DS_SIZE_X, 7, 70, 306, 17},
         },
     };
     return t;
@@ -43,54 +40,17 @@ const DlgTemplate& MainDialogTemplate()
 const DlgTemplate& AboutDialogTemplate()
 {
     static const DlgTemplate t = {
-        IDD_ABOUTBOX, "关于 Marbrix", 235, 55, "宋体", 9, false,
+        IDD_ABOUTBOX, "关于 Marbrix", 235, 55, "宋体", 9, false, false,
         {
             {IDC_STATIC, DlgClass::StaticIcon, "", DS_NONE, 11, 17, 20, 20},
-            {IDC_STATIC, DlgClass::Static, "Marbrix 1.0 版", DS_NONE, 40, 10, 119, 8},
-            {IDOK, DlgClass::PushButton, "确定", DS_DEFPUSH | DS_TABSTOP, 178, 7, 50, 14},
+            {IDC_STATIC, DlgClass::Static, "Marbrix 1.0 版", DS_GROUP, 40, 10, 119, 8},
+            {IDOK, DlgClass::PushButton, "确定", DS_DEFPUSH | DS_GROUP | DS_TABSTOP, 178, 7, 50, 14},
         },
     };
     return t;
 }
 
-QFont DialogFont(const DlgTemplate& t)
+DlgRect DlgToPixels(const DlgRect& dlu, DlgBaseUnits u)
 {
-    const QString face = QString::fromUtf8(t.face);
-    // The face names Windows knows for this font, then the Song-style faces
-    // Linux ships; whichever fontconfig has installed wins.
-    static const QStringList songFaces = {
-        QStringLiteral("SimSun"),         QStringLiteral("NSimSun"),
-        QStringLiteral("AR PL UMing CN"), QStringLiteral("AR PL SungtiL GB"),
-        QStringLiteral("Noto Serif CJK SC"), QStringLiteral("Source Han Serif SC"),
-    };
-    if (QFont::substitutes(face).isEmpty())
-        QFont::insertSubstitutions(face, songFaces);
-    QFont font(face);
-    QStringList families = {face};
-    families += songFaces;
-    font.setFamilies(families);
-    font.setPointSize(t.pointSize);
-    font.setStyleHint(QFont::Serif);
-    return font;
-}
-
-DlgBaseUnits BaseUnitsOf(const QFont& font)
-{
-    QFontMetrics fm(font);
-    const int width =
-        fm.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
-    DlgBaseUnits u;
-    u.cx = (width / 26 + 1) / 2;
-    u.cy = fm.height();
-    if (u.cx < 1)
-        u.cx = 1;
-    if (u.cy < 1)
-        u.cy = 1;
-    return u;
-}
-
-QRect DlgToPixels(const QRect& dlu, DlgBaseUnits u)
-{
-    return QRect(MulDiv(dlu.x(), u.cx, 4), MulDiv(dlu.y(), u.cy, 8), MulDiv(dlu.width(), u.cx, 4),
-                 MulDiv(dlu.height(), u.cy, 8));
+    return DlgRect{ScaleRounded(dlu.x, u.cx, 4), ScaleRounded(dlu.y, u.cy, 8), ScaleRounded(dlu.cx, u.cx, 4), ScaleRounded(dlu.cy, u.cy, 8)};
 }

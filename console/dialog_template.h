@@ -1,16 +1,11 @@
 // SPDX-License-Identifier: MIT
-// Dialog templates: controls placed in dialog units, turned into pixels with
-// the base units of the template's font, the way the operator's original
-// Windows dialog was laid out.
+// Dialog templates: the console's two dialogs as data, controls placed in
+// dialog units. Each window system builds its dialogs from this one table:
+// the Qt side turns the units into pixels with the base units of the
+// template's font, the Win32 side hands the system an in-memory template.
 #pragma once
 
-#include <QFont>
-#include <QRect>
-#include <QString>
-
 #include <vector>
-
-class QWidget;
 
 enum class DlgClass { GroupBox, ComboBox, PushButton, Static, StaticIcon, RichEdit, Progress };
 
@@ -30,6 +25,7 @@ enum DlgStyle : unsigned {
     DS_MOVE_X = 1u << 8,
     DS_SIZE_X = 1u << 9,
     DS_SIZE_Y = 1u << 10,
+    DS_GROUP = 1u << 11,        // WS_GROUP
 };
 
 struct DlgItemTemplate {
@@ -42,26 +38,25 @@ struct DlgItemTemplate {
 
 struct DlgTemplate {
     int id;
-    const char* caption;
-    int cx, cy;        // client size, dialog units
-    const char* face;  // font face
+    const char* caption;  // UTF-8
+    int cx, cy;           // client size, dialog units
+    const char* face;     // font face, UTF-8
     int pointSize;
-    bool sizable;      // may be enlarged (never below the template's size)
+    bool sizable;         // may be enlarged (never below the template's size)
+    bool appWindow;       // shown on the task bar
     std::vector<DlgItemTemplate> items;
 };
 
 const DlgTemplate& MainDialogTemplate();
 const DlgTemplate& AboutDialogTemplate();
 
-// The template's font: the face asked for by name, with the Song-style faces
-// of this system as substitutes so fontconfig finds a Chinese face.
-QFont DialogFont(const DlgTemplate& t);
-
-// Horizontal base unit: average width of the 52 Latin letters, rounded;
-// vertical: the font's height.
+// Dialog units to pixels for a font's base units: x by cx/4, y by cy/8,
+// rounded as the system rounds them.
 struct DlgBaseUnits {
     int cx;
     int cy;
 };
-DlgBaseUnits BaseUnitsOf(const QFont& font);
-QRect DlgToPixels(const QRect& dlu, DlgBaseUnits units);
+struct DlgRect {
+    int x, y, cx, cy;
+};
+DlgRect DlgToPixels(const DlgRect& dlu, DlgBaseUnits units);

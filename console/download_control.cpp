@@ -6,49 +6,30 @@
 #include "resource.h"
 #include "serial_port.h"
 
-#include <QFile>
-#include <QFileDialog>
-#include <QFileInfo>
-
-namespace {
-
-const char kFilter[] =
-    "SDL files(*.SDL);;dnl Files(*.dnl);;VDL Files(*.VDL);;dat Files(*.dat);;All files(*.*)";
-
-}  // namespace
-
-bool ChooseFileWithDialog(const FileChooserRequest& request, QString* path)
-{
-    QFileDialog dlg(nullptr);
-    dlg.setAcceptMode(QFileDialog::AcceptOpen);
-    dlg.setFileMode(QFileDialog::ExistingFile);
-    dlg.setNameFilter(request.filter);
-    dlg.setDefaultSuffix(request.defaultSuffix);
-    dlg.selectFile(request.initialName);
-    if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty())
-        return false;
-    *path = dlg.selectedFiles().first();
-    return true;
-}
+const char kDownloadFileFilter[] =
+    "SDL files(*.SDL)|*.SDL|dnl Files(*.dnl)|*.dnl|VDL Files(*.VDL)|*.VDL|dat Files(*.dat)|*.dat|All files(*.*)|*.*||";
 
 FileChooser g_pfnChooseFile = ChooseFileWithDialog;
 
-QString FileExtOf(const QString& path)
+CString FileExtOf(const CString& path)
 {
-    const QString name = QFileInfo(path).fileName();
-    const int dot = name.lastIndexOf(QLatin1Char('.'));
-    return dot < 0 ? QString() : name.mid(dot + 1);
+    // The name is what follows the last separator of either system.
+    const std::string& p = path.Str();
+    const size_t sep = p.find_last_of("/\\");
+    const std::string name = sep == std::string::npos ? p : p.substr(sep + 1);
+    const size_t dot = name.rfind('.');
+    return dot == std::string::npos ? CString() : CString(name.substr(dot + 1));
 }
 
-bool IsImageFileExt(const QString& ext)
+bool IsImageFileExt(const CString& ext)
 {
     static const char upper[] = "DAT";
     static const char lower[] = "dat";
-    for (int i = 0; i < 3; ++i) {
-        if (i >= ext.size())
+    const std::string& e = ext.Str();
+    for (size_t i = 0; i < 3; ++i) {
+        if (i >= e.size())
             return false;
-        const QChar c = ext.at(i);
-        if (c != QLatin1Char(upper[i]) && c != QLatin1Char(lower[i]))
+        if (e[i] != upper[i] && e[i] != lower[i])
             return false;
     }
     return true;
@@ -57,10 +38,10 @@ bool IsImageFileExt(const QString& ext)
 void CLoaderDlg::OnBrowse()
 {
     FileChooserRequest request;
-    request.filter = QString::fromLatin1(kFilter);
-    request.defaultSuffix = QStringLiteral("SDL");
-    request.initialName = QStringLiteral("*.SDL");
-    QString chosen;
+    request.filter = kDownloadFileFilter;
+    request.defaultExt = "SDL";
+    request.initialName = "*.SDL";
+    CString chosen;
     if (!g_pfnChooseFile || !g_pfnChooseFile(request, &chosen))
         return;
     UpdateData(true);
@@ -73,9 +54,9 @@ void CLoaderDlg::OnStart()
 {
     UpdateData(true);
     if (g_bDownloading) {
-        m_strStatus.clear();
+        m_strStatus.Empty();
         g_pEngine->Abort();
-        SetDlgItemText(IDC_START, QStringLiteral("Start"));
+        SetDlgItemText(IDC_START, "Start");
         // The worker may still be reading: the file is closed once it is idle.
         ReleaseDownloadFile(g_pDownloadFile);
         g_pDownloadFile = nullptr;
@@ -84,19 +65,19 @@ void CLoaderDlg::OnStart()
         return;
     }
 
-    if (m_strFile.isEmpty()) {
-        AppendLog(QStringLiteral("No download file!\r\n"), 1);
+    if (m_strFile.IsEmpty()) {
+        AppendLog("No download file!\r\n", 1);
         return;
     }
-    g_pDownloadFile = fopen(QFile::encodeName(m_strFile).constData(), "rb");
+    g_pDownloadFile = OpenFileUtf8(m_strFile, "rb");
     if (!g_pDownloadFile) {
-        AppendLog(QStringLiteral("Can't open the download file!\r\n"), 1);
+        AppendLog("Can't open the download file!\r\n", 1);
         return;
     }
     if (!g_bConnected) {
         OnConnect();
         if (!g_bConnected) {
-            AppendLog(QStringLiteral("Can't open serial port!\r\n"), 1);
+            AppendLog("Can't open serial port!\r\n", 1);
             fclose(g_pDownloadFile);
             g_pDownloadFile = nullptr;
             return;
@@ -104,9 +85,9 @@ void CLoaderDlg::OnStart()
     }
     // Files of earlier downloads whose worker has ended since.
     ClosePendingIfIdle();
-    m_strStatus = QString::asprintf("===>>  \"%s\"", m_strFile.toUtf8().constData());
+    m_strStatus.Format("===>>  \"%s\"", m_strFile.GetString());
     if (g_pEngine->Start(g_hPort, g_pDownloadFile, g_bImageMode) == 0) {
-        SetDlgItemText(IDC_START, QStringLiteral("Abort"));
+        SetDlgItemText(IDC_START, "Abort");
         g_bDownloading = 1;
     } else {
         // Refused: the engine never took this file.
@@ -148,16 +129,24 @@ void CLoaderDlg::ReleasePort(PortHandle port)
 void CLoaderDlg::ClosePendingIfIdle()
 {
     if (m_pendingFiles.empty() && m_pendingPorts.empty()) {
-        m_pendingTimer.stop();
+        if (m_bPendingTimer) {
+            KillTimer(kPendingCloseTimer);
+            m_bPendingTimer = false;
+        }
         return;
     }
     if (g_bEngineBusy.load()) {
-        if (!m_pendingTimer.isActive())
-            m_pendingTimer.start();
+        if (!m_bPendingTimer) {
+            SetTimer(kPendingCloseTimer, 10);
+            m_bPendingTimer = true;
+        }
         return;
     }
     ClosePendingNow();
-    m_pendingTimer.stop();
+    if (m_bPendingTimer) {
+        KillTimer(kPendingCloseTimer);
+        m_bPendingTimer = false;
+    }
 }
 
 // Only once no worker can still read the file or use the port.

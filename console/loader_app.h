@@ -1,13 +1,14 @@
 // SPDX-License-Identifier: MIT
 // CLoaderApp: the application object. It only shows the main dialog
-// modally; when the dialog closes, the program ends.
+// modally; when the dialog closes, the program ends. Its InitInstance is
+// the window system's (qt/loader_app_qt.cpp, win32/loader_app_win32.cpp):
+// both add the port given on the command line and may render pictures of
+// the dialog for the documentation.
 #pragma once
 
-#include <QSize>
-#include <QString>
+#include "cstring.h"
 
-class CLoaderDlg;
-class QWidget;
+class CDialog;
 
 class CLoaderApp {
 public:
@@ -17,22 +18,19 @@ public:
     // application's own follows).
     virtual bool InitInstance();
 
-    QWidget* m_pMainWnd = nullptr;
+    CDialog* m_pMainWnd = nullptr;
     // From the command line: a serial device to add to the port list and
-    // select; a PNG to render the main window into, after which the program
-    // ends.
-    QString m_strPortPath;
-    QString m_strScreenshot;
-    QString m_strAboutScreenshot;  // the same for the About box
-    // For the README's picture of the tool at work: choose this file, press
-    // Start, and render the window once the progress bar passes
-    // m_nScreenshotPercent.
-    QString m_strScreenshotDownload;
+    // select.
+    CString m_strPortPath;
+    // For the documentation's pictures: render the main window (or the
+    // About box) into this file, after which the program ends. With
+    // m_strScreenshotDownload: choose that file, press Start, and render
+    // once the progress bar passes m_nScreenshotPercent.
+    CString m_strScreenshot;
+    CString m_strAboutScreenshot;
+    CString m_strScreenshotDownload;
     int m_nScreenshotPercent = 40;
-    QSize m_screenshotSize;  // the window enlarged to this first, if valid
-
-private:
-    void ShootDownload(CLoaderDlg& dlg);
+    int m_cxScreenshot = 0, m_cyScreenshot = 0;  // enlarged to this first, if set
 };
 
 extern CLoaderApp theApp;

@@ -2,56 +2,29 @@
 #include "loader_dlg.h"
 
 #include "about_dlg.h"
-#include "app_icon.h"
 #include "console_globals.h"
 #include "data_exchange.h"
-#include "dialog_controls.h"
 #include "engine.h"
 #include "engine_events.h"
 #include "resource.h"
 #include "serial_port.h"
 
-#include <QApplication>
-#include <QCloseEvent>
-#include <QComboBox>
-#include <QContextMenuEvent>
-#include <QKeyEvent>
-#include <QLabel>
-#include <QMenu>
-#include <QMessageBox>
-#include <QPainter>
-#include <QPushButton>
-#include <QShortcut>
-#include <QStyle>
-
-CLoaderDlg::CLoaderDlg(QWidget* pParent) : CDialog(MainDialogTemplate(), pParent)
-{
-    m_hIcon = LoadMainFrameIcon();
-
-    connect(qobject_cast<QPushButton*>(GetDlgItem(IDC_START)), &QPushButton::clicked, this, &CLoaderDlg::OnStart);
-    connect(qobject_cast<QPushButton*>(GetDlgItem(IDC_CONNECT)), &QPushButton::clicked, this,
-            &CLoaderDlg::OnConnect);
-    connect(qobject_cast<QPushButton*>(GetDlgItem(IDC_BROWSE)), &QPushButton::clicked, this, &CLoaderDlg::OnBrowse);
-    connect(qobject_cast<DropDownComboBox*>(GetDlgItem(IDC_PORT)), &DropDownComboBox::droppingDown, this,
-            &CLoaderDlg::OnDropDownPort);
-    // The link indicator and the status line take their text colour when
-    // they are drawn.
-    GetDlgItem(IDC_LINK)->installEventFilter(this);
-    GetDlgItem(IDC_STATUS)->installEventFilter(this);
-
-    // The window menu's About entry: on Linux the window manager owns that
-    // menu, so the entry is offered on the dialog's context menu and on F1.
-    auto* help = new QShortcut(QKeySequence(Qt::Key_F1), this);
-    connect(help, &QShortcut::activated, this, [this] { OnSysCommand(IDM_ABOUTBOX, 0); });
-
-    m_pendingTimer.setInterval(10);
-    connect(&m_pendingTimer, &QTimer::timeout, this, &CLoaderDlg::ClosePendingIfIdle);
-}
+CLoaderDlg::CLoaderDlg(CDialog* pParent) : CDialog(MainDialogTemplate(), pParent) {}
 
 CLoaderDlg::~CLoaderDlg()
 {
     ShutDown();
 }
+
+BEGIN_MESSAGE_MAP(CLoaderDlg, CDialog)
+    ON_BN_CLICKED(IDC_START, &CLoaderDlg::OnStart)
+    ON_BN_CLICKED(IDC_CONNECT, &CLoaderDlg::OnConnect)
+    ON_BN_CLICKED(IDC_BROWSE, &CLoaderDlg::OnBrowse)
+    ON_CBN_DROPDOWN(IDC_PORT, &CLoaderDlg::OnDropDownPort)
+    ON_MESSAGE(WM_ENGINE_LOG, &CLoaderDlg::OnEngineLog)
+    ON_MESSAGE(WM_ENGINE_DONE, &CLoaderDlg::OnEngineDone)
+    ON_MESSAGE(WM_ENGINE_PROGRESS, &CLoaderDlg::OnEngineProgress)
+END_MESSAGE_MAP()
 
 void CLoaderDlg::DoDataExchange(CDataExchange* pDX)
 {
@@ -66,18 +39,25 @@ void CLoaderDlg::DoDataExchange(CDataExchange* pDX)
 
 bool CLoaderDlg::OnInitDialog()
 {
-    // The dialog-init data: the combo items in this order.
-    auto* baud = qobject_cast<QComboBox*>(GetDlgItem(IDC_BAUD));
-    // The eight rates of the template, then the faster ones USB adapters
-    // offer; the eight keep their indexes.
-    for (uint32_t rate : BaudRateTable)
-        baud->addItem(QString::number(rate));
+    // The dialog-init data: the combo items in this order. The eight rates
+    // of the template, then the faster ones USB adapters offer; the eight
+    // keep their indexes.
+    CComboBox baud;
+    baud.Attach(this, IDC_BAUD);
+    for (uint32_t rate : BaudRateTable) {
+        CString item;
+        item.Format("%u", rate);
+        baud.AddString(item);
+    }
     // COM1..COM4, then the machine's other serial ports by their short names.
     OnDropDownPort();
     CDialog::OnInitDialog();
-    SetUpLogView();
 
-    setWindowIcon(m_hIcon);
+    const char* about = LoadResourceString(IDS_ABOUTBOX);
+    if (*about)
+        AppendSystemMenu(IDM_ABOUTBOX, about);
+    SetMainFrameIcon();
+    SetUpLogView();
 
     if (!g_pEngine)
         g_pEngine = new CDownloadEngine;
@@ -86,12 +66,12 @@ bool CLoaderDlg::OnInitDialog()
 
     {
         std::lock_guard<std::mutex> lock(g_mainWndLock);
-        g_hMainWnd = this;
+        g_hMainWnd = GetSafeHwnd();
     }
     return true;
 }
 
-void CLoaderDlg::OnSysCommand(unsigned nID, LPARAM)
+void CLoaderDlg::OnSysCommand(UINT nID, LPARAM)
 {
     if ((nID & 0xFFF0) == IDM_ABOUTBOX) {
         CAboutDlg dlgAbout;
@@ -99,43 +79,16 @@ void CLoaderDlg::OnSysCommand(unsigned nID, LPARAM)
     }
 }
 
-void CLoaderDlg::contextMenuEvent(QContextMenuEvent* e)
-{
-    const char* text = LoadResourceString(IDS_ABOUTBOX);
-    if (!*text)
-        return;
-    QMenu menu(this);
-    QAction* about = menu.addAction(QString::fromUtf8(text));
-    if (menu.exec(e->globalPos()) == about)
-        OnSysCommand(IDM_ABOUTBOX, 0);
-}
-
 // No keystroke may leave the program half-way through a flash. Enter never
-// ends the dialog: on a push button it presses that button, on a combo box
-// it only confirms the choice, in the log it does nothing. Esc ends the
-// program only while no download runs.
-void CLoaderDlg::keyPressEvent(QKeyEvent* e)
-{
-    if (e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) {
-        if (auto* b = qobject_cast<QPushButton*>(focusWidget()); b && b->isEnabled())
-            b->click();
-        e->accept();
-        return;
-    }
-    if (e->key() == Qt::Key_Escape && e->modifiers() == Qt::NoModifier) {
-        if (!g_bDownloading)
-            reject();
-        e->accept();
-        return;
-    }
-    CDialog::keyPressEvent(e);
-}
+// ends the dialog: on a push button the window system presses that button,
+// elsewhere it does nothing. Esc ends the program only while no download
+// runs.
+void CLoaderDlg::OnOK() {}
 
-bool AskAbortAndQuitWithBox(QWidget* parent)
+void CLoaderDlg::OnCancel()
 {
-    return QMessageBox::question(parent, parent ? parent->windowTitle() : QString(),
-                                 QStringLiteral("A download is running. Abort it and quit?"),
-                                 QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
+    if (!g_bDownloading)
+        EndDialog(IDCANCEL);
 }
 
 QuitQuestion g_pfnAskAbortAndQuit = AskAbortAndQuitWithBox;
@@ -143,68 +96,22 @@ QuitQuestion g_pfnAskAbortAndQuit = AskAbortAndQuitWithBox;
 // The close box and the window menu's Close. While a download runs the
 // operator is asked first; Yes ends as ever: abort, wait for the worker,
 // quit.
-void CLoaderDlg::closeEvent(QCloseEvent* e)
+void CLoaderDlg::OnClose()
 {
-    if (g_bDownloading && !m_bShutDown && !(g_pfnAskAbortAndQuit && g_pfnAskAbortAndQuit(this))) {
-        e->ignore();
+    if (g_bDownloading && !m_bShutDown && !(g_pfnAskAbortAndQuit && g_pfnAskAbortAndQuit(this)))
         return;
-    }
-    CDialog::closeEvent(e);
+    EndDialog(IDCANCEL);
 }
 
-void CLoaderDlg::paintEvent(QPaintEvent* e)
+void CLoaderDlg::OnTimer(UINT_PTR nIDEvent)
 {
-    if (isMinimized()) {
-        QPainter dc(this);
-        const int cxIcon = 32, cyIcon = 32;
-        const QRect rect = this->rect();
-        const int x = (rect.width() - cxIcon + 1) / 2;
-        const int y = (rect.height() - cyIcon + 1) / 2;
-        dc.drawPixmap(x, y, m_hIcon.pixmap(cxIcon, cyIcon));
-        return;
-    }
-    CDialog::paintEvent(e);
+    if (nIDEvent == kPendingCloseTimer)
+        ClosePendingIfIdle();
 }
 
-bool CLoaderDlg::event(QEvent* e)
-{
-    switch (int(e->type())) {
-    case WM_ENGINE_LOG: {
-        auto* le = static_cast<EngineLogEvent*>(e);
-        OnEngineLog(le->m_text, le->m_level);
-        if (le->m_bPortLost)
-            OnPortLost(le->m_strLostReason);
-        return true;
-    }
-    case WM_ENGINE_DONE:
-        OnEngineDone(WPARAM(static_cast<EngineDoneEvent*>(e)->m_bPortLost), 0);
-        return true;
-    case WM_ENGINE_PROGRESS:
-        OnEngineProgress(WPARAM(static_cast<EngineProgressEvent*>(e)->m_position), 0);
-        return true;
-    default:
-        return CDialog::event(e);
-    }
-}
-
-bool CLoaderDlg::eventFilter(QObject* watched, QEvent* e)
-{
-    if (e->type() == QEvent::Paint) {
-        auto* w = qobject_cast<QWidget*>(watched);
-        const QColor c = OnCtlColor(w);
-        if (w && c.isValid() && w->palette().color(QPalette::WindowText) != c) {
-            QPalette pal = w->palette();
-            pal.setColor(QPalette::WindowText, c);
-            w->setPalette(pal);
-        }
-    }
-    return CDialog::eventFilter(watched, e);
-}
-
-void CLoaderDlg::done(int r)
+void CLoaderDlg::OnDestroy()
 {
     ShutDown();
-    CDialog::done(r);
 }
 
 // Leaving the dialog while a download runs: stop it, wait (bounded) for the
@@ -221,10 +128,14 @@ void CLoaderDlg::ShutDown()
     const bool idle = EngineWaitIdle(kWorkerStopWaitMs);
     {
         std::lock_guard<std::mutex> lock(g_mainWndLock);
-        if (g_hMainWnd == this)
+        if (g_hMainWnd && g_hMainWnd == GetSafeHwnd())
             g_hMainWnd = nullptr;
     }
-    m_pendingTimer.stop();
+    DropEngineLines();
+    if (m_bPendingTimer) {
+        KillTimer(kPendingCloseTimer);
+        m_bPendingTimer = false;
+    }
     if (idle) {
         ClosePendingNow();
         if (g_bConnected && g_hPort)

@@ -1,62 +1,48 @@
 // SPDX-License-Identifier: MIT
-// CLoaderDlg: the main dialog. Its handlers live in one file per concern:
-// loader_dlg.cpp (initialisation, window menu, icon, closing),
-// port_connection.cpp (OnConnect, OnPortLost, OnCtlColor), log_view.cpp (AppendLog and
-// the engine's notifications), download_control.cpp (OnBrowse, OnStart,
-// OnEngineDone).
+// CLoaderDlg: the main dialog. Its handlers are written once for every
+// window system and live in one file per concern: loader_dlg.cpp
+// (initialisation, message map, window menu, keys, closing),
+// port_connection.cpp (OnConnect, OnPortLost, OnCtlColor), log_view.cpp
+// (AppendLog and the engine's notifications), download_control.cpp
+// (OnBrowse, OnStart, OnEngineDone).
 #pragma once
 
 #include "dialog_base.h"
+#include "dialog_controls.h"
 #include "port_line.h"
-
-#include <QColor>
-#include <QFont>
-#include <QIcon>
-#include <QString>
-#include <QTimer>
 
 #include <cstdint>
 #include <cstdio>
 #include <string>
 #include <vector>
 
-class QProgressBar;
-class QTextEdit;
-
-using WPARAM = uintptr_t;
-using LPARAM = intptr_t;
-using LRESULT = intptr_t;
-
 class CLoaderDlg : public CDialog {
-    Q_OBJECT
 public:
-    explicit CLoaderDlg(QWidget* pParent = nullptr);
+    explicit CLoaderDlg(CDialog* pParent = nullptr);
     ~CLoaderDlg() override;
 
     // --- the dialog's members, exchanged with the controls ---
-    QProgressBar* m_progress = nullptr;  // IDC_PROGRESS
-    QTextEdit* m_log = nullptr;          // IDC_LOG
-    QString m_strFile;                   // IDC_FILE
-    int m_nBaud = 7;                     // IDC_BAUD: "115200"
-    int m_nPort = 1;                     // IDC_PORT: "COM2"
-    QString m_strLink;                   // IDC_LINK
-    QString m_strStatus;                 // IDC_STATUS
-    QIcon m_hIcon;                       // IDR_MAINFRAME
+    CProgressCtrl m_progress;  // IDC_PROGRESS
+    CRichEditCtrl m_log;       // IDC_LOG
+    CString m_strFile;         // IDC_FILE
+    int m_nBaud = 7;           // IDC_BAUD: "115200"
+    int m_nPort = 1;           // IDC_PORT: "COM2"
+    CString m_strLink;         // IDC_LINK
+    CString m_strStatus;       // IDC_STATUS
 
     // --- port connection ---
     void OnConnect();
     // The engine ended the download because the port is gone: close it
     // and say why.
-    void OnPortLost(const QString& reason);
-    // The text colour a control is drawn in, or an invalid colour to keep
-    // the default: the link indicator and the status line.
-    QColor OnCtlColor(QWidget* pWnd) const;
+    void OnPortLost(const CString& reason);
+    // The link indicator and the status line.
+    COLORREF OnCtlColor(int nID) override;
     // The device behind a port list index: COM1..COM4, then the serial ports
     // found on this machine, then paths added with AddPortPath.
     std::string PortPathAt(int index) const;
     // Adds a device path (a pty, a USB adapter) to the port list unless it is
     // there already, selects it and returns its index. It stays in the list.
-    int AddPortPath(const QString& path);
+    int AddPortPath(const CString& path);
     // Brings the port list up to date as it drops down: COM1..COM4, the
     // serial ports found now, then the added paths. The selected port stays
     // selected, and stays listed even if it has gone, until another is
@@ -64,8 +50,8 @@ public:
     void OnDropDownPort();
 
     // --- log view and notifications ---
-    void AppendLog(QString text, uint8_t level);
-    LRESULT OnEngineLog(const QString& text, uint8_t level);
+    void AppendLog(const CString& text, uint8_t level);
+    LRESULT OnEngineLog(WPARAM wParam, LPARAM lParam);
     LRESULT OnEngineProgress(WPARAM wParam, LPARAM lParam);
 
     // --- download control ---
@@ -73,8 +59,13 @@ public:
     void OnStart();
     LRESULT OnEngineDone(WPARAM wParam, LPARAM lParam);
 
-    // --- window menu ---
-    void OnSysCommand(unsigned nID, LPARAM lParam);
+    // --- window menu, keys, closing ---
+    void OnSysCommand(UINT nID, LPARAM lParam) override;
+    void OnOK() override;
+    void OnCancel() override;
+    void OnClose() override;
+    void OnTimer(UINT_PTR nIDEvent) override;
+    void OnDestroy() override;
 
     // Files and a port handed to a worker that was asked to stop but may
     // still use them; closed once the engine is idle. For tests: true when
@@ -84,18 +75,10 @@ public:
 protected:
     void DoDataExchange(CDataExchange* pDX) override;
     bool OnInitDialog() override;
-    bool event(QEvent* e) override;
-    bool eventFilter(QObject* watched, QEvent* e) override;
-    void contextMenuEvent(QContextMenuEvent* e) override;
-    void keyPressEvent(QKeyEvent* e) override;
-    void closeEvent(QCloseEvent* e) override;
-    void paintEvent(QPaintEvent* e) override;
-
-public:
-    void done(int r) override;
+    DECLARE_MESSAGE_MAP()
 
 private:
-    // The log's face, line spacing and read-only state.
+    // The log's face and read-only state.
     void SetUpLogView();
     // The closing steps of OnConnect. waitForWorker: give a running worker
     // time to end before the handle is closed (DisConnect); without it the
@@ -111,54 +94,58 @@ private:
     std::vector<std::string> m_addedPaths;  // by AddPortPath, kept in the list
     std::vector<FILE*> m_pendingFiles;
     std::vector<PortHandle> m_pendingPorts;
-    QTimer m_pendingTimer;
+    bool m_bPendingTimer = false;
     bool m_bShutDown = false;
 };
 
+// The timer that polls for the end of a stopping worker.
+constexpr UINT_PTR kPendingCloseTimer = 1;
 // How long closing the dialog or the port waits for a stopping worker.
 constexpr int kWorkerStopWaitMs = 8000;
 
 // Test seams. The file chooser returns true with the chosen path, false
-// when the operator cancelled; it gets the filter in Qt's form, the default
-// suffix and the initial file name.
+// when the operator cancelled; it gets the filter in the MFC form ("label|
+// pattern|...||"), the default extension and the initial file name.
 struct FileChooserRequest {
-    QString filter;
-    QString defaultSuffix;
-    QString initialName;
+    CString filter;
+    CString defaultExt;
+    CString initialName;
 };
-using FileChooser = bool (*)(const FileChooserRequest& request, QString* path);
+using FileChooser = bool (*)(const FileChooserRequest& request, CString* path);
 extern FileChooser g_pfnChooseFile;
-bool ChooseFileWithDialog(const FileChooserRequest& request, QString* path);
+// The window system's own file dialog (one per backend).
+bool ChooseFileWithDialog(const FileChooserRequest& request, CString* path);
 // The machine's serial ports beyond COM1..COM4, asked each time the port
 // list drops down.
 using PortLister = std::vector<std::string> (*)();
 extern PortLister g_pfnListPorts;
 // Asked when the operator closes the window while a download runs: true
 // to abort it and quit.
-using QuitQuestion = bool (*)(QWidget* parent);
+using QuitQuestion = bool (*)(CDialog* parent);
 extern QuitQuestion g_pfnAskAbortAndQuit;
-bool AskAbortAndQuitWithBox(QWidget* parent);
+// The window system's own message box (one per backend).
+bool AskAbortAndQuitWithBox(CDialog* parent);
 // The clock the log's time stamps come from (local time).
-using LogClock = QTime (*)();
+struct LogTime {
+    int hour, minute, second;
+};
+using LogClock = LogTime (*)();
 extern LogClock g_pfnLogClock;
+
+// The file chooser's filter: five label and pattern pairs.
+extern const char kDownloadFileFilter[];
 
 // Image mode from a file's extension (the text after the last dot of its
 // name): its first three characters are D, A, T in any case.
-bool IsImageFileExt(const QString& ext);
-QString FileExtOf(const QString& path);
+bool IsImageFileExt(const CString& ext);
+CString FileExtOf(const CString& path);
 
 // The engine's sinks: they post the dialog a notification and return.
 int ConsoleLogSink(const char* text, int level);
 void ConsoleProgressSink(int percent);
 
 // Text colours of the log by level.
-QColor LogLevelColor(uint8_t level);
-// The log's face: a clear Latin face first, the Song-style faces for
-// Chinese behind it, at the template's size.
-QFont LogFont(int pointSize);
-// Extra space under each log line so that no glyph of either face (an
-// underscore, a descender, a Chinese character) reaches into the next line.
-qreal LogLinePadding(const QFont& font);
+COLORREF LogLevelColor(uint8_t level);
 
 // The rates of the baud list, by its index; the first eight are the
 // original list.

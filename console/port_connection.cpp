@@ -9,9 +9,6 @@
 #include "resource.h"
 #include "serial_port.h"
 
-#include <QComboBox>
-#include <QPushButton>
-
 #include <algorithm>
 
 const uint32_t BaudRateTable[kBaudRateCount] = {2400,  4800,   9600,   14400,  19200, 38400,
@@ -26,16 +23,17 @@ std::string CLoaderDlg::PortPathAt(int index) const
     return m_portPaths[size_t(index)];
 }
 
-int CLoaderDlg::AddPortPath(const QString& path)
+int CLoaderDlg::AddPortPath(const CString& path)
 {
-    const std::string p = path.toStdString();
+    const std::string& p = path.Str();
     int index = -1;
     for (size_t i = 0; i < m_portPaths.size(); ++i)
         if (m_portPaths[i] == p)
             index = int(i);
     if (index < 0) {
-        auto* port = qobject_cast<QComboBox*>(GetDlgItem(IDC_PORT));
-        port->addItem(QString::fromStdString(PortShortName(p)));
+        CComboBox port;
+        port.Attach(this, IDC_PORT);
+        port.AddString(PortShortName(p));
         m_portPaths.push_back(p);
         index = int(m_portPaths.size()) - 1;
     }
@@ -49,8 +47,9 @@ int CLoaderDlg::AddPortPath(const QString& path)
 
 void CLoaderDlg::OnDropDownPort()
 {
-    auto* port = qobject_cast<QComboBox*>(GetDlgItem(IDC_PORT));
-    const std::string current = PortPathAt(port->currentIndex());
+    CComboBox port;
+    port.Attach(this, IDC_PORT);
+    const std::string current = PortPathAt(port.GetCurSel());
     auto has = [](const std::vector<std::string>& list, const std::string& p) {
         return std::find(list.begin(), list.end(), p) != list.end();
     };
@@ -70,16 +69,16 @@ void CLoaderDlg::OnDropDownPort()
     if (paths == m_portPaths)
         return;
 
-    port->clear();
+    port.ResetContent();
     for (const std::string& p : paths)
-        port->addItem(QString::fromStdString(PortShortName(p)));
+        port.AddString(PortShortName(p));
     m_portPaths = paths;
     // Before the first data exchange nothing is selected yet: m_nPort holds
     // the start-up choice.
     const auto at = std::find(paths.begin(), paths.end(), current);
     if (at != paths.end())
         m_nPort = int(at - paths.begin());
-    port->setCurrentIndex(m_nPort);
+    port.SetCurSel(m_nPort);
 }
 
 void CLoaderDlg::OnConnect()
@@ -91,30 +90,31 @@ void CLoaderDlg::OnConnect()
     }
 
     const std::string path = PortPathAt(m_nPort);
-    const QString name = QString::fromStdString(PortShortName(path));
+    const std::string name = PortShortName(path);
     const uint32_t baud = BaudRateTable[(m_nBaud >= 0 && m_nBaud < kBaudRateCount) ? m_nBaud : 7];
     PortOpenError error;
     g_hPort = path.empty() ? nullptr : PortOpenDevice(path.c_str(), baud, &error);
     if (!g_hPort) {
-        m_strLink = QStringLiteral("ERR");
+        m_strLink = "ERR";
         UpdateData(false);
-        AppendLog(QString::asprintf("%s:%u-%d-%d Open failed!\r\n", name.toUtf8().constData(), baud, 8, 1),
-                  LOG_ERROR);
+        CString line;
+        line.Format("%s:%u-%d-%d Open failed!\r\n", name.c_str(), baud, 8, 1);
+        AppendLog(line, LOG_ERROR);
         // Why, in the system's words: missing, busy (and by whom), or not
         // permitted (and which group opens it).
         if (!path.empty())
-            AppendLog(QString::fromStdString(PortOpenFailureReason(path, error)) + QStringLiteral("\r\n"),
-                      LOG_ERROR);
+            AppendLog(CString::FromLocal8Bit(PortOpenFailureReason(path, error).c_str()) + "\r\n", LOG_ERROR);
         return;
     }
     // 8N1, raw, exclusive, queues and time-outs: all set by PortOpenDevice.
     g_bConnected = 1;
-    SetDlgItemText(IDC_CONNECT, QStringLiteral("DisConnect"));
+    SetDlgItemText(IDC_CONNECT, "DisConnect");
     EnableDlgItem(IDC_PORT, false);
     EnableDlgItem(IDC_BAUD, false);
-    m_strLink = QStringLiteral("OK");
-    AppendLog(QString::asprintf("%s:%u-%d-%d Open Successful!\r\n", name.toUtf8().constData(), baud, 8, 1),
-              LOG_INFO);
+    m_strLink = "OK";
+    CString line;
+    line.Format("%s:%u-%d-%d Open Successful!\r\n", name.c_str(), baud, 8, 1);
+    AppendLog(line, LOG_INFO);
     UpdateData(false);
 }
 
@@ -132,12 +132,14 @@ void CLoaderDlg::ClosePort(bool waitForWorker)
     const std::string path = PortPathAt(m_nPort);
     ReleasePort(g_hPort);
     g_hPort = nullptr;
-    SetDlgItemText(IDC_CONNECT, QStringLiteral("Connect"));
+    SetDlgItemText(IDC_CONNECT, "Connect");
     EnableDlgItem(IDC_PORT, true);
     EnableDlgItem(IDC_BAUD, true);
     g_bConnected = 0;
-    m_strLink.clear();
-    AppendLog(QString::asprintf("%s Close!\r\n", PortShortName(path).c_str()), LOG_INFO);
+    m_strLink.Empty();
+    CString line;
+    line.Format("%s Close!\r\n", PortShortName(path).c_str());
+    AppendLog(line, LOG_INFO);
     UpdateData(false);
 }
 
@@ -149,27 +151,27 @@ void CLoaderDlg::ClosePort(bool waitForWorker)
 // the system's words for it, then the usual "<port> Close!" line, so the
 // operator sees the port was closed and must Connect again. "ERR" stays on
 // the indicator until then.
-void CLoaderDlg::OnPortLost(const QString& reason)
+void CLoaderDlg::OnPortLost(const CString& reason)
 {
     UpdateData(true);
-    const QString name = QString::fromStdString(PortShortName(PortPathAt(m_nPort)));
-    const QString why = reason.isEmpty() ? QStringLiteral("device gone") : reason;
-    AppendLog(QString::asprintf("%s: %s\r\n", name.toUtf8().constData(), why.toUtf8().constData()), LOG_ERROR);
+    const std::string name = PortShortName(PortPathAt(m_nPort));
+    const CString why = reason.IsEmpty() ? CString("device gone") : reason;
+    CString line;
+    line.Format("%s: %s\r\n", name.c_str(), why.GetString());
+    AppendLog(line, LOG_ERROR);
     if (g_bConnected)
         ClosePort(false);
-    m_strLink = QStringLiteral("ERR");
+    m_strLink = "ERR";
     UpdateData(false);
 }
 
-QColor CLoaderDlg::OnCtlColor(QWidget* pWnd) const
+COLORREF CLoaderDlg::OnCtlColor(int nID)
 {
-    if (!pWnd)
-        return QColor();
     // The indicator's colour follows the word it shows: green for "OK",
     // red for "ERR" (a failed open or a lost port, both while closed).
-    if (pWnd == GetDlgItem(IDC_LINK))
-        return GetDlgItemText(IDC_LINK) == QLatin1String("OK") ? QColor(0, 128, 0) : QColor(255, 0, 0);
-    if (pWnd == GetDlgItem(IDC_STATUS))
-        return QColor(200, 0, 0);
-    return QColor();
+    if (nID == IDC_LINK)
+        return GetDlgItemText(IDC_LINK) == "OK" ? RGB(0, 128, 0) : RGB(255, 0, 0);
+    if (nID == IDC_STATUS)
+        return RGB(200, 0, 0);
+    return CDialog::OnCtlColor(nID);
 }

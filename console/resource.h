@@ -3,14 +3,15 @@
 // controls of the main dialog.
 #pragma once
 
+#include "win_types.h"
+
 constexpr int IDM_ABOUTBOX = 0x0010;
 constexpr int IDD_ABOUTBOX = 100;
 constexpr int IDS_ABOUTBOX = 101;
 constexpr int IDD_MAIN = 102;
 constexpr int IDR_MAINFRAME = 128;
 
-constexpr int IDOK = 1;
-constexpr int IDCANCEL = 2;
+// IDOK and IDCANCEL: as win_types.h gives them.
 constexpr int IDC_STATIC = -1;
 
 constexpr int IDC_PORT = 1000;

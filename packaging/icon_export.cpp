@@ -4,7 +4,7 @@
 // the same drawing the console's window icon uses, so the menu entry and the
 // window show one picture.
 //   marbrix_icons OUTDIR
-#include "app_icon.h"
+#include "app_icon_qt.h"
 
 #include <QDir>
 #include <QPainter>

@@ -5,6 +5,7 @@
 //                   list and select it
 //   marbrix --help | --version
 #include "loader_app.h"
+#include "qt_backend.h"
 
 #include <QApplication>
 
@@ -36,23 +37,25 @@ int main(int argc, char** argv)
     for (int i = 1; i < args.size(); ++i) {
         const QString& a = args[i];
         if (a == QLatin1String("--port") && i + 1 < args.size()) {
-            theApp.m_strPortPath = args[++i];
+            theApp.m_strPortPath = FromQString(args[++i]);
         } else if (a.startsWith(QLatin1String("--port="))) {
-            theApp.m_strPortPath = a.mid(7);
+            theApp.m_strPortPath = FromQString(a.mid(7));
         } else if (a == QLatin1String("--screenshot") && i + 1 < args.size()) {
             // Renders the main window to a PNG and ends (for the docs).
-            theApp.m_strScreenshot = args[++i];
+            theApp.m_strScreenshot = FromQString(args[++i]);
         } else if (a == QLatin1String("--screenshot-about") && i + 1 < args.size()) {
-            theApp.m_strAboutScreenshot = args[++i];
+            theApp.m_strAboutScreenshot = FromQString(args[++i]);
         } else if (a == QLatin1String("--screenshot-download") && i + 1 < args.size()) {
             // With --screenshot: download this file and render part-way.
-            theApp.m_strScreenshotDownload = args[++i];
+            theApp.m_strScreenshotDownload = FromQString(args[++i]);
         } else if (a == QLatin1String("--screenshot-at") && i + 1 < args.size()) {
             theApp.m_nScreenshotPercent = qBound(1, args[++i].toInt(), 99);
         } else if (a == QLatin1String("--screenshot-size") && i + 1 < args.size()) {
             const QStringList wh = args[++i].split(QLatin1Char('x'));
-            if (wh.size() == 2)
-                theApp.m_screenshotSize = QSize(wh[0].toInt(), wh[1].toInt());
+            if (wh.size() == 2) {
+                theApp.m_cxScreenshot = wh[0].toInt();
+                theApp.m_cyScreenshot = wh[1].toInt();
+            }
         } else {
             fprintf(stderr, "marbrix: unknown argument '%s'\nusage: marbrix [--port PATH]\n", qPrintable(a));
             return 2;

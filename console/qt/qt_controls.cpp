@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "dialog_controls.h"
+#include "qt_controls.h"
 
 #include <QFontMetrics>
 #include <QPainter>
