@@ -1,0 +1,18 @@
+// SPDX-License-Identifier: MIT
+// What the Win32 side of the dialog layer offers beyond CDialog: the
+// windows behind a dialog and its controls (for the program's pictures and
+// for tests) and UTF-8 <-> UTF-16 at the edge.
+#pragma once
+
+#include "cstring.h"
+#include "win_types.h"
+
+#include <string>
+
+class CDialog;
+
+HWND Win32Window(const CDialog& dlg);
+HWND Win32Control(const CDialog& dlg, int nID);
+
+std::wstring ToWide(const CString& s);
+CString FromWide(const wchar_t* s);
