@@ -32,6 +32,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include <atomic>
 #include <thread>
 
 namespace {
@@ -168,7 +169,7 @@ private slots:
         w->show();
         QString caption, texts;
         bool hadIcon = false, seen = false;
-        QTimer::singleShot(0, [&] {
+        QTimer::singleShot(0, w, [&] {  // dropped with the dialog if no box came
             QWidget* box = QApplication::activeModalWidget();
             if (!box || box == w)
                 return;
@@ -304,6 +305,49 @@ private slots:
         QCOMPARE(ProgressBar(dlg)->value(), 100);
     }
 
+    // The dialog goes while a worker still logs into it and its lines wait
+    // in the mailbox: they go with it (the sink refuses once it is gone),
+    // and the next dialog shows its own lines only. Under the sanitizers
+    // this is also the dialog's end with messages still on their way.
+    void pendingLinesGoWithTheDialog()
+    {
+        std::atomic<bool> stop{false};
+        std::atomic<int> posted{0}, refused{0};
+        std::thread worker;
+        {
+            CLoaderDlg first;
+            QtWindow(first)->show();
+            worker = std::thread([&] {
+                for (int i = 0; !stop.load(); ++i) {
+                    if (ConsoleLogSink(QString::asprintf("first %d\r\n", i).toLatin1().constData(), LOG_INFO))
+                        ++posted;
+                    else
+                        ++refused;
+                    ConsoleProgressSink(i % 100);
+                }
+            });
+            while (posted.load() < 200)
+                std::this_thread::yield();
+        }
+        while (refused.load() == 0)
+            std::this_thread::yield();
+        stop = true;
+        worker.join();
+
+        CLoaderDlg second;
+        QtWindow(second)->show();
+        std::thread([] {
+            for (int i = 0; i < 3; ++i)
+                ConsoleLogSink(QString::asprintf("second %d\r\n", i).toLatin1().constData(), LOG_INFO);
+        }).join();
+        QCoreApplication::sendPostedEvents();
+        const auto lines = LogLines(second);
+        QCOMPARE(int(lines.size()), 3);
+        for (int i = 0; i < 3; ++i)
+            QVERIFY2(lines[size_t(i)].text.endsWith(QString::asprintf("  second %d", i)), qPrintable(lines[size_t(i)].text));
+        QCOMPARE(ProgressBar(second)->value(), 0);
+    }
+
     // Image mode by the chosen file's extension; the file field shows the
     // path; the chooser is asked with the filter, suffix and name.
     void extensionChoosesMode_data()
@@ -393,7 +437,7 @@ private slots:
         });
 
         guard.start(10000);
-        QTimer::singleShot(0, answer);
+        QTimer::singleShot(0, QtWindow(dlg), answer);
         dlg.OnBrowse();
         QCOMPARE(filters, QStringList({"SDL files(*.SDL)", "dnl Files(*.dnl)", "VDL Files(*.VDL)", "dat Files(*.dat)",
                                        "All files(*.*)"}));
@@ -405,7 +449,7 @@ private slots:
         pick = false;
         filters.clear();
         guard.start(10000);
-        QTimer::singleShot(0, answer);
+        QTimer::singleShot(0, QtWindow(dlg), answer);
         dlg.OnBrowse();
         QVERIFY(!filters.isEmpty());  // it was asked
         QCOMPARE(ToQString(dlg.m_strFile), file);
