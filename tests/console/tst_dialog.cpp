@@ -329,10 +329,15 @@ private slots:
             while (posted.load() < 200)
                 std::this_thread::yield();
         }
-        while (refused.load() == 0)
+        // Until the worker has met the sink's refusal, or has gone on
+        // posting to a dialog that is gone.
+        const int postedWhenGone = posted.load();
+        while (refused.load() == 0 && posted.load() < postedWhenGone + 200)
             std::this_thread::yield();
         stop = true;
         worker.join();
+        QVERIFY(refused.load() > 0);
+        QCOMPARE(ConsoleLogSink("late\r\n", LOG_INFO), 0);
 
         CLoaderDlg second;
         QtWindow(second)->show();
