@@ -4,12 +4,18 @@
 #include "console_globals.h"
 #include "engine.h"
 #include "loader_dlg.h"
+#include "qt_backend.h"
+#include "resource.h"
 #include "serial_port.h"
 
+#include <QAbstractButton>
+#include <QComboBox>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QLabel>
+#include <QProgressBar>
 #include <QTextBlock>
 #include <QTextEdit>
 
@@ -132,7 +138,7 @@ bool StbSim::waitForOutput(const QString& needle, int timeoutMs)
 std::vector<LogLine> LogLines(CLoaderDlg& dlg)
 {
     std::vector<LogLine> lines;
-    QTextDocument* doc = dlg.m_log->document();
+    QTextDocument* doc = LogEdit(dlg)->document();
     for (QTextBlock b = doc->begin(); b.isValid(); b = b.next()) {
         LogLine line;
         line.text = b.text();
@@ -162,7 +168,7 @@ LogLine FindLogLine(CLoaderDlg& dlg, const QString& needle)
 
 bool LogHas(CLoaderDlg& dlg, const QString& needle)
 {
-    return dlg.m_log->toPlainText().contains(needle);
+    return LogEdit(dlg)->toPlainText().contains(needle);
 }
 
 bool FileOpenInProcess(const QString& path)
@@ -227,17 +233,17 @@ QByteArray ReadFile(const QString& path)
 bool ChooserStub::cancel = false;
 QString ChooserStub::next;
 QString ChooserStub::lastFilter;
-QString ChooserStub::lastSuffix;
+QString ChooserStub::lastExt;
 QString ChooserStub::lastInitial;
 
-bool ChooserStub::Choose(const FileChooserRequest& request, QString* path)
+bool ChooserStub::Choose(const FileChooserRequest& request, CString* path)
 {
-    lastFilter = request.filter;
-    lastSuffix = request.defaultSuffix;
-    lastInitial = request.initialName;
+    lastFilter = ToQString(request.filter);
+    lastExt = ToQString(request.defaultExt);
+    lastInitial = ToQString(request.initialName);
     if (cancel)
         return false;
-    *path = next;
+    *path = FromQString(next);
     return true;
 }
 
@@ -254,14 +260,38 @@ void ResetConsoleGlobals()
     ChooserStub::next.clear();
 }
 
+QTextEdit* LogEdit(CLoaderDlg& d)
+{
+    return qobject_cast<QTextEdit*>(QtControl(d, IDC_LOG));
+}
+
+QProgressBar* ProgressBar(CLoaderDlg& d)
+{
+    return qobject_cast<QProgressBar*>(QtControl(d, IDC_PROGRESS));
+}
+
+QComboBox* Combo(CLoaderDlg& d, int id)
+{
+    return qobject_cast<QComboBox*>(QtControl(d, id));
+}
+
+// Read from the widget itself: what the operator sees, not what the layer
+// says it wrote.
 QString Text(CLoaderDlg& d, int id)
 {
-    return d.GetDlgItemText(id);
+    QWidget* w = QtControl(d, id);
+    if (auto* l = qobject_cast<QLabel*>(w))
+        return l->text();
+    if (auto* b = qobject_cast<QAbstractButton*>(w))
+        return b->text();
+    if (auto* e = qobject_cast<QTextEdit*>(w))
+        return e->toPlainText();
+    return QStringLiteral("<no text control %1>").arg(id);
 }
 
 QColor DrawnColour(CLoaderDlg& d, int id)
 {
-    QWidget* w = d.GetDlgItem(id);
+    QWidget* w = QtControl(d, id);
     w->grab();  // draws it, as the screen would
     return w->palette().color(QPalette::WindowText);
 }

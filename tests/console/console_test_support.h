@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
-// Helpers the console's tests share: a pty to connect to, the simulated box
-// as a child process, the log view read back with its colours, test files.
+// Helpers the console's tests share: the Qt widgets behind the dialog, a pty
+// to connect to, the simulated box as a child process, the log view read back
+// with its colours, test files.
 #pragma once
 
 #include <QByteArray>
@@ -13,6 +14,14 @@
 #include <vector>
 
 class CLoaderDlg;
+class QComboBox;
+class QProgressBar;
+class QTextEdit;
+
+// The widgets the operator sees: the log, the progress bar, a combo box.
+QTextEdit* LogEdit(CLoaderDlg& d);
+QProgressBar* ProgressBar(CLoaderDlg& d);
+QComboBox* Combo(CLoaderDlg& d, int id);
 
 // A control's text, and its text colour as drawn.
 QString Text(CLoaderDlg& d, int id);
@@ -87,8 +96,8 @@ QByteArray ReadFile(const QString& path);
 struct ChooserStub {
     static bool cancel;
     static QString next;
-    static QString lastFilter, lastSuffix, lastInitial;
-    static bool Choose(const struct FileChooserRequest& request, QString* path);
+    static QString lastFilter, lastExt, lastInitial;
+    static bool Choose(const struct FileChooserRequest& request, class CString* path);
 };
 
 // Resets the console's process-wide state between dialogs.

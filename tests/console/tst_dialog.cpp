@@ -5,17 +5,20 @@
 // window and the port list brought up to date as it drops down.
 #include "console_test_support.h"
 
-#include "app_icon.h"
+#include "app_icon_qt.h"
 #include "console_globals.h"
-#include "dialog_controls.h"
 #include "dialog_template.h"
 #include "engine.h"
 #include "loader_dlg.h"
+#include "qt_backend.h"
+#include "qt_controls.h"
 #include "resource.h"
 
 #include <QApplication>
 #include <QClipboard>
 #include <QComboBox>
+#include <QDialog>
+#include <QFileDialog>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
@@ -27,22 +30,20 @@
 #include <QTextEdit>
 #include <QTextLayout>
 #include <QTest>
-#include <QTime>
 #include <QTimer>
 
+#include <atomic>
 #include <thread>
 
 namespace {
 
-QTime FixedClock()
+LogTime FixedClock()
 {
-    return QTime(0, 1, 5);
+    return LogTime{0, 1, 5};
 }
 
-QComboBox* Combo(CLoaderDlg& d, int id)
-{
-    return qobject_cast<QComboBox*>(d.GetDlgItem(id));
-}
+// The console's own clock, as the program starts with it.
+const LogClock kLocalClock = g_pfnLogClock;
 
 }  // namespace
 
@@ -52,15 +53,16 @@ private slots:
     void init()
     {
         ResetConsoleGlobals();
-        g_pfnLogClock = [] { return QTime::currentTime(); };
+        g_pfnLogClock = kLocalClock;
         g_pfnListPorts = [] { return std::vector<std::string>(); };
     }
 
     void startUpState()
     {
         CLoaderDlg dlg;
-        dlg.show();
-        QCOMPARE(dlg.windowTitle(), QStringLiteral("Marbrix"));
+        QDialog* w = QtWindow(dlg);
+        w->show();
+        QCOMPARE(w->windowTitle(), QStringLiteral("Marbrix"));
         QCOMPARE(Combo(dlg, IDC_PORT)->currentText(), QStringLiteral("COM2"));
         QCOMPARE(Combo(dlg, IDC_BAUD)->currentText(), QStringLiteral("115200"));
         QStringList ports, bauds;
@@ -80,16 +82,16 @@ private slots:
         QCOMPARE(Text(dlg, IDC_START), QStringLiteral("Start"));
         QCOMPARE(Text(dlg, IDC_CONNECT), QStringLiteral("Connect"));
         QCOMPARE(Text(dlg, IDC_BROWSE), QString::fromUtf8("…"));
-        QCOMPARE(dlg.m_progress->value(), 0);
-        QCOMPARE(dlg.m_progress->minimum(), 0);
-        QCOMPARE(dlg.m_progress->maximum(), 100);
-        QVERIFY(dlg.m_log->isReadOnly());
-        QVERIFY(dlg.m_log->toPlainText().isEmpty());
+        QCOMPARE(ProgressBar(dlg)->value(), 0);
+        QCOMPARE(ProgressBar(dlg)->minimum(), 0);
+        QCOMPARE(ProgressBar(dlg)->maximum(), 100);
+        QVERIFY(LogEdit(dlg)->isReadOnly());
+        QVERIFY(LogEdit(dlg)->toPlainText().isEmpty());
         QVERIFY(g_pEngine != nullptr);
         QVERIFY(g_pfnLogSink == ConsoleLogSink);
         QVERIFY(g_pfnProgressSink == ConsoleProgressSink);
-        QVERIFY(!(dlg.windowFlags() & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)));
-        const QList<QSize> sizes = dlg.windowIcon().availableSizes();
+        QVERIFY(!(w->windowFlags() & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)));
+        const QList<QSize> sizes = w->windowIcon().availableSizes();
         QVERIFY(sizes.contains(QSize(32, 32)));
         QVERIFY(sizes.contains(QSize(16, 16)));
         QCOMPARE(MainFrameImage(32).size(), QSize(32, 32));
@@ -101,27 +103,30 @@ private slots:
     void layoutFollowsTemplate()
     {
         CLoaderDlg dlg;
-        dlg.show();
-        const DlgBaseUnits u = BaseUnitsOf(dlg.font());
+        QDialog* w = QtWindow(dlg);
+        w->show();
+        const DlgBaseUnits u = BaseUnitsOf(w->font());
         QVERIFY(u.cx > 0 && u.cy > 0);
-        QCOMPARE(dlg.size(), DlgToPixels(QRect(0, 0, 320, 227), u).size());
+        QCOMPARE(QtBaseUnits(dlg).cx, u.cx);
+        QCOMPARE(QtBaseUnits(dlg).cy, u.cy);
+        QCOMPARE(w->size(), DlgToPixels(QRect(0, 0, 320, 227), u).size());
         const DlgTemplate& t = MainDialogTemplate();
         QCOMPARE(int(t.items.size()), 11);
         for (size_t i = 0; i < t.items.size(); ++i) {
             const DlgItemTemplate& it = t.items[i];
             QRect want = DlgToPixels(QRect(it.x, it.y, it.cx, it.cy), u);
-            QRect got = dlg.Controls()[i]->geometry();
+            QRect got = QtControls(dlg)[i]->geometry();
             if (it.cls == DlgClass::ComboBox)
                 want.setHeight(got.height());  // 49 units is the dropped list
             QCOMPARE(got, want);
         }
         QList<int> chain;
-        QWidget* w = dlg.GetDlgItem(IDC_PORT);
+        QWidget* c = QtControl(dlg, IDC_PORT);
         for (int n = 0; n < 6; ++n) {
-            chain << w->objectName().mid(3).toInt();
+            chain << c->objectName().mid(3).toInt();
             do
-                w = w->nextInFocusChain();
-            while (w->focusPolicy() == Qt::NoFocus || !w->objectName().startsWith(QLatin1String("ctl")));
+                c = c->nextInFocusChain();
+            while (c->focusPolicy() == Qt::NoFocus || !c->objectName().startsWith(QLatin1String("ctl")));
         }
         QCOMPARE(chain, QList<int>({IDC_PORT, IDC_BAUD, IDC_CONNECT, IDC_LOG, IDC_START, IDC_BROWSE}));
     }
@@ -160,12 +165,13 @@ private slots:
         QFETCH(unsigned, command);
         QFETCH(bool, opens);
         CLoaderDlg dlg;
-        dlg.show();
+        QDialog* w = QtWindow(dlg);
+        w->show();
         QString caption, texts;
         bool hadIcon = false, seen = false;
-        QTimer::singleShot(0, [&] {
+        QTimer::singleShot(0, w, [&] {  // dropped with the dialog if no box came
             QWidget* box = QApplication::activeModalWidget();
-            if (!box || box == &dlg)
+            if (!box || box == w)
                 return;
             seen = true;
             caption = box->windowTitle();
@@ -181,7 +187,7 @@ private slots:
         QTimer guard;
         guard.setSingleShot(true);
         connect(&guard, &QTimer::timeout, [&] {
-            if (QWidget* box = QApplication::activeModalWidget(); box && box != &dlg)
+            if (QWidget* box = QApplication::activeModalWidget(); box && box != w)
                 box->close();
         });
         guard.start(10000);
@@ -192,7 +198,7 @@ private slots:
             QVERIFY(texts.contains(QString::fromUtf8("Marbrix 1.0 版")));
             QVERIFY(hadIcon);
         }
-        QVERIFY(dlg.isVisible());
+        QVERIFY(w->isVisible());
         QCOMPARE(Combo(dlg, IDC_PORT)->currentText(), QStringLiteral("COM2"));
         QCOMPARE(QString::fromUtf8(LoadResourceString(IDS_ABOUTBOX)), QString::fromUtf8("关于 Marbrix(&A)..."));
     }
@@ -221,13 +227,13 @@ private slots:
         QFETCH(QColor, colour);
         g_pfnLogClock = FixedClock;
         CLoaderDlg dlg;
-        dlg.show();
-        dlg.AppendLog(text, uint8_t(level));
+        QtWindow(dlg)->show();
+        dlg.AppendLog(FromQString(text), uint8_t(level));
         const auto lines = LogLines(dlg);
         QCOMPARE(int(lines.size()), 1);
         QCOMPARE(lines[0].text, shown);
         QCOMPARE(lines[0].color, colour);
-        QCOMPARE(dlg.m_log->toPlainText(), shown + "\n");
+        QCOMPARE(LogEdit(dlg)->toPlainText(), shown + "\n");
     }
 
     // A text without a break is followed on the same line by the next stamp;
@@ -237,16 +243,17 @@ private slots:
     {
         g_pfnLogClock = FixedClock;
         CLoaderDlg dlg;
-        dlg.show();
+        QtWindow(dlg)->show();
+        QTextEdit* log = LogEdit(dlg);
         dlg.AppendLog("abc", 1);
         dlg.AppendLog("def\r\n", 2);
-        dlg.m_log->setFocus();
-        dlg.m_log->moveCursor(QTextCursor::Start);
-        QTest::keyClicks(dlg.m_log, "typed ");
-        QTest::keyClick(dlg.m_log, Qt::Key_Delete);
-        QTest::keyClick(dlg.m_log, Qt::Key_V, Qt::ControlModifier);
-        QTest::keyClick(dlg.m_log, Qt::Key_End, Qt::ShiftModifier);  // selects the first line
-        QTest::keyClick(dlg.m_log, Qt::Key_C, Qt::ControlModifier);
+        log->setFocus();
+        log->moveCursor(QTextCursor::Start);
+        QTest::keyClicks(log, "typed ");
+        QTest::keyClick(log, Qt::Key_Delete);
+        QTest::keyClick(log, Qt::Key_V, Qt::ControlModifier);
+        QTest::keyClick(log, Qt::Key_End, Qt::ShiftModifier);  // selects the first line
+        QTest::keyClick(log, Qt::Key_C, Qt::ControlModifier);
         QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("00:01:05  abc00:01:05  def"));
         dlg.AppendLog("ghi\n", 0);
         const auto lines = LogLines(dlg);
@@ -254,7 +261,7 @@ private slots:
         QCOMPARE(lines[0].text, QStringLiteral("00:01:05  abc00:01:05  def"));
         QCOMPARE(lines[1].text, QStringLiteral("00:01:05  ghi"));
         QCOMPARE(lines[1].color, QColor(0, 123, 22));
-        QTextCursor c(dlg.m_log->document());
+        QTextCursor c(log->document());
         c.setPosition(QStringLiteral("00:01:05  abc00:01:05  d").size());
         QCOMPARE(c.charFormat().foreground().color(), QColor(255, 128, 0));
         c.setPosition(QStringLiteral("00:01:05  ab").size());
@@ -266,12 +273,13 @@ private slots:
     void notificationsFromWorkerThread()
     {
         CLoaderDlg dlg;
-        dlg.show();
+        QtWindow(dlg)->show();
         g_bDownloading = 1;
         dlg.SetDlgItemText(IDC_START, "Abort");
         int downloadingWhenShown = -1;
-        connect(dlg.m_log, &QTextEdit::textChanged, [&] {
-            if (downloadingWhenShown < 0 && dlg.m_log->toPlainText().contains("Velto file send OK!"))
+        QTextEdit* log = LogEdit(dlg);
+        connect(log, &QTextEdit::textChanged, [&] {
+            if (downloadingWhenShown < 0 && log->toPlainText().contains("Velto file send OK!"))
                 downloadingWhenShown = g_bDownloading;
         });
         std::thread worker([] {
@@ -282,7 +290,7 @@ private slots:
             ConsoleProgressSink(0);
         });
         worker.join();
-        QCOMPARE(dlg.m_progress->value(), 0);  // nothing shown before the events run
+        QCOMPARE(ProgressBar(dlg)->value(), 0);  // nothing shown before the events run
         QCoreApplication::sendPostedEvents();
         const auto lines = LogLines(dlg);
         QCOMPARE(int(lines.size()), 301);
@@ -292,9 +300,57 @@ private slots:
         QCOMPARE(lines[300].color, QColor(255, 0, 0));
         QCOMPARE(downloadingWhenShown, 0);
         QCOMPARE(Text(dlg, IDC_START), QStringLiteral("Start"));
-        QCOMPARE(dlg.m_progress->value(), 0);
-        QCOMPARE(dlg.OnEngineProgress(100, 0), 0);
-        QCOMPARE(dlg.m_progress->value(), 100);
+        QCOMPARE(ProgressBar(dlg)->value(), 0);
+        QCOMPARE(int(dlg.OnEngineProgress(100, 0)), 0);
+        QCOMPARE(ProgressBar(dlg)->value(), 100);
+    }
+
+    // The dialog goes while a worker still logs into it and its lines wait
+    // in the mailbox: they go with it (the sink refuses once it is gone),
+    // and the next dialog shows its own lines only. Under the sanitizers
+    // this is also the dialog's end with messages still on their way.
+    void pendingLinesGoWithTheDialog()
+    {
+        std::atomic<bool> stop{false};
+        std::atomic<int> posted{0}, refused{0};
+        std::thread worker;
+        {
+            CLoaderDlg first;
+            QtWindow(first)->show();
+            worker = std::thread([&] {
+                for (int i = 0; !stop.load(); ++i) {
+                    if (ConsoleLogSink(QString::asprintf("first %d\r\n", i).toLatin1().constData(), LOG_INFO))
+                        ++posted;
+                    else
+                        ++refused;
+                    ConsoleProgressSink(i % 100);
+                }
+            });
+            while (posted.load() < 200)
+                std::this_thread::yield();
+        }
+        // Until the worker has met the sink's refusal, or has gone on
+        // posting to a dialog that is gone.
+        const int postedWhenGone = posted.load();
+        while (refused.load() == 0 && posted.load() < postedWhenGone + 200)
+            std::this_thread::yield();
+        stop = true;
+        worker.join();
+        QVERIFY(refused.load() > 0);
+        QCOMPARE(ConsoleLogSink("late\r\n", LOG_INFO), 0);
+
+        CLoaderDlg second;
+        QtWindow(second)->show();
+        std::thread([] {
+            for (int i = 0; i < 3; ++i)
+                ConsoleLogSink(QString::asprintf("second %d\r\n", i).toLatin1().constData(), LOG_INFO);
+        }).join();
+        QCoreApplication::sendPostedEvents();
+        const auto lines = LogLines(second);
+        QCOMPARE(int(lines.size()), 3);
+        for (int i = 0; i < 3; ++i)
+            QVERIFY2(lines[size_t(i)].text.endsWith(QString::asprintf("  second %d", i)), qPrintable(lines[size_t(i)].text));
+        QCOMPARE(ProgressBar(second)->value(), 0);
     }
 
     // Image mode by the chosen file's extension; the file field shows the
@@ -322,31 +378,87 @@ private slots:
         QFETCH(QString, path);
         QFETCH(int, image);
         CLoaderDlg dlg;
-        dlg.show();
+        QtWindow(dlg)->show();
         g_bImageMode = image ? 0 : 1;  // the opposite, so the choice must set it
         ChooserStub::next = path;
         dlg.OnBrowse();
         QCOMPARE(int(g_bImageMode), image);
-        QCOMPARE(dlg.m_strFile, path);
+        QCOMPARE(ToQString(dlg.m_strFile), path);
         QCOMPARE(Text(dlg, IDC_FILE), path);
         QCOMPARE(ChooserStub::lastFilter,
-                 QStringLiteral("SDL files(*.SDL);;dnl Files(*.dnl);;VDL Files(*.VDL);;dat Files(*.dat);;All "
-                                "files(*.*)"));
-        QCOMPARE(ChooserStub::lastSuffix, QStringLiteral("SDL"));
+                 QStringLiteral("SDL files(*.SDL)|*.SDL|dnl Files(*.dnl)|*.dnl|VDL Files(*.VDL)|*.VDL|dat "
+                                "Files(*.dat)|*.dat|All files(*.*)|*.*||"));
+        QCOMPARE(ChooserStub::lastExt, QStringLiteral("SDL"));
         QCOMPARE(ChooserStub::lastInitial, QStringLiteral("*.SDL"));
     }
 
     void cancelledChooserKeepsPathAndMode()
     {
         CLoaderDlg dlg;
-        dlg.show();
+        QtWindow(dlg)->show();
         ChooserStub::next = "/tmp/first.dat";
         dlg.OnBrowse();
         ChooserStub::cancel = true;
         ChooserStub::next = "/tmp/second.sdl";
         dlg.OnBrowse();
-        QCOMPARE(dlg.m_strFile, QStringLiteral("/tmp/first.dat"));
+        QCOMPARE(ToQString(dlg.m_strFile), QStringLiteral("/tmp/first.dat"));
         QCOMPARE(Text(dlg, IDC_FILE), QStringLiteral("/tmp/first.dat"));
+        QCOMPARE(int(g_bImageMode), 1);
+    }
+
+    // The window system's own file dialog, as the operator gets it: the five
+    // filters by their labels and SDL as the default suffix; the file picked
+    // there is the one shown, and a cancelled dialog changes nothing.
+    void fileDialogOffersTheDownloadFilters()
+    {
+        QTemporaryDir dir;
+        const QString file = dir.filePath("app.dat");
+        QVERIFY(WriteFile(file, QByteArray(10, 'x')));
+        g_pfnChooseFile = ChooseFileWithDialog;
+        CLoaderDlg dlg;
+        QtWindow(dlg)->show();
+        QStringList filters;
+        QString suffix;
+        bool pick = true;
+        auto answer = [&] {
+            auto* fd = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+            if (!fd)
+                return;
+            filters = fd->nameFilters();
+            suffix = fd->defaultSuffix();
+            if (pick) {
+                fd->selectFile(file);
+                static_cast<QDialog*>(fd)->accept();  // as its Open button
+            } else {
+                fd->reject();
+            }
+        };
+        // Whatever happens, no modal box outlives the test.
+        QTimer guard;
+        guard.setSingleShot(true);
+        connect(&guard, &QTimer::timeout, [&] {
+            if (QWidget* box = QApplication::activeModalWidget(); box && box != QtWindow(dlg))
+                box->close();
+        });
+
+        guard.start(10000);
+        QTimer::singleShot(0, QtWindow(dlg), answer);
+        dlg.OnBrowse();
+        QCOMPARE(filters, QStringList({"SDL files(*.SDL)", "dnl Files(*.dnl)", "VDL Files(*.VDL)", "dat Files(*.dat)",
+                                       "All files(*.*)"}));
+        QCOMPARE(suffix, QStringLiteral("SDL"));
+        QCOMPARE(ToQString(dlg.m_strFile), file);
+        QCOMPARE(Text(dlg, IDC_FILE), file);
+        QCOMPARE(int(g_bImageMode), 1);
+
+        pick = false;
+        filters.clear();
+        guard.start(10000);
+        QTimer::singleShot(0, QtWindow(dlg), answer);
+        dlg.OnBrowse();
+        QVERIFY(!filters.isEmpty());  // it was asked
+        QCOMPARE(ToQString(dlg.m_strFile), file);
+        QCOMPARE(Text(dlg, IDC_FILE), file);
         QCOMPARE(int(g_bImageMode), 1);
     }
 
@@ -360,10 +472,10 @@ private slots:
         QVERIFY(WriteFile(file, QByteArray(100, 'x')));
         g_pfnLogClock = FixedClock;
         CLoaderDlg dlg;
-        dlg.show();
+        QtWindow(dlg)->show();
 
         dlg.OnStart();
-        QCOMPARE(dlg.m_log->toPlainText(), QStringLiteral("00:01:05  No download file!\n"));
+        QCOMPARE(LogEdit(dlg)->toPlainText(), QStringLiteral("00:01:05  No download file!\n"));
         QCOMPARE(FindLogLine(dlg, "No download file!").color, QColor(255, 0, 0));
 
         ChooserStub::next = dir.filePath("missing.sdl");
@@ -372,7 +484,7 @@ private slots:
         QCOMPARE(FindLogLine(dlg, "Can't open the download file!").color, QColor(255, 0, 0));
 
         const QString missingPort = dir.filePath("no-such-port");
-        dlg.AddPortPath(missingPort);
+        dlg.AddPortPath(FromQString(missingPort));
         ChooserStub::next = file;
         dlg.OnBrowse();
         dlg.OnStart();
@@ -397,16 +509,16 @@ private slots:
     void logLinesKeepTheirInk()
     {
         CLoaderDlg dlg;
-        dlg.show();
-        QCOMPARE(dlg.m_log->font().pointSize(), 9);
+        QtWindow(dlg)->show();
+        QCOMPARE(LogEdit(dlg)->font().pointSize(), 9);
         dlg.AppendLog("==>DATA_DL_START\r\n", 0);
         dlg.AppendLog("<== DATA_DL_START\r\n", 0);
-        dlg.AppendLog(QString::fromUtf8("关于 Marbrix 串口 gjpqy_|\r\n"), 1);
+        dlg.AppendLog("关于 Marbrix 串口 gjpqy_|\r\n", 1);
         dlg.AppendLog("[VUMO] User break off\r\n", 2);
         // Each line is one block here. A block is drawn again from its top
         // when it changes, so its ink must lie between its own top and the
         // top of the block after it.
-        QTextDocument* doc = dlg.m_log->document();
+        QTextDocument* doc = LogEdit(dlg)->document();
         int glyphs = 0;
         for (QTextBlock b = doc->begin(); b.isValid() && b.next().isValid(); b = b.next()) {
             QRectF box = doc->documentLayout()->blockBoundingRect(b);
@@ -458,13 +570,14 @@ private slots:
         QFETCH(int, id);
         QFETCH(QString, path);
         CLoaderDlg dlg;
-        dlg.show();
+        QDialog* w = QtWindow(dlg);
+        w->show();
         if (id == IDC_FILE)
-            dlg.m_strFile = path;
+            dlg.m_strFile = FromQString(path);
         else
-            dlg.m_strStatus = path;
+            dlg.m_strStatus = FromQString(path);
         dlg.UpdateData(false);
-        auto* label = qobject_cast<PathLabel*>(dlg.GetDlgItem(id));
+        auto* label = qobject_cast<PathLabel*>(QtControl(dlg, id));
         QVERIFY(label);
         const QString shown = label->ShownText();
         const QString name = path.mid(path.lastIndexOf('/'));
@@ -480,9 +593,9 @@ private slots:
         }
         QCOMPARE(label->toolTip(), path);
         dlg.UpdateData(true);
-        QCOMPARE(id == IDC_FILE ? dlg.m_strFile : dlg.m_strStatus, path);
+        QCOMPARE(ToQString(id == IDC_FILE ? dlg.m_strFile : dlg.m_strStatus), path);
         // Wider, more of it shows; still the file name at the end.
-        dlg.resize(dlg.width() + 300, dlg.height());
+        w->resize(w->width() + 300, w->height());
         if (shown != path) {
             QVERIFY(label->ShownText().size() > shown.size());
             QVERIFY(label->ShownText().endsWith(path.right(4)));
@@ -495,20 +608,21 @@ private slots:
     void enlargedWindowLayout()
     {
         CLoaderDlg dlg;
-        dlg.show();
-        const DlgBaseUnits u = BaseUnitsOf(dlg.font());
+        QDialog* w = QtWindow(dlg);
+        w->show();
+        const DlgBaseUnits u = BaseUnitsOf(w->font());
         const QSize base = DlgToPixels(QRect(0, 0, 320, 227), u).size();
-        QCOMPARE(dlg.size(), base);
-        QCOMPARE(dlg.minimumSize(), base);
-        QVERIFY(dlg.maximumSize().width() > base.width() && dlg.maximumSize().height() > base.height());
+        QCOMPARE(w->size(), base);
+        QCOMPARE(w->minimumSize(), base);
+        QVERIFY(w->maximumSize().width() > base.width() && w->maximumSize().height() > base.height());
         std::vector<QRect> before;
-        for (QWidget* w : dlg.Controls())
-            before.push_back(w->geometry());
+        for (QWidget* c : QtControls(dlg))
+            before.push_back(c->geometry());
 
         const int dx = 240, dy = 180;
-        dlg.resize(base + QSize(dx, dy));
-        QCOMPARE(dlg.size(), base + QSize(dx, dy));
-        auto now = [&](int id) { return dlg.GetDlgItem(id)->geometry(); };
+        w->resize(base + QSize(dx, dy));
+        QCOMPARE(w->size(), base + QSize(dx, dy));
+        auto now = [&](int id) { return QtControl(dlg, id)->geometry(); };
         auto was = [&](int id) {
             const auto& items = MainDialogTemplate().items;
             for (size_t i = 0; i < items.size(); ++i)
@@ -521,16 +635,16 @@ private slots:
             QCOMPARE(now(id), was(id).adjusted(0, 0, dx, 0));
         for (int id : {IDC_BROWSE, IDC_PORT, IDC_BAUD, IDC_CONNECT, IDC_LINK})
             QCOMPARE(now(id), was(id).translated(dx, 0));
-        QWidget* group = dlg.Controls()[0];
+        QWidget* group = QtControls(dlg)[0];
         QCOMPARE(group->geometry(), before[0].translated(dx, 0));
-        QCOMPARE(dlg.width() - group->geometry().right(), base.width() - before[0].right());
+        QCOMPARE(w->width() - group->geometry().right(), base.width() - before[0].right());
 
         // Never below the template: shrinking stops there, and every control
         // is back in its place.
-        dlg.resize(base - QSize(100, 100));
-        QCOMPARE(dlg.size(), base);
+        w->resize(base - QSize(100, 100));
+        QCOMPARE(w->size(), base);
         for (size_t i = 0; i < before.size(); ++i)
-            QCOMPARE(dlg.Controls()[i]->geometry(), before[i]);
+            QCOMPARE(QtControls(dlg)[i]->geometry(), before[i]);
     }
 
     // The port list is read again each time it drops down: COM1..COM4 first,
@@ -542,7 +656,7 @@ private slots:
         found = {"/dev/ttyUSB3"};
         g_pfnListPorts = [] { return found; };
         CLoaderDlg dlg;
-        dlg.show();
+        QtWindow(dlg)->show();
         QComboBox* port = Combo(dlg, IDC_PORT);
         auto items = [port] {
             QStringList l;

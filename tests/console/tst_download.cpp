@@ -8,9 +8,11 @@
 #include "console_globals.h"
 #include "engine.h"
 #include "loader_dlg.h"
+#include "qt_backend.h"
 #include "resource.h"
 #include "serial_port.h"
 
+#include <QDialog>
 #include <QProgressBar>
 #include <QTextEdit>
 #include <QRandomGenerator>
@@ -72,12 +74,12 @@ private slots:
         QVERIFY2(sim.started(), qPrintable(sim.output()));
 
         CLoaderDlg dlg;
-        dlg.show();
-        dlg.AddPortPath(sim.pty());
+        QtWindow(dlg)->show();
+        dlg.AddPortPath(FromQString(sim.pty()));
         ChooserStub::next = file;
         dlg.OnBrowse();
         QList<int> positions;
-        connect(dlg.m_progress, &QProgressBar::valueChanged, [&](int v) { positions << v; });
+        connect(ProgressBar(dlg), &QProgressBar::valueChanged, [&](int v) { positions << v; });
 
         dlg.OnStart();
         QCOMPARE(Text(dlg, IDC_START), QStringLiteral("Abort"));
@@ -86,12 +88,12 @@ private slots:
         QCOMPARE(Text(dlg, IDC_LINK), QStringLiteral("OK"));
 
         QTRY_VERIFY_WITH_TIMEOUT(Text(dlg, IDC_START) == QStringLiteral("Start"), 90000);
-        QVERIFY2(LogHas(dlg, "Velto file send OK!"), qPrintable(dlg.m_log->toPlainText()));
+        QVERIFY2(LogHas(dlg, "Velto file send OK!"), qPrintable(LogEdit(dlg)->toPlainText()));
         QCOMPARE(FindLogLine(dlg, "Velto file send OK!").color, QColor(255, 0, 0));
         QCOMPARE(FindLogLine(dlg, "Download File is valid, DL Version:1.2").color, QColor(0, 123, 22));
         QCOMPARE(Text(dlg, IDC_STATUS), QString());
         QCOMPARE(int(g_bDownloading), 0);
-        QTRY_COMPARE_WITH_TIMEOUT(dlg.m_progress->value(), 0, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(ProgressBar(dlg)->value(), 0, 10000);
         QVERIFY2(positions.contains(100), qPrintable(QString::number(positions.size())));
         QTRY_VERIFY_WITH_TIMEOUT(!FileOpenInProcess(file), 10000);
 
@@ -115,9 +117,9 @@ private slots:
         QVERIFY2(sim.started(), qPrintable(sim.output()));
 
         CLoaderDlg dlg;
-        dlg.show();
+        QtWindow(dlg)->show();
         g_pEngine->SetProgressSink(HoldingProgressSink);
-        dlg.AddPortPath(sim.pty());
+        dlg.AddPortPath(FromQString(sim.pty()));
         ChooserStub::next = file;
         dlg.OnBrowse();
         QCOMPARE(int(g_bImageMode), 0);
@@ -172,15 +174,15 @@ private slots:
         const QString pty = sim.pty();
         {
             CLoaderDlg dlg;
-            dlg.show();
-            dlg.AddPortPath(pty);
+            QtWindow(dlg)->show();
+            dlg.AddPortPath(FromQString(pty));
             ChooserStub::next = file;
             dlg.OnBrowse();
             dlg.OnStart();
             QCOMPARE(int(g_bDownloading), 1);
             QTRY_VERIFY_WITH_TIMEOUT(LogHas(dlg, "VUMO_START"), 30000);
             if (closeDialog)
-                dlg.done(0);
+                QtWindow(dlg)->done(0);
             else
                 dlg.OnConnect();
             // The worker has ended before the press (or the close) returned.

@@ -1,29 +1,83 @@
 // SPDX-License-Identifier: MIT
-// Escape, Enter and the close box, while idle and while a download runs (a
-// served download listening on a pty): no keystroke ends a running
-// download, and the close box asks before it aborts one.
+// Escape, Enter, the close box and the About box (F1, the context menu),
+// while idle and while a download runs (a served download listening on a
+// pty), all as real key, mouse and window events on the dialog: no
+// keystroke ends a running download, and the close box asks before it
+// aborts one.
 #include "console_test_support.h"
 
 #include "console_globals.h"
 #include "engine.h"
 #include "loader_dlg.h"
+#include "qt_backend.h"
 #include "resource.h"
 
+#include <QApplication>
 #include <QComboBox>
+#include <QDialog>
+#include <QMenu>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextEdit>
+#include <QTimer>
+#include <QWindow>
 
 namespace {
 
 int g_asked = 0;
+CDialog* g_askedParent = nullptr;
 bool g_answerYes = false;
 
-bool Answer(QWidget*)
+bool Answer(CDialog* parent)
 {
     ++g_asked;
+    g_askedParent = parent;
     return g_answerYes;
+}
+
+// Opens the About box the way the operator does, through the window menu's
+// entry: F1, or a right click on the dialog and the entry of its context
+// menu. The box is dismissed with a key, Enter (its OK button has the focus)
+// or Esc. Returns the box's caption, empty if no box came.
+QString OpenAndDismissAboutBox(QDialog* main, const QString& how, Qt::Key dismiss, QWidget* focused)
+{
+    QString caption;
+    QTimer poll;
+    poll.setInterval(20);
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
+            for (QAction* a : menu->actions())
+                if (a->text() == QString::fromUtf8(LoadResourceString(IDS_ABOUTBOX))) {
+                    menu->setActiveAction(a);
+                    QTest::keyClick(menu, Qt::Key_Return);
+                    return;
+                }
+            menu->close();
+            return;
+        }
+        QWidget* box = QApplication::activeModalWidget();
+        if (!box || box == main || !caption.isEmpty())
+            return;
+        caption = box->windowTitle();
+        QTest::keyClick(box->focusWidget() ? box->focusWidget() : box, dismiss);
+    });
+    // Whatever happens, no box outlives the test.
+    QTimer guard;
+    guard.setSingleShot(true);
+    QObject::connect(&guard, &QTimer::timeout, [&] {
+        if (QWidget* popup = QApplication::activePopupWidget())
+            popup->close();
+        if (QWidget* box = QApplication::activeModalWidget(); box && box != main)
+            box->close();
+    });
+    poll.start();
+    guard.start(10000);
+    if (how == QLatin1String("f1"))
+        QTest::keyClick(focused, Qt::Key_F1);
+    else  // a right click on the dialog's face, off every control
+        QTest::mouseClick(main->windowHandle(), Qt::RightButton, Qt::NoModifier, QPoint(2, 2));
+    return caption;
 }
 
 }  // namespace
@@ -36,6 +90,7 @@ private slots:
         ResetConsoleGlobals();
         g_pfnAskAbortAndQuit = Answer;
         g_asked = 0;
+        g_askedParent = nullptr;
         g_answerYes = false;
     }
 
@@ -50,16 +105,26 @@ private slots:
         // While idle: Esc and the close box end the program at once.
         QTest::newRow("idle: Esc") << false << "esc log" << false << false << false << 0;
         QTest::newRow("idle: Esc on the port list") << false << "esc port" << false << false << false << 0;
-        QTest::newRow("idle: close box") << false << "close" << false << false << false << 0;
+        QTest::newRow("idle: close box") << false << "close box" << false << false << false << 0;
+        QTest::newRow("idle: closed by the program") << false << "close widget" << false << false << false << 0;
         QTest::newRow("idle: Enter on the port list") << false << "enter port" << false << true << false << 0;
         QTest::newRow("idle: Enter in the log") << false << "enter log" << false << true << false << 0;
         QTest::newRow("idle: Enter on Connect presses it") << false << "enter connect" << false << true << false << 0;
+        // The About box opens and closes over the dialog, which stays.
+        QTest::newRow("idle: F1, About closed by Enter") << false << "about f1 enter" << false << true << false << 0;
+        QTest::newRow("idle: context menu, About closed by Esc")
+            << false << "about menu esc" << false << true << false << 0;
         // While a download runs.
         QTest::newRow("download: Esc") << true << "esc log" << false << true << true << 0;
         QTest::newRow("download: Enter in the log") << true << "enter log" << false << true << true << 0;
         QTest::newRow("download: Enter on Abort presses it") << true << "enter start" << false << true << false << 0;
-        QTest::newRow("download: close box, No") << true << "close" << false << true << true << 1;
-        QTest::newRow("download: close box, Yes") << true << "close" << true << false << false << 1;
+        QTest::newRow("download: close box, No") << true << "close box" << false << true << true << 1;
+        QTest::newRow("download: close box, Yes") << true << "close box" << true << false << false << 1;
+        QTest::newRow("download: closed by the program, No") << true << "close widget" << false << true << true << 1;
+        QTest::newRow("download: closed by the program, Yes") << true << "close widget" << true << false << false << 1;
+        QTest::newRow("download: F1, About closed by Esc") << true << "about f1 esc" << false << true << true << 0;
+        QTest::newRow("download: context menu, About closed by Enter")
+            << true << "about menu enter" << false << true << true << 0;
     }
     void keysAndCloseBox()
     {
@@ -79,9 +144,10 @@ private slots:
         const int heldByTest = DescriptorsOnDevice(pty.path());
 
         CLoaderDlg dlg;
-        dlg.show();
-        QVERIFY(QTest::qWaitForWindowActive(&dlg));
-        dlg.AddPortPath(pty.path());
+        QDialog* w = QtWindow(dlg);
+        w->show();
+        QVERIFY(QTest::qWaitForWindowActive(w));
+        dlg.AddPortPath(FromQString(pty.path()));
         ChooserStub::next = file;
         dlg.OnBrowse();
         if (downloading) {
@@ -91,37 +157,51 @@ private slots:
         }
 
         const QStringList parts = action.split(' ');
-        QWidget* target = nullptr;
-        if (parts.size() > 1) {
+        QWidget* target = LogEdit(dlg);
+        if (parts[0] == "esc" || parts[0] == "enter") {
             const QString on = parts[1];
-            target = on == "port" ? dlg.GetDlgItem(IDC_PORT)
-                     : on == "log" ? static_cast<QWidget*>(dlg.m_log)
-                     : on == "connect" ? dlg.GetDlgItem(IDC_CONNECT)
-                                       : dlg.GetDlgItem(IDC_START);
-            target->setFocus();
+            target = on == "port" ? QtControl(dlg, IDC_PORT)
+                     : on == "log" ? LogEdit(dlg)
+                     : on == "connect" ? QtControl(dlg, IDC_CONNECT)
+                                       : QtControl(dlg, IDC_START);
         }
-        if (parts[0] == "esc")
+        target->setFocus();
+        if (parts[0] == "esc") {
             QTest::keyClick(target, Qt::Key_Escape);
-        else if (parts[0] == "enter")
+        } else if (parts[0] == "enter") {
             QTest::keyClick(target, Qt::Key_Return);
-        else
-            dlg.close();
+        } else if (action == "close box") {
+            // As the window manager's close box: through the window system.
+            QVERIFY(w->windowHandle());
+            w->windowHandle()->close();
+        } else if (action == "close widget") {
+            w->close();
+        } else {
+            const QString caption =
+                OpenAndDismissAboutBox(w, parts[1], parts[2] == "esc" ? Qt::Key_Escape : Qt::Key_Return, target);
+            QCOMPARE(caption, QString::fromUtf8("关于 Marbrix"));
+            QVERIFY(QApplication::activeModalWidget() == nullptr);
+            QVERIFY(QApplication::activePopupWidget() == nullptr);
+        }
 
         QCOMPARE(g_asked, asked);
-        QCOMPARE(dlg.isVisible(), stillOpen);
+        if (asked)
+            QVERIFY(g_askedParent == &dlg);
+        QCOMPARE(w->isVisible(), stillOpen);
         QCOMPARE(int(g_bDownloading), int(stillDownloading));
         QCOMPARE(Text(dlg, IDC_START), stillDownloading ? QStringLiteral("Abort") : QStringLiteral("Start"));
         if (stillDownloading)
             QVERIFY(g_bEngineBusy.load());
         if (!stillOpen) {
-            QCOMPARE(dlg.result(), int(QDialog::Rejected));
+            // As a Windows dialog ends on Esc and on its close box.
+            QCOMPARE(w->result(), IDCANCEL);
             // Quitting waited for the worker and let go of port and file.
             QCOMPARE(int(g_bEngineBusy.load()), 0);
             QCOMPARE(DescriptorsOnDevice(pty.path()), heldByTest);
             QVERIFY(!FileOpenInProcess(file));
         }
         if (action == "enter port")
-            QCOMPARE(qobject_cast<QComboBox*>(dlg.GetDlgItem(IDC_PORT))->currentText(), ShortName(pty.path()));
+            QCOMPARE(Combo(dlg, IDC_PORT)->currentText(), ShortName(pty.path()));
         if (action == "enter connect")
             QCOMPARE(int(g_bConnected), 1);
         if (action == "enter start")

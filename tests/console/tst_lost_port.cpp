@@ -7,10 +7,12 @@
 #include "console_globals.h"
 #include "engine.h"
 #include "loader_dlg.h"
+#include "qt_backend.h"
 #include "resource.h"
 #include "serial_port.h"
 
 #include <QProgressBar>
+#include <QDialog>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextEdit>
@@ -25,7 +27,7 @@ const char kLostLine[] = "Serial port lost! Abort Download";
 
 QString Log(CLoaderDlg& d)
 {
-    return d.m_log->toPlainText();
+    return LogEdit(d)->toPlainText();
 }
 
 // The lost-port ending as the log must show it: the engine's line, the
@@ -54,8 +56,8 @@ void CheckIdleAndClosed(CLoaderDlg& dlg)
     QCOMPARE(int(g_bDownloading), 0);
     QCOMPARE(int(g_bConnected), 0);
     QVERIFY(g_hPort == nullptr);
-    QVERIFY(dlg.GetDlgItem(IDC_PORT)->isEnabled());
-    QVERIFY(dlg.GetDlgItem(IDC_BAUD)->isEnabled());
+    QVERIFY(QtControl(dlg, IDC_PORT)->isEnabled());
+    QVERIFY(QtControl(dlg, IDC_BAUD)->isEnabled());
     QCOMPARE(Text(dlg, IDC_LINK), QStringLiteral("ERR"));
     QCOMPARE(DrawnColour(dlg, IDC_LINK), QColor(255, 0, 0));
 }
@@ -67,7 +69,7 @@ void CheckFreshConnect(CLoaderDlg& dlg)
     QVERIFY(fresh.ok());
     // The number may be the dead pty's again while the test still holds that.
     const int held = DescriptorsOnDevice(fresh.path());
-    dlg.AddPortPath(fresh.path());
+    dlg.AddPortPath(FromQString(fresh.path()));
     dlg.OnConnect();
     QCOMPARE(FindLogLine(dlg, "Open Successful!").text.mid(10),
              ShortName(fresh.path()) + ":115200-8-1 Open Successful!");
@@ -107,8 +109,8 @@ private slots:
         TestPty pty;
         QVERIFY(pty.ok());
         CLoaderDlg dlg;
-        dlg.show();
-        dlg.AddPortPath(pty.path());
+        QtWindow(dlg)->show();
+        dlg.AddPortPath(FromQString(pty.path()));
         ChooserStub::next = file;
         dlg.OnBrowse();
         dlg.OnConnect();
@@ -136,7 +138,7 @@ private slots:
         QVERIFY(!FileOpenInProcess(file));
         QVERIFY(dlg.NothingPendingClose());
         QCOMPARE(DescriptorsOnDevice(pty.path()), 1);  // the test's own end only
-        QCOMPARE(dlg.m_progress->value(), 0);
+        QCOMPARE(ProgressBar(dlg)->value(), 0);
     }
 
     // The whole way with the engine: a served download listening on a pty
@@ -167,16 +169,16 @@ private slots:
         const int heldByTest = DescriptorsOnDevice(port);
 
         CLoaderDlg dlg;
-        dlg.show();
-        dlg.AddPortPath(port);
+        QtWindow(dlg)->show();
+        dlg.AddPortPath(FromQString(port));
         ChooserStub::next = file;
         dlg.OnBrowse();
         dlg.OnStart();
         QCOMPARE(Text(dlg, IDC_START), QStringLiteral("Abort"));
         QCOMPARE(Text(dlg, IDC_LINK), QStringLiteral("OK"));
         if (image) {
-            QTRY_VERIFY_WITH_TIMEOUT(dlg.m_progress->value() > 0, 60000);
-            QVERIFY(dlg.m_progress->value() < 100);
+            QTRY_VERIFY_WITH_TIMEOUT(ProgressBar(dlg)->value() > 0, 60000);
+            QVERIFY(ProgressBar(dlg)->value() < 100);
             sim->kill();
         } else {
             QTRY_VERIFY_WITH_TIMEOUT(LogHas(dlg, "Start Download Service"), 20000);
@@ -193,7 +195,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!FileOpenInProcess(file), 20000);
         QTRY_VERIFY_WITH_TIMEOUT(dlg.NothingPendingClose(), 20000);
         QCOMPARE(DescriptorsOnDevice(port), heldByTest);
-        QTRY_COMPARE_WITH_TIMEOUT(dlg.m_progress->value(), 0, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(ProgressBar(dlg)->value(), 0, 10000);
         QCOMPARE(int(g_bEngineBusy.load()), 0);
 
         CheckFreshConnect(dlg);

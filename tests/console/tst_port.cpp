@@ -8,12 +8,14 @@
 #include "console_globals.h"
 #include "engine.h"
 #include "loader_dlg.h"
+#include "qt_backend.h"
 #include "resource.h"
 #include "serial_port.h"
 
 #include <QComboBox>
 #include <QLabel>
 #include <QProcess>
+#include <QDialog>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -27,11 +29,11 @@ private slots:
     void comPortsNameTheFirstFourDevices()
     {
         CLoaderDlg dlg;
-        dlg.show();
+        QtWindow(dlg)->show();
         for (int i = 0; i < 4; ++i)
             QCOMPARE(QString::fromStdString(dlg.PortPathAt(i)), QString("/dev/ttyS%1").arg(i));
         // After them the machine's other serial ports, then added paths.
-        auto* combo = qobject_cast<QComboBox*>(dlg.GetDlgItem(IDC_PORT));
+        auto* combo = Combo(dlg, IDC_PORT);
         const int before = combo->count();
         QCOMPARE(dlg.AddPortPath("/dev/pts/77"), before);
         QCOMPARE(combo->itemText(before), QStringLiteral("pts/77"));
@@ -64,9 +66,9 @@ private slots:
         TestPty pty;
         QVERIFY(pty.ok());
         CLoaderDlg dlg;
-        dlg.show();
-        dlg.AddPortPath(pty.path());
-        qobject_cast<QComboBox*>(dlg.GetDlgItem(IDC_BAUD))->setCurrentIndex(baudIndex);
+        QtWindow(dlg)->show();
+        dlg.AddPortPath(FromQString(pty.path()));
+        Combo(dlg, IDC_BAUD)->setCurrentIndex(baudIndex);
         const QString name = ShortName(pty.path());
 
         dlg.OnConnect();
@@ -75,8 +77,8 @@ private slots:
         QCOMPARE(open.color, QColor(0, 123, 22));
         QCOMPARE(int(g_bConnected), 1);
         QCOMPARE(Text(dlg, IDC_CONNECT), QStringLiteral("DisConnect"));
-        QVERIFY(!dlg.GetDlgItem(IDC_PORT)->isEnabled());
-        QVERIFY(!dlg.GetDlgItem(IDC_BAUD)->isEnabled());
+        QVERIFY(!QtControl(dlg, IDC_PORT)->isEnabled());
+        QVERIFY(!QtControl(dlg, IDC_BAUD)->isEnabled());
         QCOMPARE(Text(dlg, IDC_LINK), QStringLiteral("OK"));
         QCOMPARE(DrawnColour(dlg, IDC_LINK), QColor(0, 128, 0));
         // The line really is at that rate, 8N1, and raw.
@@ -97,8 +99,8 @@ private slots:
         QCOMPARE(lines[1].color, QColor(0, 123, 22));
         QCOMPARE(int(g_bConnected), 0);
         QCOMPARE(Text(dlg, IDC_CONNECT), QStringLiteral("Connect"));
-        QVERIFY(dlg.GetDlgItem(IDC_PORT)->isEnabled());
-        QVERIFY(dlg.GetDlgItem(IDC_BAUD)->isEnabled());
+        QVERIFY(QtControl(dlg, IDC_PORT)->isEnabled());
+        QVERIFY(QtControl(dlg, IDC_BAUD)->isEnabled());
         QCOMPARE(Text(dlg, IDC_LINK), QString());
         // Released: another open succeeds now.
         other = PortOpenDevice(pty.path().toLocal8Bit().constData(), 9600, nullptr);
@@ -114,10 +116,10 @@ private slots:
         TestPty pty;
         QVERIFY(pty.ok());
         CLoaderDlg dlg;
-        dlg.show();
+        QtWindow(dlg)->show();
         const QString missing = dir.filePath("ttyMISSING");
-        dlg.AddPortPath(missing);
-        qobject_cast<QComboBox*>(dlg.GetDlgItem(IDC_BAUD))->setCurrentIndex(2);
+        dlg.AddPortPath(FromQString(missing));
+        Combo(dlg, IDC_BAUD)->setCurrentIndex(2);
         dlg.OnConnect();
         LogLine failed = FindLogLine(dlg, "Open failed!");
         QCOMPARE(failed.text.mid(10), missing + ":9600-8-1 Open failed!");
@@ -127,12 +129,12 @@ private slots:
         QCOMPARE(Text(dlg, IDC_LINK), QStringLiteral("ERR"));
         QCOMPARE(DrawnColour(dlg, IDC_LINK), QColor(255, 0, 0));
         QCOMPARE(Text(dlg, IDC_CONNECT), QStringLiteral("Connect"));
-        QVERIFY(dlg.GetDlgItem(IDC_PORT)->isEnabled());
+        QVERIFY(QtControl(dlg, IDC_PORT)->isEnabled());
         QCOMPARE(int(g_bConnected), 0);
 
         dlg.OnConnect();  // tries again with the same selection
         QCOMPARE(Text(dlg, IDC_LINK), QStringLiteral("ERR"));
-        dlg.AddPortPath(pty.path());
+        dlg.AddPortPath(FromQString(pty.path()));
         dlg.OnConnect();
         QCOMPARE(Text(dlg, IDC_LINK), QStringLiteral("OK"));
         QCOMPARE(DrawnColour(dlg, IDC_LINK), QColor(0, 128, 0));
@@ -165,8 +167,8 @@ private slots:
             QVERIFY(ours);
         }
         CLoaderDlg dlg;
-        dlg.show();
-        dlg.AddPortPath(pty.path());
+        QtWindow(dlg)->show();
+        dlg.AddPortPath(FromQString(pty.path()));
         // The holder opened the device before it started `sleep`.
         dlg.OnConnect();
         QCOMPARE(int(g_bConnected), 0);
@@ -192,11 +194,11 @@ private slots:
     {
         TestPty pty;
         CLoaderDlg dlg;
-        dlg.show();
+        QtWindow(dlg)->show();
         dlg.m_strStatus = "===>>  \"x\"";
         dlg.UpdateData(false);
         QCOMPARE(DrawnColour(dlg, IDC_STATUS), QColor(200, 0, 0));
-        dlg.AddPortPath(pty.path());
+        dlg.AddPortPath(FromQString(pty.path()));
         dlg.OnConnect();
         QCOMPARE(DrawnColour(dlg, IDC_STATUS), QColor(200, 0, 0));
     }
@@ -220,8 +222,8 @@ private slots:
         TestPty pty;
         QVERIFY(pty.ok());
         CLoaderDlg dlg;
-        dlg.show();
-        dlg.AddPortPath(pty.path());
+        QtWindow(dlg)->show();
+        dlg.AddPortPath(FromQString(pty.path()));
         ChooserStub::next = file;
         dlg.OnBrowse();
         QCOMPARE(int(g_bImageMode), 1);
