@@ -13,9 +13,13 @@ FileChooser g_pfnChooseFile = ChooseFileWithDialog;
 
 CString FileExtOf(const CString& path)
 {
-    // The name is what follows the last separator of either system.
+    // The name is what follows the last separator (Windows has two).
     const std::string& p = path.Str();
+#ifdef _WIN32
     const size_t sep = p.find_last_of("/\\");
+#else
+    const size_t sep = p.rfind('/');
+#endif
     const std::string name = sep == std::string::npos ? p : p.substr(sep + 1);
     const size_t dot = name.rfind('.');
     return dot == std::string::npos ? CString() : CString(name.substr(dot + 1));

@@ -241,8 +241,11 @@ void CDialogImpl::AppendSystemMenu(UINT id, const QString& text)
 bool CDialogImpl::event(QEvent* e)
 {
     if (e->type() == kDialogMessageEvent) {
+        // As a destroyed window's queue: what arrives after the dialog has
+        // ended is dropped.
         auto* m = static_cast<DialogMessageEvent*>(e);
-        m_owner->OnWndMsg(m->m_message, m->m_wParam, m->m_lParam, nullptr);
+        if (!m_bDestroyed)
+            m_owner->OnWndMsg(m->m_message, m->m_wParam, m->m_lParam, nullptr);
         return true;
     }
     return QDialog::event(e);
@@ -373,8 +376,10 @@ void CDialogImpl::done(int r)
 
 // --- CDialog, the window-system half ---
 
-CDialog::CDialog(const DlgTemplate& tmpl, CDialog* pParent)
-    : m_template(tmpl), m_pImpl(std::make_unique<CDialogImpl>(this, tmpl, pParent ? pParent->Impl() : nullptr))
+// The window is not made a child of the parent's: each CDialog owns its own
+// window, and a modal dialog blocks the whole application anyway.
+CDialog::CDialog(const DlgTemplate& tmpl, CDialog*)
+    : m_template(tmpl), m_pImpl(std::make_unique<CDialogImpl>(this, tmpl, nullptr))
 {
 }
 

@@ -5,6 +5,7 @@
 //                   list and select it
 //   marbrix --help | --version
 #include "loader_app.h"
+#include "app_icon_qt.h"
 #include "qt_backend.h"
 
 #include <QApplication>
@@ -33,6 +34,8 @@ int main(int argc, char** argv)
     }
     QApplication app(argc, argv);
     QApplication::setApplicationVersion(QStringLiteral(MARBRIX_VERSION));
+    // Every window of the program (the About box too) shows IDR_MAINFRAME.
+    QApplication::setWindowIcon(LoadMainFrameIcon());
     const QStringList args = app.arguments();
     for (int i = 1; i < args.size(); ++i) {
         const QString& a = args[i];
