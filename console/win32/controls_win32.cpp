@@ -140,9 +140,11 @@ void CRichEditCtrl::SetLogFont(int pointSize)
         return;
     // A monospaced face made for the screen, so the time stamps line up;
     // Chinese text is drawn by the system's font linking (and the rich
-    // edit's own font binding) from a Chinese face behind it.
-    static const wchar_t* const faces[] = {L"Consolas", L"Lucida Console", L"Courier New"};
-    const wchar_t* face = faces[2];
+    // edit's own font binding) from a Chinese face behind it. Windows has
+    // the first three; the last two are what Wine finds on Linux.
+    static const wchar_t* const faces[] = {L"Consolas", L"Lucida Console", L"Courier New", L"DejaVu Sans Mono",
+                                           L"Liberation Mono"};
+    const wchar_t* face = L"Courier New";
     for (const wchar_t* f : faces)
         if (HasFace(f)) {
             face = f;

@@ -160,6 +160,9 @@ void CALLBACK ShotStep(HWND, UINT, UINT_PTR, DWORD)
             return;
         s.phase = Shot::Settle;
         s.since = now;
+        // Drawn as the window in use (an active caption) in the picture.
+        if (!s.file.IsEmpty())
+            SetForegroundWindow(w);
         if (s.main)
             SetUpMain(s, w);
         if (s.file.IsEmpty())

@@ -84,7 +84,13 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int)
                 theApp.m_cyScreenshot = cy;
             }
         } else {
-            WriteStdErr(CString("marbrix: unknown argument '") + FromWide(a.c_str()) + "'\n" + kUsage, true);
+            bool needsValue = false;
+            for (const wchar_t* o : {L"--port", L"--screenshot", L"--screenshot-about", L"--screenshot-download",
+                                     L"--screenshot-at", L"--screenshot-size"})
+                needsValue = needsValue || a == o;
+            const CString what = needsValue ? CString("marbrix: ") + FromWide(a.c_str()) + " needs a value\n"
+                                            : CString("marbrix: unknown argument '") + FromWide(a.c_str()) + "'\n";
+            WriteStdErr(what + kUsage, true);
             return 2;
         }
     }
