@@ -185,6 +185,17 @@ std::vector<BYTE> BuildTemplate(const DlgTemplate& t)
     return w.Take();
 }
 
+// Tab leaves the log for the next control, as in any other field of the
+// dialog: the log is read-only, nothing in it takes a tab.
+LRESULT CALLBACK LogKeysProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR)
+{
+    if (message == WM_GETDLGCODE)
+        return DefSubclassProc(hWnd, message, wParam, lParam) & ~LRESULT(DLGC_WANTTAB);
+    if (message == WM_NCDESTROY)
+        RemoveWindowSubclass(hWnd, LogKeysProc, 0);
+    return DefSubclassProc(hWnd, message, wParam, lParam);
+}
+
 // The classes the template names that the system does not register by
 // itself: the rich edit of Msftedit.dll and the common controls' progress
 // bar. Loaded once, before the first dialog.
@@ -306,6 +317,7 @@ BOOL CDialogImpl::OnInitDialog(HWND hWnd)
             // The rich edit's default limit (32K characters) would end a
             // long session's log part-way.
             SendMessageW(m_controls[i], EM_EXLIMITTEXT, 0, 0x7FFFFFFE);
+            SetWindowSubclass(m_controls[i], LogKeysProc, 0, 0);
         } else if (item.cls == DlgClass::Progress) {
             SendMessageW(m_controls[i], PBM_SETRANGE32, 0, 100);
         }
