@@ -66,8 +66,8 @@ done
 # The prefix: COM7, and fonts for Chinese text. Wine has no Song face: the
 # dialogs' face is drawn as Tahoma, and Tahoma (captions, menus, dialogs) and
 # the log's DejaVu Sans Mono take their Chinese characters from WenQuanYi
-# Micro Hei through font linking. The registry file is UTF-16, as regedit
-# reads the face name 宋体 correctly only so.
+# Micro Hei through font linking. The registry file is in UTF-16: only so
+# does regedit read the face name 宋体 right.
 wineboot -i </dev/null >/dev/null 2>&1
 wine reg add 'HKLM\Software\Wine\Ports' /v COM7 /d "$com_link" /f </dev/null >/dev/null 2>&1
 link='hex(7):'$(printf 'wqy-microhei.ttc,WenQuanYi Micro Hei\0\0' | iconv -f UTF-8 -t UTF-16LE | od -An -v -tx1 |

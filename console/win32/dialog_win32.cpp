@@ -7,6 +7,7 @@
 #include "dialog_base.h"
 
 #include "app_icon_win32.h"
+#include "dialog_controls.h"
 #include "win32_backend.h"
 
 #include <richedit.h>
@@ -524,6 +525,13 @@ CString CDialog::GetDlgItemText(int nID) const
     HWND h = m_pImpl->Item(nID);
     if (!h)
         return CString();
+    // The log's lines end in "\n" as the rich edit's own reading gives them.
+    for (const DlgItemTemplate& item : m_template.items)
+        if (item.id == nID && item.cls == DlgClass::RichEdit) {
+            CRichEditCtrl log;
+            log.Attach(const_cast<CDialog*>(this), nID);
+            return log.GetText();
+        }
     const int n = GetWindowTextLengthW(h);
     std::wstring text(size_t(n > 0 ? n : 0) + 1, L'\0');
     const int got = GetWindowTextW(h, text.data(), int(text.size()));
