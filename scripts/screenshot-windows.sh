@@ -64,9 +64,9 @@ done
 [[ -n $xvfb_pid ]] || { echo "screenshot-windows: no X display could be started" >&2; exit 1; }
 
 # The prefix: COM7, and fonts for Chinese text. Wine has no Song face: the
-# dialogs' face is drawn as Tahoma, and Tahoma (captions, menus, dialogs) and
-# the log's DejaVu Sans Mono take their Chinese characters from WenQuanYi
-# Micro Hei through font linking. The registry file is in UTF-16: only so
+# dialogs' face is drawn as Tahoma, and Tahoma (captions, menus, dialogs)
+# takes its Chinese characters from WenQuanYi Micro Hei through font
+# linking. The log finds WenQuanYi Micro Hei Mono by itself. The registry file is in UTF-16: only so
 # does regedit read the face name 宋体 right.
 wineboot -i </dev/null >/dev/null 2>&1
 wine reg add 'HKLM\Software\Wine\Ports' /v COM7 /d "$com_link" /f </dev/null >/dev/null 2>&1
@@ -76,7 +76,7 @@ link='hex(7):'$(printf 'wqy-microhei.ttc,WenQuanYi Micro Hei\0\0' | iconv -f UTF
   printf '\xff\xfe'
   printf '%s\r\n' 'Windows Registry Editor Version 5.00' '' \
     '[HKEY_LOCAL_MACHINE\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink]' \
-    "\"Tahoma\"=$link" "\"DejaVu Sans Mono\"=$link" '' \
+    "\"Tahoma\"=$link" '' \
     '[HKEY_LOCAL_MACHINE\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes]' \
     '"宋体"="Tahoma"' '' | iconv -f UTF-8 -t UTF-16LE
 } >"$work/fonts.reg"
@@ -125,7 +125,9 @@ shoot() {
   read -r x y w h <"$marker"
   # A click on the caption makes it the active window (Wine's virtual
   # desktop does not hand a new window the focus by itself).
-  xdotool mousemove $((x + w / 2)) $((y + 8)) click 1
+  xdotool mousemove $((x + w / 2)) $((y + 8))
+  sleep 0.2
+  xdotool click 1
   sleep 0.5
   import -window root -crop "${w}x${h}+${x}+${y}" +repage "$out"
   echo "screenshot-windows: $out"
