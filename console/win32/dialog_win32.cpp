@@ -450,9 +450,10 @@ INT_PTR CALLBACK CDialogImpl::DialogProc(HWND hWnd, UINT message, WPARAM wParam,
         return FALSE;
     default:
         // Posted notifications (WM_ENGINE_*) and any other message of the
-        // dialog's own range. The dialog manager's DM_* messages share that
-        // range: what the map does not take goes on to it.
-        if (message >= WM_USER && message < 0xC000)
+        // dialog's own ranges (WM_USER up, registered ones included). The
+        // dialog manager's DM_* messages share the first: what the map does
+        // not take goes on to it.
+        if (message >= WM_USER)
             return owner->OnWndMsg(message, wParam, lParam, &result) ? self->Result(result) : FALSE;
         return FALSE;
     }
