@@ -6,8 +6,15 @@
 #   scripts/screenshot.sh [BUILD_DIR | path/to/marbrix]
 # SCREENSHOT_OUT=FILE.png renders only the main window, into FILE.png;
 # SCREENSHOT_SIZE=WxH enlarges the window to W x H pixels first.
+#   scripts/screenshot.sh --windows
+# takes the Windows console's pictures under Wine instead
+# (scripts/screenshot-windows.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+if [[ ${1:-} == --windows ]]; then
+  shift
+  exec scripts/screenshot-windows.sh "$@"
+fi
 arg=${1:-}
 build=""
 if [[ -n $arg && -d $arg ]]; then
