@@ -537,14 +537,3 @@ TEST_F(Download, ServedThenAbort)
 }
 
 }  // namespace
-
-int main(int argc, char** argv)
-{
-    // What the program does before its first dialog: the common controls
-    // and the rich edit's library.
-    INITCOMMONCONTROLSEX icc = {sizeof icc, ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS};
-    InitCommonControlsEx(&icc);
-    LoadLibraryW(L"Msftedit.dll");
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}
