@@ -12,7 +12,7 @@
 # starts.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/need-packages.sh --for screenshot wine wine64 xvfb imagemagick fonts-wqy-microhei
+scripts/need-packages.sh --for screenshot wine wine64 xvfb imagemagick fonts-wine fonts-wqy-microhei
 win=$(realpath -m "${1:-build-windows}")
 host=$(realpath -m "${2:-build}")
 exe=$win/console/marbrix.exe
