@@ -419,6 +419,16 @@ TEST_F(Dialog, LogIsReadOnlyAndAppendsAtTheEnd)
     EXPECT_EQ(lines[2].text, kStamp + std::string("three"));
     EXPECT_EQ(lines[2].colour, kOrange);
     EXPECT_TRUE(lines[2].oneColour) << Dump(lines);
+
+    // The probe itself: a selection over a red and a green line has no
+    // single colour, so "one colour" above means something.
+    CHARRANGE both = {0, 20};
+    SendMessageW(edit, EM_EXSETSEL, 0, LPARAM(&both));
+    CHARFORMAT2W cf = {};
+    cf.cbSize = sizeof cf;
+    cf.dwMask = CFM_COLOR;
+    SendMessageW(edit, EM_GETCHARFORMAT, SCF_SELECTION, LPARAM(&cf));
+    EXPECT_FALSE(cf.dwMask & CFM_COLOR);
 }
 
 // --- whole downloads against the box ----------------------------------------
