@@ -59,6 +59,9 @@ wine reg add 'HKLM\Software\Wine\Ports' /v COM7 /d "$com_link" /f </dev/null >/d
 # face): without a link to a CJK face it draws as boxes.
 wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' /v Tahoma \
   /t REG_MULTI_SZ /d 'wqy-microhei.ttc,WenQuanYi Micro Hei' /f </dev/null >/dev/null 2>&1
+# The caption buttons are glyphs of Wine's Marlett face, which this Wine
+# does not find among its own data: without it the close box reads "r".
+cp /usr/share/wine/fonts/marlett.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
 wineserver -k
 wineserver -w
 wine cmd /c exit </dev/null >/dev/null 2>&1

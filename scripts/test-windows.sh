@@ -94,6 +94,11 @@ wine reg add 'HKLM\Software\Wine\Ports' /v COM7 /d "$COM_LINK" /f </dev/null >/d
 # what it has no glyphs for (without the link CJK draws as boxes).
 wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' /v Tahoma \
   /t REG_MULTI_SZ /d 'wqy-microhei.ttc,WenQuanYi Micro Hei' /f </dev/null >/dev/null 2>&1
+# Every window inside one Wine desktop, as on Windows. Without a window
+# manager a top-level X window of its own costs each dialog some 2 s when it
+# closes (Wine waits for a manager to withdraw it, then gives up).
+wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f </dev/null >/dev/null 2>&1
+wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1280x1024 /f </dev/null >/dev/null 2>&1
 wineserver -k
 wineserver -w
 echo "test-windows: Wine prefix ready after ${SECONDS} s"
