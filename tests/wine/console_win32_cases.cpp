@@ -75,6 +75,10 @@ std::string EnvUtf8(const wchar_t* name)
     return v ? Utf8(v) : std::string();
 }
 
+// The dialog under test; its keys go through the dialog manager, as a
+// modeless dialog's loop must send them.
+HWND g_hDialog = nullptr;
+
 // Dispatches this thread's messages until done() holds or timeoutMs pass;
 // afterEach runs after every message, to watch states that pass quickly.
 bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs, const std::function<void()>& afterEach = {})
@@ -83,8 +87,10 @@ bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs, const std::fu
     for (;;) {
         MSG msg;
         while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&msg);
-            DispatchMessageW(&msg);
+            if (!(g_hDialog && IsWindow(g_hDialog) && IsDialogMessageW(g_hDialog, &msg))) {
+                TranslateMessage(&msg);
+                DispatchMessageW(&msg);
+            }
             if (afterEach)
                 afterEach();
         }
@@ -100,6 +106,14 @@ bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs, const std::fu
 void PumpPending()
 {
     PumpUntil([] { return true; }, 0);
+}
+
+// A key pressed on a control, as the keyboard would deliver it.
+void PressKey(HWND control, UINT vk)
+{
+    PostMessageW(control, WM_KEYDOWN, vk, 1);
+    PostMessageW(control, WM_KEYUP, vk, LPARAM(0xC0000001));
+    PumpPending();
 }
 
 // One line of the log as the rich edit holds it: its text without the
@@ -211,6 +225,7 @@ protected:
         ASSERT_TRUE(dlg->Create());
         hwnd = Win32Window(*dlg);
         ASSERT_TRUE(IsWindow(hwnd));
+        g_hDialog = hwnd;
         ASSERT_TRUE(PumpUntil([&] { return IsWindowVisible(hwnd) != FALSE; }, 10000)) << "the dialog was never shown";
         PumpPending();
     }
@@ -221,6 +236,7 @@ protected:
         // download and closes the port), then the object.
         if (hwnd && IsWindow(hwnd))
             DestroyWindow(hwnd);
+        g_hDialog = nullptr;
         dlg.reset();
         PumpPending();
     }
@@ -527,6 +543,12 @@ TEST_F(Download, ServedThenAbort)
     ASSERT_TRUE(PumpUntil([&] { return LogHas("VUMO_TIME_REP"); }, 60000)) << Dump(Log());
     ASSERT_EQ(Text(IDC_START), "Abort") << Dump(Log());
 
+    // Esc does not leave a download half-way.
+    SetFocus(Item(IDC_START));
+    PressKey(GetFocus(), VK_ESCAPE);
+    ASSERT_TRUE(IsWindow(hwnd)) << "Esc ended the dialog during a download";
+    ASSERT_EQ(Text(IDC_START), "Abort");
+
     Click(IDC_START);
     EXPECT_EQ(Text(IDC_START), "Start");
     EXPECT_EQ(Text(IDC_STATUS), "");
@@ -544,6 +566,11 @@ TEST_F(Download, ServedThenAbort)
     EXPECT_EQ(Text(IDC_START), "Start");
     EXPECT_EQ(int(g_bDownloading), 0);
     EXPECT_EQ(int(g_bConnected), 1);
+
+    // Idle, Esc ends the dialog, and the port with it.
+    PressKey(Item(IDC_START), VK_ESCAPE);
+    EXPECT_TRUE(PumpUntil([&] { return !IsWindow(hwnd); }, 10000)) << "Esc did not end the idle dialog";
+    EXPECT_EQ(int(g_bConnected), 0);
 }
 
 }  // namespace
