@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
 # Builds dist/marbrix-<version>-windows-x64.zip: the statically linked
-# marbrix-cli.exe and a short text on its use. Cross-built with the windows
-# preset (mingw-w64); installs the cross compiler and zip when missing.
+# marbrix-cli.exe, marbrix.exe (the operator console) and a short text on
+# their use. Cross-built with the windows preset (mingw-w64); installs the
+# cross compiler and zip when missing.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 SRC=$PWD
@@ -15,17 +16,17 @@ if [[ $WIN_BUILD == "$SRC/build-windows" ]]; then
   cmake --preset windows >/dev/null
 else
   cmake -S "$SRC" -B "$WIN_BUILD" -G Ninja --toolchain "$SRC/cmake/mingw-w64-x86_64.cmake" \
-    -DCMAKE_BUILD_TYPE=Release -DMARBRIX_CONSOLE=OFF >/dev/null
+    -DCMAKE_BUILD_TYPE=Release -DMARBRIX_CONSOLE=ON >/dev/null
 fi
-nice cmake --build "$WIN_BUILD" -j2 --target marbrix-cli
+nice cmake --build "$WIN_BUILD" -j2 --target marbrix-cli marbrix
 
 VERSION=$(sed -n 's/^CMAKE_PROJECT_VERSION:[A-Z]*=//p' "$WIN_BUILD/CMakeCache.txt")
 NAME=marbrix-$VERSION-windows-x64
 STAGE=$WIN_BUILD/package/$NAME
 rm -rf "$WIN_BUILD/package"
 mkdir -p "$STAGE" dist
-cp "$WIN_BUILD/cli/marbrix-cli.exe" "$STAGE/"
-x86_64-w64-mingw32-strip "$STAGE/marbrix-cli.exe"
+cp "$WIN_BUILD/cli/marbrix-cli.exe" "$WIN_BUILD/console/marbrix.exe" "$STAGE/"
+x86_64-w64-mingw32-strip "$STAGE/marbrix-cli.exe" "$STAGE/marbrix.exe"
 # Windows line endings, so that Notepad shows the text as written.
 sed 's/$/\r/' packaging/windows/README.txt >"$STAGE/README.txt"
 rm -f "dist/$NAME.zip"

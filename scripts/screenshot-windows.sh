@@ -1,117 +1,146 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
-# The Windows console's picture for the README (docs/marbrix-windows.png):
-# marbrix.exe under Wine on a virtual X server, part-way through an image
-# download to the simulated box on COM7. Run through
-#   scripts/screenshot.sh --windows [WIN_BUILD [HOST_BUILD]]
-# SCREENSHOT_OUT=FILE.png writes the picture elsewhere.
+# Pictures of marbrix.exe, the Windows console, as Wine draws it under a
+# virtual X server: the main window part-way through a real image download
+# to the simulated box (docs/marbrix-windows.png) and the About box
+# (docs/marbrix-windows-about.png).
+#   scripts/screenshot-windows.sh            (or scripts/screenshot.sh --windows)
+# Environment: WIN_BUILD (default build-windows: marbrix.exe) and HOST_BUILD
+# (default build: stbsim and marbrix-cli, which packs the image).
 #
-# A throwaway Wine prefix is made for the run and removed after it. Serial
-# safety as in scripts/test-windows.sh: only COM7, mapped through the
-# registry to a symlink in the scratch folder, checked before the program
-# starts.
+# The program does not draw itself into a file here: it brings the window
+# into the state to be shown, writes the window's place on the screen into
+# the file given with --screenshot and holds the window still for three
+# seconds, while this script grabs the screen and cuts the window out.
+#
+# Serial safety: the download runs on COM7, mapped through the registry of a
+# throwaway prefix to a symlink that stbsim points at its pty; the mapping
+# is checked before the program starts. COM1..COM4 are never used.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/need-packages.sh --for screenshot wine wine64 xvfb imagemagick fonts-wine fonts-wqy-microhei
-win=$(realpath -m "${1:-build-windows}")
-host=$(realpath -m "${2:-build}")
-exe=$win/console/marbrix.exe
-cli=$host/cli/marbrix-cli
-sim=$host/sim/stbsim
+SRC=$PWD
+
+scripts/need-packages.sh --for screenshot-windows wine wine64 xvfb xdotool imagemagick fonts-wqy-microhei
+
+WIN_BUILD=$(realpath -m "${WIN_BUILD:-$SRC/build-windows}")
+HOST_BUILD=$(realpath -m "${HOST_BUILD:-$SRC/build}")
+exe=$WIN_BUILD/console/marbrix.exe
+cli=$HOST_BUILD/cli/marbrix-cli
+sim=$HOST_BUILD/sim/stbsim
 for f in "$exe" "$cli" "$sim"; do
-  [[ -f $f ]] || { echo "screenshot: $f is missing (build-windows: cmake --preset windows; build: scripts/build.sh)" >&2; exit 1; }
+  [[ -f $f ]] || { echo "screenshot-windows: build marbrix.exe (cmake --preset windows) and the Linux tree first: $f is missing" >&2; exit 1; }
 done
 
-work=$(mktemp -d /tmp/marbrix-winshot.XXXXXX)
+work=$WIN_BUILD/wine-shot
 export WINEPREFIX=$work/prefix
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
-sim_pid="" xvfb_pid="" exe_pid=""
+if [[ -d $WINEPREFIX ]]; then wineserver -k 2>/dev/null || true; fi
+rm -rf "$work"
+mkdir -p "$work"
+com_link=$work/ttyCOM7
+ln -s /dev/null "$com_link"
+
+xvfb_pid="" sim_pid=""
 cleanup() {
-  for p in "$exe_pid" "$sim_pid"; do
-    if [[ -n $p ]] && kill -0 "$p" 2>/dev/null; then kill "$p" 2>/dev/null || true; fi
-  done
-  if [[ -d $WINEPREFIX ]]; then
-    wineserver -k 2>/dev/null || true
-    wineserver -w 2>/dev/null || true
-  fi
+  if [[ -n $sim_pid ]] && kill -0 "$sim_pid" 2>/dev/null; then kill "$sim_pid" 2>/dev/null || true; fi
+  wineserver -k 2>/dev/null || true
+  wineserver -w 2>/dev/null || true
   if [[ -n $xvfb_pid ]]; then kill "$xvfb_pid" 2>/dev/null || true; fi
   rm -rf "$work"
 }
 trap cleanup EXIT
 
-# The X server first: Wine's desktop takes its display from the first
-# program that starts it.
-Xvfb -displayfd 3 -screen 0 1024x768x24 -dpi 96 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
-xvfb_pid=$!
-for _ in $(seq 1 100); do
-  [[ -s $work/display ]] && break
-  sleep 0.1
+# A display of our own.
+for n in $(seq 90 190); do
+  [[ -e /tmp/.X11-unix/X$n || -e /tmp/.X$n-lock ]] && continue
+  Xvfb ":$n" -screen 0 1024x768x24 -dpi 96 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+  xvfb_pid=$!
+  for _ in $(seq 1 50); do [[ -e /tmp/.X11-unix/X$n ]] && break; sleep 0.1; done
+  if [[ -e /tmp/.X11-unix/X$n ]]; then export DISPLAY=":$n"; break; fi
+  kill "$xvfb_pid" 2>/dev/null || true
+  xvfb_pid=""
 done
-[[ -s $work/display ]] || { echo "screenshot: Xvfb did not start" >&2; cat "$work/xvfb.log" >&2; exit 1; }
-export DISPLAY=":$(head -n 1 "$work/display")"
+[[ -n $xvfb_pid ]] || { echo "screenshot-windows: no X display could be started" >&2; exit 1; }
 
-com_link=$work/ttyCOM7
-ln -s /dev/null "$com_link"
+# The prefix: COM7, and fonts for Chinese text. Wine has no Song face: the
+# dialogs' face is drawn as Tahoma, and Tahoma (captions, menus, dialogs)
+# takes its Chinese characters from WenQuanYi Micro Hei through font
+# linking. The log finds WenQuanYi Micro Hei Mono by itself. The registry file is in UTF-16: only so
+# does regedit read the face name 宋体 right.
 wineboot -i </dev/null >/dev/null 2>&1
 wine reg add 'HKLM\Software\Wine\Ports' /v COM7 /d "$com_link" /f </dev/null >/dev/null 2>&1
-# Chinese in the dialog (the About entry of the window menu, the log's
-# face): without a link to a CJK face it draws as boxes.
-wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' /v Tahoma \
-  /t REG_MULTI_SZ /d 'wqy-microhei.ttc,WenQuanYi Micro Hei' /f </dev/null >/dev/null 2>&1
-# The caption buttons are glyphs of Wine's Marlett face, which this Wine
-# does not find among its own data: without it the close box reads "r".
-cp /usr/share/wine/fonts/marlett.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
+link='hex(7):'$(printf 'wqy-microhei.ttc,WenQuanYi Micro Hei\0\0' | iconv -f UTF-8 -t UTF-16LE | od -An -v -tx1 |
+  tr -s ' \n' ',,' | sed 's/^,//; s/,$//')
+{
+  printf '\xff\xfe'
+  printf '%s\r\n' 'Windows Registry Editor Version 5.00' '' \
+    '[HKEY_LOCAL_MACHINE\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink]' \
+    "\"Tahoma\"=$link" '' \
+    '[HKEY_LOCAL_MACHINE\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes]' \
+    '"宋体"="Tahoma"' '' | iconv -f UTF-8 -t UTF-16LE
+} >"$work/fonts.reg"
+wine regedit /s "$(winepath -w "$work/fonts.reg")" </dev/null >/dev/null 2>&1
 wineserver -k
 wineserver -w
+wineserver -p 2>"$work/wineserver.log"
 wine cmd /c exit </dev/null >/dev/null 2>&1
 if [[ $(readlink "$WINEPREFIX/dosdevices/com7") != "$com_link" ]]; then
-  echo "screenshot: COM7 is not mapped to $com_link; not starting the program" >&2
+  echo "screenshot-windows: COM7 is not mapped to $com_link; no picture taken" >&2
   exit 1
 fi
-# The release folder as drive D:, so the picture shows a Windows path.
-mkdir -p "$work/d"
-ln -s "$work/d" "$WINEPREFIX/dosdevices/d:"
 
-# The same download as the Linux picture: the box cancels the first
-# transfer at block 3 and asks again, so the log shows a failure in red.
-dir=$work/d/firmware/releases/2026-12/main-board
+# The image, under a folder with a Chinese name (a path the program must
+# open through the wide-character calls), as in the Linux pictures.
+dir=$work/固件/releases/2026-12/main-board
 mkdir -p "$dir"
 file=$dir/stb-main-board-v1.2-release.dat
 head -c $((120 * 1024)) /dev/urandom >"$work/payload.bin"
 "$cli" pack --version 1.2 --service-word 0A0B0C0D --mask-key 5A "$work/payload.bin" -o "$file" >/dev/null
-"$sim" --mode image --expect "$file" --pace 115200 --can-block 3 --retries 1 --timeout 120 \
+
+# The box cancels the first transfer at block 3 and asks again: the log then
+# shows a failure in red before the second transfer's progress.
+rm -f "$com_link"
+"$sim" --mode image --expect "$file" --pace 115200 --can-block 3 --retries 1 --timeout 120 --link "$com_link" \
   >"$work/sim.log" 2>&1 &
 sim_pid=$!
-pty=""
 for _ in $(seq 1 100); do
-  pty=$(sed -n 's/^stbsim: pty //p' "$work/sim.log" | head -n 1)
-  [[ -n $pty ]] && break
+  [[ -L $com_link && $(readlink "$com_link") == /dev/pts/* ]] && break
   kill -0 "$sim_pid" 2>/dev/null || break
   sleep 0.1
 done
-[[ -n $pty ]] || { echo "screenshot: stbsim did not start" >&2; cat "$work/sim.log" >&2; exit 1; }
-ln -sfn "$pty" "$com_link.new"
-mv -T "$com_link.new" "$com_link"
+[[ $(readlink "$com_link" 2>/dev/null) == /dev/pts/* ]] || { echo "screenshot-windows: stbsim did not start" >&2; cat "$work/sim.log" >&2; exit 1; }
 
-cp "$exe" "$work/d/marbrix.exe"
-wine explorer /desktop=marbrix,900x560 'D:\marbrix.exe' --port '\\.\COM7' \
-  --screenshot 'D:\shot.txt' --screenshot-download 'D:\firmware\releases\2026-12\main-board\stb-main-board-v1.2-release.dat' \
-  --screenshot-at 40 </dev/null >"$work/marbrix.log" 2>&1 &
-exe_pid=$!
-for _ in $(seq 1 900); do
-  [[ -s $work/d/shot.txt ]] && break
-  kill -0 "$exe_pid" 2>/dev/null || break
-  sleep 0.1
-done
-[[ -s $work/d/shot.txt ]] || { echo "screenshot: marbrix.exe did not get to its picture" >&2; cat "$work/marbrix.log" >&2; exit 1; }
-read -r x y w h <"$work/d/shot.txt"
-import -window root "$work/root.png"
-out=${SCREENSHOT_OUT:-docs/marbrix-windows.png}
-mkdir -p "$(dirname "$out")"
-convert "$work/root.png" -crop "${w}x${h}+${x}+${y}" +repage "$out"
-for _ in $(seq 1 100); do
-  kill -0 "$exe_pid" 2>/dev/null || break
-  sleep 0.1
-done
-echo "screenshot: $out (${w}x${h})"
+mkdir -p docs
+# Waits for the program to announce a picture in MARKER, then grabs the
+# window it names into OUT.
+shoot() {
+  local marker=$1 out=$2 x y w h
+  for _ in $(seq 1 900); do
+    [[ -s $marker ]] && break
+    kill -0 "$app_pid" 2>/dev/null || { echo "screenshot-windows: marbrix.exe ended before $out" >&2; return 1; }
+    sleep 0.1
+  done
+  [[ -s $marker ]] || { echo "screenshot-windows: no picture for $out" >&2; return 1; }
+  read -r x y w h <"$marker"
+  # A click on the caption makes it the active window (Wine's virtual
+  # desktop does not hand a new window the focus by itself).
+  xdotool mousemove $((x + w / 2)) $((y + 8))
+  sleep 0.2
+  xdotool click 1
+  sleep 0.5
+  import -window root -crop "${w}x${h}+${x}+${y}" +repage "$out"
+  echo "screenshot-windows: $out"
+}
+# A virtual desktop draws the windows' captions and frames (without a window
+# manager Wine draws none); it lies at the screen's top left corner, so the
+# window's place on it is its place in the grab.
+timeout 150 wine explorer /desktop=marbrix,1000x700 "$(winepath -w "$exe")" --port COM7 \
+  --screenshot-about "$(winepath -w "$work/about.txt")" \
+  --screenshot "$(winepath -w "$work/main.txt")" \
+  --screenshot-download "$(winepath -w "$file")" --screenshot-at 40 \
+  </dev/null >"$work/marbrix.log" 2>&1 &
+app_pid=$!
+shoot "$work/about.txt" docs/marbrix-windows-about.png
+shoot "$work/main.txt" docs/marbrix-windows.png
+wait "$app_pid" || true

@@ -6,17 +6,14 @@
 #   scripts/screenshot.sh [BUILD_DIR | path/to/marbrix]
 # SCREENSHOT_OUT=FILE.png renders only the main window, into FILE.png;
 # SCREENSHOT_SIZE=WxH enlarges the window to W x H pixels first.
-#
-# The Windows dialog, the same way but under Wine (docs/marbrix-windows.png):
-#   scripts/screenshot.sh --windows [WIN_BUILD [HOST_BUILD]]
-# WIN_BUILD holds marbrix.exe (default build-windows), HOST_BUILD the Linux
-# stbsim and marbrix-cli (default build). Wine draws a title bar only on a
-# desktop of its own; the program says where its window is once the picture
-# is ready, and the screen is grabbed and cut to that.
+#   scripts/screenshot.sh --windows
+# takes the Windows console's pictures under Wine instead
+# (scripts/screenshot-windows.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 if [[ ${1:-} == --windows ]]; then
-  exec scripts/screenshot-windows.sh "${@:2}"
+  shift
+  exec scripts/screenshot-windows.sh "$@"
 fi
 arg=${1:-}
 build=""

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
-# The Windows part of CI: cross-builds marbrix-cli.exe and the engine's unit
-# tests with mingw-w64, and runs them under Wine in a throwaway prefix inside
-# the build tree:
+# The Windows part of CI: cross-builds marbrix-cli.exe, marbrix.exe and the
+# engine's unit tests with mingw-w64, and runs them under Wine in a throwaway
+# prefix inside the build tree:
 #   1. the engine's unit tests (.exe) through CTest's emulator;
 #   2. marbrix-cli.exe across processes against stbsim (a Linux program) on a
 #      pty that Wine shows as COM7;

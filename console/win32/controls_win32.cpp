@@ -141,9 +141,11 @@ void CRichEditCtrl::SetLogFont(int pointSize)
     // A monospaced face made for the screen, so the time stamps line up;
     // Chinese text is drawn by the system's font linking (and the rich
     // edit's own font binding) from a Chinese face behind it. Windows has
-    // the first three; the last two are what Wine finds on Linux.
-    static const wchar_t* const faces[] = {L"Consolas", L"Lucida Console", L"Courier New", L"DejaVu Sans Mono",
-                                           L"Liberation Mono"};
+    // the first three. The others are what Wine finds on Linux, where the
+    // rich edit neither binds fonts nor gets linked ones: a face with both
+    // Latin and Chinese first.
+    static const wchar_t* const faces[] = {L"Consolas", L"Lucida Console", L"Courier New",
+                                           L"WenQuanYi Micro Hei Mono", L"DejaVu Sans Mono", L"Liberation Mono"};
     const wchar_t* face = L"Courier New";
     for (const wchar_t* f : faces)
         if (HasFace(f)) {

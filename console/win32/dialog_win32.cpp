@@ -7,6 +7,7 @@
 #include "dialog_base.h"
 
 #include "app_icon_win32.h"
+#include "dialog_controls.h"
 #include "win32_backend.h"
 
 #include <richedit.h>
@@ -185,6 +186,17 @@ std::vector<BYTE> BuildTemplate(const DlgTemplate& t)
     return w.Take();
 }
 
+// Tab leaves the log for the next control, as in any other field of the
+// dialog: the log is read-only, nothing in it takes a tab.
+LRESULT CALLBACK LogKeysProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR)
+{
+    if (message == WM_GETDLGCODE)
+        return DefSubclassProc(hWnd, message, wParam, lParam) & ~LRESULT(DLGC_WANTTAB);
+    if (message == WM_NCDESTROY)
+        RemoveWindowSubclass(hWnd, LogKeysProc, 0);
+    return DefSubclassProc(hWnd, message, wParam, lParam);
+}
+
 // The classes the template names that the system does not register by
 // itself: the rich edit of Msftedit.dll and the common controls' progress
 // bar. Loaded once, before the first dialog.
@@ -306,6 +318,7 @@ BOOL CDialogImpl::OnInitDialog(HWND hWnd)
             // The rich edit's default limit (32K characters) would end a
             // long session's log part-way.
             SendMessageW(m_controls[i], EM_EXLIMITTEXT, 0, 0x7FFFFFFE);
+            SetWindowSubclass(m_controls[i], LogKeysProc, 0, 0);
         } else if (item.cls == DlgClass::Progress) {
             SendMessageW(m_controls[i], PBM_SETRANGE32, 0, 100);
         }
@@ -512,6 +525,13 @@ CString CDialog::GetDlgItemText(int nID) const
     HWND h = m_pImpl->Item(nID);
     if (!h)
         return CString();
+    // The log's lines end in "\n" as the rich edit's own reading gives them.
+    for (const DlgItemTemplate& item : m_template.items)
+        if (item.id == nID && item.cls == DlgClass::RichEdit) {
+            CRichEditCtrl log;
+            log.Attach(const_cast<CDialog*>(this), nID);
+            return log.GetText();
+        }
     const int n = GetWindowTextLengthW(h);
     std::wstring text(size_t(n > 0 ? n : 0) + 1, L'\0');
     const int got = GetWindowTextW(h, text.data(), int(text.size()));

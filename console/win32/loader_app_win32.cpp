@@ -29,6 +29,7 @@
 #include "resource.h"
 #include "win32_backend.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -134,9 +135,14 @@ void SetUpMain(Shot& s, HWND w)
     auto& dlg = static_cast<CLoaderDlg&>(*s.dlg);
     if (!s.app->m_strPortPath.IsEmpty())
         dlg.AddPortPath(s.app->m_strPortPath);
-    if (s.app->m_cxScreenshot > 0 && s.app->m_cyScreenshot > 0)
-        SetWindowPos(w, nullptr, 0, 0, s.app->m_cxScreenshot, s.app->m_cyScreenshot,
-                     SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    if (s.app->m_cxScreenshot > 0 && s.app->m_cyScreenshot > 0) {
+        // Enlarged about the same centre, so it stays on the screen.
+        RECT r;
+        GetWindowRect(w, &r);
+        const int cx = s.app->m_cxScreenshot, cy = s.app->m_cyScreenshot;
+        const int x = std::max(0, int(r.left + r.right - cx) / 2), y = std::max(0, int(r.top + r.bottom - cy) / 2);
+        SetWindowPos(w, nullptr, x, y, cx, cy, SWP_NOZORDER | SWP_NOACTIVATE);
+    }
     if (!s.file.IsEmpty() && !s.app->m_strScreenshotDownload.IsEmpty()) {
         g_strShotFile = s.app->m_strScreenshotDownload;
         g_pfnChooseFile = ChooseShotFile;
