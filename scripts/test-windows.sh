@@ -22,7 +22,7 @@ cd "$(dirname "$0")/.."
 SRC=$PWD
 
 PACKAGES=(cmake ninja-build g++ pkg-config libgtest-dev g++-mingw-w64-x86-64-posix wine wine64
-  xvfb fonts-wine fonts-wqy-microhei)
+  xvfb fonts-wqy-microhei)
 scripts/need-packages.sh --for test-windows "${PACKAGES[@]}"
 
 WIN_BUILD=$(realpath -m "${WIN_BUILD:-$SRC/build-windows}")
