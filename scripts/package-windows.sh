@@ -3,12 +3,13 @@
 # Builds dist/marbrix-<version>-windows-x64.zip: the statically linked
 # marbrix-cli.exe, marbrix.exe (the operator console) and a short text on
 # their use. Cross-built with the windows preset (mingw-w64); installs the
-# cross compiler and zip when missing.
+# compilers (mingw-w64, and the build machine's for the icon) and zip when
+# missing.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 SRC=$PWD
 
-PACKAGES=(cmake ninja-build g++-mingw-w64-x86-64-posix libgtest-dev zip)
+PACKAGES=(cmake ninja-build g++ g++-mingw-w64-x86-64-posix libgtest-dev zip)
 scripts/need-packages.sh --for package-windows "${PACKAGES[@]}"
 
 WIN_BUILD=$(realpath -m "${WIN_BUILD:-$SRC/build-windows}")

@@ -232,13 +232,15 @@ public:
         DestroyIcons();
     }
 
-    HWND OwnerWindow() const
+    // The parent's window. Without a parent, a modal dialog is owned by the
+    // window this thread has active, as in MFC (the About box over the main
+    // dialog, which stays disabled meanwhile); a modeless one by none, so it
+    // never goes with another dialog's window.
+    HWND OwnerWindow(bool modal) const
     {
         if (m_parent && m_parent->Impl()->m_hWnd)
             return m_parent->Impl()->m_hWnd;
-        // As MFC: without a parent, the window this thread has active
-        // (the About box over the main dialog).
-        return GetActiveWindow();
+        return modal ? GetActiveWindow() : nullptr;
     }
 
     HWND Item(int id) const { return m_hWnd ? GetDlgItem(m_hWnd, id) : nullptr; }
@@ -448,9 +450,10 @@ INT_PTR CALLBACK CDialogImpl::DialogProc(HWND hWnd, UINT message, WPARAM wParam,
         return FALSE;
     default:
         // Posted notifications (WM_ENGINE_*) and any other message of the
-        // dialog's own range. The dialog manager's DM_* messages share that
-        // range: what the map does not take goes on to it.
-        if (message >= WM_USER && message < 0xC000)
+        // dialog's own ranges (WM_USER up, registered ones included). The
+        // dialog manager's DM_* messages share the first: what the map does
+        // not take goes on to it.
+        if (message >= WM_USER)
             return owner->OnWndMsg(message, wParam, lParam, &result) ? self->Result(result) : FALSE;
         return FALSE;
     }
@@ -474,7 +477,7 @@ INT_PTR CDialog::DoModal()
     impl.m_bModal = true;
     const INT_PTR result =
         DialogBoxIndirectParamW(GetModuleHandleW(nullptr), reinterpret_cast<LPCDLGTEMPLATEW>(impl.m_templateBytes.data()),
-                                impl.OwnerWindow(), &CDialogImpl::DialogProc, LPARAM(&impl));
+                                impl.OwnerWindow(true), &CDialogImpl::DialogProc, LPARAM(&impl));
     impl.m_bModal = false;
     return result;
 }
@@ -490,7 +493,7 @@ bool CDialog::Create()
     impl.m_bModal = false;
     HWND h = CreateDialogIndirectParamW(GetModuleHandleW(nullptr),
                                         reinterpret_cast<LPCDLGTEMPLATEW>(impl.m_templateBytes.data()),
-                                        impl.OwnerWindow(), &CDialogImpl::DialogProc, LPARAM(&impl));
+                                        impl.OwnerWindow(false), &CDialogImpl::DialogProc, LPARAM(&impl));
     if (!h)
         return false;
     ShowWindow(h, SW_SHOW);
