@@ -20,7 +20,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 SRC=$PWD
 
-scripts/need-packages.sh --for screenshot-windows wine wine64 xvfb xdotool imagemagick fonts-wqy-microhei
+scripts/need-packages.sh --for screenshot-windows wine wine64 xvfb xdotool imagemagick fonts-wine fonts-wqy-microhei
 
 WIN_BUILD=$(realpath -m "${WIN_BUILD:-$SRC/build-windows}")
 HOST_BUILD=$(realpath -m "${HOST_BUILD:-$SRC/build}")
@@ -81,6 +81,9 @@ link='hex(7):'$(printf 'wqy-microhei.ttc,WenQuanYi Micro Hei\0\0' | iconv -f UTF
     '"宋体"="Tahoma"' '' | iconv -f UTF-8 -t UTF-16LE
 } >"$work/fonts.reg"
 wine regedit /s "$(winepath -w "$work/fonts.reg")" </dev/null >/dev/null 2>&1
+# The caption buttons are glyphs of Wine's Marlett face, which this Wine
+# does not find among its own data files: without it the close box reads "r".
+cp /usr/share/wine/fonts/marlett.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
 wineserver -k
 wineserver -w
 wineserver -p 2>"$work/wineserver.log"
@@ -92,11 +95,17 @@ fi
 
 # The image, under a folder with a Chinese name (a path the program must
 # open through the wide-character calls), as in the Linux pictures.
-dir=$work/固件/releases/2026-12/main-board
+# The release folder is drive D:, so the picture shows a Windows path and
+# not the build tree's.
+mkdir -p "$work/d"
+ln -s "$work/d" "$WINEPREFIX/dosdevices/d:"
+dir=$work/d/固件/releases/2026-12/main-board
 mkdir -p "$dir"
 file=$dir/stb-main-board-v1.2-release.dat
 head -c $((120 * 1024)) /dev/urandom >"$work/payload.bin"
 "$cli" pack --version 1.2 --service-word 0A0B0C0D --mask-key 5A "$work/payload.bin" -o "$file" >/dev/null
+rel=${file#"$work/d/"}
+dos_file="D:\\${rel//\//\\}"
 
 # The box cancels the first transfer at block 3 and asks again: the log then
 # shows a failure in red before the second transfer's progress.
@@ -138,7 +147,7 @@ shoot() {
 timeout 150 wine explorer /desktop=marbrix,1000x700 "$(winepath -w "$exe")" --port COM7 \
   --screenshot-about "$(winepath -w "$work/about.txt")" \
   --screenshot "$(winepath -w "$work/main.txt")" \
-  --screenshot-download "$(winepath -w "$file")" --screenshot-at 40 \
+  --screenshot-download "$dos_file" --screenshot-at 40 \
   </dev/null >"$work/marbrix.log" 2>&1 &
 app_pid=$!
 shoot "$work/about.txt" docs/marbrix-windows-about.png

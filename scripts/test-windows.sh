@@ -5,7 +5,10 @@
 # prefix inside the build tree:
 #   1. the engine's unit tests (.exe) through CTest's emulator;
 #   2. marbrix-cli.exe across processes against stbsim (a Linux program) on a
-#      pty that Wine shows as COM7.
+#      pty that Wine shows as COM7;
+#   3. the console's Win32 dialog (console_win32_cases.exe) on a virtual X
+#      server: its start-up state and log colours, and whole downloads pressed
+#      through its buttons against stbsim on COM7.
 #
 # Serial safety: Wine maps an unconfigured COM1..COM4 to /dev/ttyS0..3, and
 # /dev/ttyS0 may be the kernel's console. Only COM7 is used, mapped through
@@ -18,7 +21,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 SRC=$PWD
 
-PACKAGES=(cmake ninja-build g++ pkg-config libgtest-dev g++-mingw-w64-x86-64-posix wine wine64)
+PACKAGES=(cmake ninja-build g++ pkg-config libgtest-dev g++-mingw-w64-x86-64-posix wine wine64
+  xvfb fonts-wqy-microhei)
 scripts/need-packages.sh --for test-windows "${PACKAGES[@]}"
 
 WIN_BUILD=$(realpath -m "${WIN_BUILD:-$SRC/build-windows}")
@@ -37,7 +41,7 @@ nice cmake --build "$WIN_BUILD" -j2
 if [[ ! -f $HOST_BUILD/CMakeCache.txt ]]; then
   cmake -S "$SRC" -B "$HOST_BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 fi
-nice cmake --build "$HOST_BUILD" -j2 --target stbsim cli_wine_test
+nice cmake --build "$HOST_BUILD" -j2 --target stbsim cli_wine_test console_wine_test
 echo "test-windows: built after ${SECONDS} s"
 
 # A fresh prefix for this run.
@@ -52,19 +56,49 @@ mkdir -p "$WINE_DIR"
 COM_LINK=$WINE_DIR/ttyCOM7
 ln -s /dev/null "$COM_LINK"
 
-# At the end, pass or fail: the server stops and the prefix (some 700 MB)
-# goes, unless MARBRIX_KEEP_WINE_PREFIX=1 keeps it for a look.
+# At the end, pass or fail: the server and the X server stop and the prefix
+# (some 700 MB) goes, unless MARBRIX_KEEP_WINE_PREFIX=1 keeps it for a look.
+XVFB_PID=""
 stop_wine() {
   wineserver -k 2>/dev/null || true
   wineserver -w 2>/dev/null || true
+  if [[ -n $XVFB_PID ]]; then kill "$XVFB_PID" 2>/dev/null || true; fi
   if [[ ${MARBRIX_KEEP_WINE_PREFIX:-0} != 1 ]]; then rm -rf "$WINEPREFIX"; fi
 }
 trap stop_wine EXIT
+
+# A virtual X server for the dialogs, on a display number it picks itself
+# among the free ones. It comes first: Wine's desktop takes its display
+# driver from the first program that starts it, and a desktop begun without
+# a display would keep every later window off the screen.
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -dpi 96 -nolisten tcp 3>"$WINE_DIR/xvfb.display" \
+  >"$WINE_DIR/xvfb.log" 2>&1 &
+XVFB_PID=$!
+for _ in $(seq 1 100); do
+  [[ -s $WINE_DIR/xvfb.display ]] && break
+  kill -0 "$XVFB_PID" 2>/dev/null || break
+  sleep 0.1
+done
+if [[ ! -s $WINE_DIR/xvfb.display ]]; then
+  echo "test-windows: Xvfb did not start" >&2
+  cat "$WINE_DIR/xvfb.log" >&2
+  exit 1
+fi
+export DISPLAY=":$(head -n 1 "$WINE_DIR/xvfb.display")"
 
 # Every Wine process started here gets /dev/null for its streams: the
 # services the first one starts outlive it and would hold a caller's pipe.
 wineboot -i </dev/null >/dev/null 2>&1
 wine reg add 'HKLM\Software\Wine\Ports' /v COM7 /d "$COM_LINK" /f </dev/null >/dev/null 2>&1
+# Chinese in the dialogs: the UI face falls back to WenQuanYi Micro Hei for
+# what it has no glyphs for (without the link CJK draws as boxes).
+wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' /v Tahoma \
+  /t REG_MULTI_SZ /d 'wqy-microhei.ttc,WenQuanYi Micro Hei' /f </dev/null >/dev/null 2>&1
+# Every window inside one Wine desktop, as on Windows. Without a window
+# manager a top-level X window of its own costs each dialog some 2 s when it
+# closes (Wine waits for a manager to withdraw it, then gives up).
+wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f </dev/null >/dev/null 2>&1
+wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1280x1024 /f </dev/null >/dev/null 2>&1
 wineserver -k
 wineserver -w
 echo "test-windows: Wine prefix ready after ${SECONDS} s"
@@ -87,4 +121,13 @@ MARBRIX_CLI_EXE="$WIN_BUILD/cli/marbrix-cli.exe" \
   MARBRIX_COM_NAME=COM7 \
   STBSIM="$HOST_BUILD/sim/stbsim" \
   "$HOST_BUILD/tests/wine/cli_wine_test"
+
+console_start=$SECONDS
+echo "test-windows: the console's dialog under Wine on $DISPLAY (${SECONDS} s so far)"
+MARBRIX_CONSOLE_CASES_EXE="$WIN_BUILD/tests/wine/console_win32_cases.exe" \
+  MARBRIX_COM_LINK="$COM_LINK" \
+  MARBRIX_COM_NAME=COM7 \
+  STBSIM="$HOST_BUILD/sim/stbsim" \
+  "$HOST_BUILD/tests/wine/console_wine_test"
+echo "test-windows: the console's part took $((SECONDS - console_start)) s"
 echo "test-windows: done in ${SECONDS} s"
