@@ -449,6 +449,93 @@ TEST_F(Dialog, LogIsReadOnlyAndAppendsAtTheEnd)
     EXPECT_FALSE(cf.dwMask & CFM_COLOR);
 }
 
+// Enter presses the push button that has the focus (here Start, which
+// finds no file) and does nothing on a list; it never ends the dialog.
+TEST_F(Dialog, EnterPressesTheFocusedButtonOnly)
+{
+    // The focus moved as the dialog manager moves it (Tab would), so that
+    // it knows which button is the default one now.
+    SendMessageW(hwnd, WM_NEXTDLGCTL, WPARAM(Item(IDC_PORT)), TRUE);
+    PressKey(GetFocus(), VK_RETURN);
+    PumpPending();
+    ASSERT_TRUE(IsWindow(hwnd)) << "Enter on the port list ended the dialog";
+    EXPECT_TRUE(Log().empty()) << Dump(Log());
+
+    SendMessageW(hwnd, WM_NEXTDLGCTL, WPARAM(Item(IDC_START)), TRUE);
+    PressKey(GetFocus(), VK_RETURN);
+    ASSERT_TRUE(PumpUntil([&] { return LogHas("No download file!"); }, 5000)) << Dump(Log());
+    EXPECT_EQ(FindLine("No download file!").colour, kRed);
+    EXPECT_TRUE(IsWindow(hwnd));
+}
+
+// The window menu's About entry opens the About box modally over the
+// dialog; its OK returns to the dialog as it was.
+struct AboutSeen {
+    HWND about = nullptr;
+    bool ownerDisabled = false;
+    bool hasIcon = false;
+    std::string caption;
+    std::vector<std::string> texts;
+};
+AboutSeen g_aboutSeen;
+
+// Runs inside the About box's own modal loop: looks at it, then presses
+// its OK button with Enter.
+void CALLBACK LookAtAboutBox(HWND, UINT, UINT_PTR id, DWORD)
+{
+    HWND about = nullptr;
+    EnumThreadWindows(
+        GetCurrentThreadId(),
+        [](HWND h, LPARAM p) -> BOOL {
+            if (h == g_hDialog || !IsWindowVisible(h) || GetDlgItem(h, IDOK) == nullptr)
+                return TRUE;
+            *reinterpret_cast<HWND*>(p) = h;
+            return FALSE;
+        },
+        LPARAM(&about));
+    if (!about)
+        return;  // not up yet: the timer comes again
+    KillTimer(nullptr, id);
+    g_aboutSeen.about = about;
+    g_aboutSeen.caption = WindowText(about);
+    g_aboutSeen.ownerDisabled = !IsWindowEnabled(g_hDialog);
+    for (HWND c = GetWindow(about, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
+        g_aboutSeen.texts.push_back(WindowText(c));
+        if ((GetWindowLongW(c, GWL_STYLE) & SS_TYPEMASK) == SS_ICON && ClassOf(c) == "Static")
+            g_aboutSeen.hasIcon = SendMessageW(c, STM_GETICON, 0, 0) != 0;
+    }
+    HWND ok = GetDlgItem(about, IDOK);
+    SetFocus(ok);
+    PostMessageW(ok, WM_KEYDOWN, VK_RETURN, 1);
+    PostMessageW(ok, WM_KEYUP, VK_RETURN, LPARAM(0xC0000001));
+}
+
+TEST_F(Dialog, AboutFromTheWindowMenu)
+{
+    g_aboutSeen = AboutSeen{};
+    HMENU menu = GetSystemMenu(hwnd, FALSE);
+    ASSERT_TRUE(menu);
+    const int last = GetMenuItemCount(menu) - 1;
+    ASSERT_EQ(GetMenuItemID(menu, last), UINT(IDM_ABOUTBOX));
+
+    const UINT_PTR timer = SetTimer(nullptr, 0, 50, LookAtAboutBox);
+    ASSERT_NE(timer, 0u);
+    PostMessageW(hwnd, WM_SYSCOMMAND, IDM_ABOUTBOX, 0);
+    // The box runs its own loop inside the handler; this returns once the
+    // box has ended and the dialog is enabled again.
+    const bool back = PumpUntil([&] { return g_aboutSeen.about && !IsWindow(g_aboutSeen.about); }, 15000);
+    KillTimer(nullptr, timer);
+    ASSERT_TRUE(back) << "the About box did not come up, or did not end on Enter";
+    EXPECT_EQ(g_aboutSeen.caption, "关于 Marbrix");
+    EXPECT_TRUE(g_aboutSeen.ownerDisabled) << "the About box was not modal over the dialog";
+    EXPECT_TRUE(g_aboutSeen.hasIcon);
+    EXPECT_NE(std::find(g_aboutSeen.texts.begin(), g_aboutSeen.texts.end(), "Marbrix 1.0 版"), g_aboutSeen.texts.end());
+    EXPECT_NE(std::find(g_aboutSeen.texts.begin(), g_aboutSeen.texts.end(), "确定"), g_aboutSeen.texts.end());
+    ASSERT_TRUE(IsWindow(hwnd));
+    EXPECT_TRUE(IsWindowEnabled(hwnd));
+    EXPECT_EQ(Text(IDC_START), "Start");
+}
+
 // --- whole downloads against the box ----------------------------------------
 
 class Download : public Dialog {
