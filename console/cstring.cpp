@@ -59,9 +59,19 @@ CString CString::FromLocal8Bit(const char* text)
     return CString(Narrow(Widen(text ? text : "", CP_ACP)));
 }
 
+std::wstring ToWide(const CString& s)
+{
+    return Widen(s.Str(), CP_UTF8);
+}
+
+CString FromWide(const wchar_t* s)
+{
+    return CString(Narrow(s ? std::wstring(s) : std::wstring()));
+}
+
 FILE* OpenFileUtf8(const CString& path, const char* mode)
 {
-    return _wfopen(Widen(path.Str(), CP_UTF8).c_str(), Widen(mode, CP_UTF8).c_str());
+    return _wfopen(ToWide(path).c_str(), Widen(mode, CP_UTF8).c_str());
 }
 #else
 // Linux consoles run in UTF-8 locales; the engine's own lines are ASCII.

@@ -619,27 +619,3 @@ HWND Win32Control(const CDialog& dlg, int nID)
 {
     return dlg.Impl()->Item(nID);
 }
-
-std::wstring ToWide(const CString& s)
-{
-    const std::string& u = s.Str();
-    if (u.empty())
-        return std::wstring();
-    const int n = MultiByteToWideChar(CP_UTF8, 0, u.data(), int(u.size()), nullptr, 0);
-    std::wstring w(size_t(n > 0 ? n : 0), L'\0');
-    if (n > 0)
-        MultiByteToWideChar(CP_UTF8, 0, u.data(), int(u.size()), w.data(), n);
-    return w;
-}
-
-CString FromWide(const wchar_t* s)
-{
-    if (!s || !*s)
-        return CString();
-    const int n = WideCharToMultiByte(CP_UTF8, 0, s, -1, nullptr, 0, nullptr, nullptr);
-    std::string u(size_t(n > 0 ? n : 1), '\0');
-    if (n > 0)
-        WideCharToMultiByte(CP_UTF8, 0, s, -1, u.data(), n, nullptr, nullptr);
-    u.resize(u.size() - 1);  // the terminating NUL
-    return CString(std::move(u));
-}

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // What the Win32 side of the dialog layer offers beyond CDialog: the
 // windows behind a dialog and its controls (for the program's pictures and
-// for tests) and UTF-8 <-> UTF-16 at the edge.
+// for tests). UTF-8 <-> UTF-16 (ToWide, FromWide) comes with cstring.h.
 #pragma once
 
 #include "cstring.h"
@@ -13,6 +13,3 @@ class CDialog;
 
 HWND Win32Window(const CDialog& dlg);
 HWND Win32Control(const CDialog& dlg, int nID);
-
-std::wstring ToWide(const CString& s);
-CString FromWide(const wchar_t* s);

@@ -13,9 +13,7 @@
 //  - cbOutQue is always 0 on a pty, so the wait for the transmit queue to
 //    drain before each 256-byte piece of a served download never waits;
 //  - a rate the driver refuses: a pty takes every rate the list offers.
-#include "test_support.h"
-
-#include <gtest/gtest.h>
+#include "wine_port_fixture.h"
 
 #include <climits>
 #include <csignal>
@@ -27,103 +25,29 @@
 
 namespace {
 
-std::string Env(const char* name)
+using wine::Port;
+using wine::WinPath;
+
+std::string CliExe()
 {
-    const char* v = getenv(name);
-    return v ? v : "";
+    static const std::string exe = wine::Env("MARBRIX_CLI_EXE");
+    return exe;
 }
 
-std::string ReadLink(const std::string& path)
-{
-    char buf[PATH_MAX];
-    ssize_t n = readlink(path.c_str(), buf, sizeof buf - 1);
-    return n < 0 ? "" : std::string(buf, size_t(n));
-}
-
-std::string Lower(std::string s)
-{
-    for (char& c : s)
-        c = char(tolower(static_cast<unsigned char>(c)));
-    return s;
-}
-
-struct WineSetup {
-    std::string exe = Env("MARBRIX_CLI_EXE");
-    std::string link = Env("MARBRIX_COM_LINK");  // the symlink COM7 is mapped to
-    std::string com = Env("MARBRIX_COM_NAME");   // "COM7"
-    std::string sim = Env("STBSIM");
-    std::string prefix = Env("WINEPREFIX");
-    bool Complete() const
-    {
-        return !exe.empty() && !link.empty() && !com.empty() && !sim.empty() && !prefix.empty();
-    }
-};
-
-const WineSetup& Wine()
-{
-    static const WineSetup s;
-    return s;
-}
-
-// A Unix path as the Windows program sees it: Wine's drive Z: is /.
-std::string WinPath(const std::string& unixPath)
-{
-    return "Z:" + unixPath;
-}
-
-class WineCli : public ::testing::Test {
+class WineCli : public wine::PortFixture {
 protected:
     void SetUp() override
     {
-        if (!Wine().Complete())
-            GTEST_SKIP() << "run by scripts/test-windows.sh (needs MARBRIX_CLI_EXE, MARBRIX_COM_LINK, "
-                            "MARBRIX_COM_NAME, STBSIM, WINEPREFIX)";
-        const int n = atoi(Wine().com.c_str() + 3);
-        // Never COM1..COM4: unmapped, Wine sends them to /dev/ttyS0..3.
-        ASSERT_GT(n, 4) << Wine().com;
-        // The port must lead to our symlink before any program opens it.
-        const std::string dosdevice = Wine().prefix + "/dosdevices/" + Lower(Wine().com);
-        ASSERT_EQ(ReadLink(dosdevice), Wine().link) << dosdevice;
-    }
-
-    // Re-points the COM port at `pty`; the rename makes the switch atomic.
-    void PointComAt(const std::string& pty)
-    {
-        const std::string tmp = Wine().link + ".new";
-        unlink(tmp.c_str());
-        ASSERT_EQ(symlink(pty.c_str(), tmp.c_str()), 0);
-        ASSERT_EQ(rename(tmp.c_str(), Wine().link.c_str()), 0);
-        ASSERT_EQ(ReadLink(Wine().link), pty);
+        CheckPort(!CliExe().empty(), "MARBRIX_CLI_EXE, MARBRIX_COM_LINK, MARBRIX_COM_NAME, STBSIM, WINEPREFIX");
     }
 
     bool SpawnCli(Child* cli, std::vector<std::string> args)
     {
-        std::vector<std::string> argv = {"wine", Wine().exe};
+        std::vector<std::string> argv = {"wine", CliExe()};
         argv.insert(argv.end(), args.begin(), args.end());
         SpawnOptions o;
         o.env = {"WINEDEBUG=-all"};
         return cli->Spawn(argv, o);
-    }
-
-    // Starts stbsim, learns its pty and maps the COM port to it.
-    void StartSim(Child* sim, const std::vector<std::string>& args)
-    {
-        std::vector<std::string> argv = {Wine().sim};
-        argv.insert(argv.end(), args.begin(), args.end());
-        ASSERT_TRUE(sim->Spawn(argv) && sim->WaitForOutput(false, "stbsim: pty ", 10000)) << sim->out << sim->err;
-        ASSERT_TRUE(sim->WaitForOutput(false, "\n", 5000));
-        size_t at = sim->out.find("stbsim: pty ") + 12;
-        std::string pty = sim->out.substr(at, sim->out.find('\n', at) - at);
-        ASSERT_FALSE(pty.empty());
-        PointComAt(pty);
-    }
-
-    static void ExpectSimPass(Child& sim, int timeoutMs)
-    {
-        auto rc = sim.Wait(timeoutMs);
-        ASSERT_TRUE(rc.has_value()) << "stbsim did not finish\n" << sim.out << sim.err;
-        EXPECT_EQ(*rc, 0) << sim.out << sim.err;
-        EXPECT_NE(sim.out.find("stbsim: PASS"), std::string::npos) << sim.out;
     }
 
     TempDir dir;
@@ -138,11 +62,11 @@ TEST_F(WineCli, ImageArrivesIdentical)
     Child sim;
     ASSERT_NO_FATAL_FAILURE(StartSim(&sim, {"--mode", "image", "--expect", dir / "img.dat", "--timeout", "180"}));
     Child cli;
-    ASSERT_TRUE(SpawnCli(&cli, {"-p", Wine().com, WinPath(dir / "img.dat")}));
+    ASSERT_TRUE(SpawnCli(&cli, {"-p", Port().com, WinPath(dir / "img.dat")}));
     auto rc = cli.Wait(200000);
     ASSERT_TRUE(rc.has_value()) << cli.err;
     EXPECT_EQ(*rc, kExitSent) << cli.err;
-    EXPECT_NE(cli.err.find("  " + Wine().com + ":115200-8-1 Open Successful!\r\n"), std::string::npos) << cli.err;
+    EXPECT_NE(cli.err.find("  " + Port().com + ":115200-8-1 Open Successful!\r\n"), std::string::npos) << cli.err;
     EXPECT_NE(cli.err.find("  Velto file send OK!\n"), std::string::npos) << cli.err;
     ExpectSimPass(sim, 30000);
 }
@@ -155,7 +79,7 @@ TEST_F(WineCli, ServedShuffledChunksArriveThenCtrlCEnds)
     ASSERT_NO_FATAL_FAILURE(StartSim(&sim, {"--mode", "served", "--expect", dir / "app.sdl", "--chunk", "3000",
                                             "--shuffle=5", "--time-every", "8", "--timeout", "180"}));
     Child cli;
-    ASSERT_TRUE(SpawnCli(&cli, {"-p", Wine().com, WinPath(dir / "app.sdl")}));
+    ASSERT_TRUE(SpawnCli(&cli, {"-p", Port().com, WinPath(dir / "app.sdl")}));
     ExpectSimPass(sim, 200000);
     // Wine hands SIGINT to the console's control handler as Ctrl-C.
     cli.Signal(SIGINT);
@@ -175,7 +99,7 @@ TEST_F(WineCli, RejectedImageExitsTwoWithNothingOnTheLine)
     ASSERT_TRUE(box.Open());
     PointComAt(box.slavePath);
     Child cli;
-    ASSERT_TRUE(SpawnCli(&cli, {"-p", Wine().com, WinPath(dir / "bad.dat")}));
+    ASSERT_TRUE(SpawnCli(&cli, {"-p", Port().com, WinPath(dir / "bad.dat")}));
     auto rc = cli.Wait(30000);
     ASSERT_TRUE(rc.has_value()) << cli.err;
     EXPECT_EQ(*rc, kExitRejected) << cli.err;
@@ -186,7 +110,7 @@ TEST_F(WineCli, RejectedImageExitsTwoWithNothingOnTheLine)
 TEST_F(WineCli, MissingPortExitsThreeWithTheReason)
 {
     // COM9 must be mapped to nothing at all.
-    ASSERT_EQ(access((Wine().prefix + "/dosdevices/com9").c_str(), F_OK), -1) << "COM9 exists in this prefix";
+    ASSERT_EQ(access((Port().prefix + "/dosdevices/com9").c_str(), F_OK), -1) << "COM9 exists in this prefix";
     ASSERT_TRUE(WriteFile(dir / "app.sdl", "x"));
     Child cli;
     ASSERT_TRUE(SpawnCli(&cli, {"-p", "COM9", WinPath(dir / "app.sdl")}));
@@ -208,7 +132,7 @@ TEST_F(WineCli, ListPortsShowsTheMappedPort)
     auto rc = cli.Wait(30000);
     ASSERT_TRUE(rc.has_value()) << cli.err;
     EXPECT_EQ(*rc, 0) << cli.err;
-    EXPECT_NE(("\n" + cli.out).find("\n" + Wine().com + "\t" + Wine().com + "\t"), std::string::npos) << cli.out;
+    EXPECT_NE(("\n" + cli.out).find("\n" + Port().com + "\t" + Port().com + "\t"), std::string::npos) << cli.out;
 }
 
 // --timeout stops a download on a quiet line: a served download counts as
@@ -229,7 +153,7 @@ TEST_P(WineTimeout, EndsWithTheModesCode)
     ASSERT_TRUE(box.Open());
     PointComAt(box.slavePath);
     Child cli;
-    ASSERT_TRUE(SpawnCli(&cli, {"-p", Wine().com, "--timeout", "1.5", WinPath(dir / c.file)}));
+    ASSERT_TRUE(SpawnCli(&cli, {"-p", Port().com, "--timeout", "1.5", WinPath(dir / c.file)}));
     auto rc = cli.Wait(30000);
     ASSERT_TRUE(rc.has_value()) << cli.err;
     EXPECT_EQ(*rc, c.exitCode) << cli.err;
@@ -258,7 +182,7 @@ TEST_P(WineLostPort, ExitThreeWithTheReason)
     ASSERT_TRUE(box.Open());
     PointComAt(box.slavePath);
     Child cli;
-    ASSERT_TRUE(SpawnCli(&cli, {"-p", Wine().com, WinPath(dir / GetParam().file)}));
+    ASSERT_TRUE(SpawnCli(&cli, {"-p", Port().com, WinPath(dir / GetParam().file)}));
     ASSERT_TRUE(cli.WaitForOutput(true, "Start Download Service\r\n", 20000)) << cli.err;
     ASSERT_TRUE(WriteAll(box.master, opening.data(), opening.size()));
     std::string heard;
@@ -271,9 +195,9 @@ TEST_P(WineLostPort, ExitThreeWithTheReason)
     EXPECT_EQ(*rc, kExitPort) << cli.err;
     size_t lost = cli.err.find("  Serial port lost! Abort Download\n");
     ASSERT_NE(lost, std::string::npos) << cli.err;
-    size_t reason = cli.err.find("  " + Wine().com + " was lost: ", lost);
+    size_t reason = cli.err.find("  " + Port().com + " was lost: ", lost);
     ASSERT_NE(reason, std::string::npos) << cli.err;
-    EXPECT_GT(cli.err.find('\n', reason) - reason, Wine().com.size() + 14) << "no reason given\n" << cli.err;
+    EXPECT_GT(cli.err.find('\n', reason) - reason, Port().com.size() + 14) << "no reason given\n" << cli.err;
     EXPECT_EQ(cli.err.find("Velto file send OK!"), std::string::npos) << cli.err;
 }
 
@@ -291,10 +215,10 @@ TEST_F(WineCli, PortHeldByAnotherProgram)
     ASSERT_TRUE(box.Open());
     PointComAt(box.slavePath);
     Child first;
-    ASSERT_TRUE(SpawnCli(&first, {"-p", Wine().com, WinPath(dir / "app.sdl")}));
+    ASSERT_TRUE(SpawnCli(&first, {"-p", Port().com, WinPath(dir / "app.sdl")}));
     ASSERT_TRUE(first.WaitForOutput(true, "Open Successful!", 20000)) << first.err;
     Child second;
-    ASSERT_TRUE(SpawnCli(&second, {"-p", Wine().com, "--timeout", "1", WinPath(dir / "app.sdl")}));
+    ASSERT_TRUE(SpawnCli(&second, {"-p", Port().com, "--timeout", "1", WinPath(dir / "app.sdl")}));
     auto rc = second.Wait(30000);
     first.Signal(SIGINT);
     first.Wait(10000);
@@ -302,7 +226,7 @@ TEST_F(WineCli, PortHeldByAnotherProgram)
     if (second.err.find("Open Successful!") != std::string::npos)
         GTEST_SKIP() << "Wine opened the port a second time: share mode 0 is not enforced here";
     EXPECT_EQ(*rc, kExitPort) << second.err;
-    EXPECT_NE(second.err.find(Wine().com + " is busy: another program holds it open"), std::string::npos)
+    EXPECT_NE(second.err.find(Port().com + " is busy: another program holds it open"), std::string::npos)
         << second.err;
 }
 
