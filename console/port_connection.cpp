@@ -25,7 +25,9 @@ std::string CLoaderDlg::PortPathAt(int index) const
 
 int CLoaderDlg::AddPortPath(const CString& path)
 {
-    const std::string& p = path.Str();
+    // A port name ("COM7") stands for its device path, so it finds the
+    // entry the list already has for it.
+    const std::string p = PortDevicePath(path.Str());
     int index = -1;
     for (size_t i = 0; i < m_portPaths.size(); ++i)
         if (m_portPaths[i] == p)

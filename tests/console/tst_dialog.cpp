@@ -695,6 +695,12 @@ private slots:
         dropDown();
         QCOMPARE(items(), QStringList({"COM1", "COM2", "COM3", "COM4", "pts/77"}));
         QCOMPARE(port->currentText(), QStringLiteral("COM2"));
+
+        // A port given by name (--port COM3) is the entry the list has for
+        // its device, not a second one that opens nothing.
+        QCOMPARE(dlg.AddPortPath("COM3"), 2);
+        QCOMPARE(items(), QStringList({"COM1", "COM2", "COM3", "COM4", "pts/77"}));
+        QCOMPARE(dlg.PortPathAt(port->currentIndex()), std::string("/dev/ttyS2"));
     }
 };
 
