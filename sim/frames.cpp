@@ -30,7 +30,8 @@ void SendFrame(Line& line, Faults& faults, std::uint8_t command, const std::vect
   line.Put(frame.data(), frame.size());
 }
 
-int Handshake(Line& line, Faults& faults, std::uint8_t startCommand, const std::vector<std::uint8_t>& answer) {
+int Handshake(Line& line, Faults& faults, std::uint8_t startCommand, const std::vector<std::uint8_t>& answer,
+              int periodMs) {
   int sent = 0;
   std::vector<std::uint8_t> window;  // the last answer.size() bytes received
   for (;;) {
@@ -39,7 +40,7 @@ int Handshake(Line& line, Faults& faults, std::uint8_t startCommand, const std::
     line.WaitForPeer();
     SendFrame(line, faults, startCommand);
     ++sent;
-    const auto until = Line::Clock::now() + std::chrono::milliseconds(500);
+    const auto until = Line::Clock::now() + std::chrono::milliseconds(periodMs);
     for (;;) {
       const auto left =
           std::chrono::duration_cast<std::chrono::milliseconds>(until - Line::Clock::now()).count();

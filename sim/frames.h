@@ -14,11 +14,12 @@ namespace stbsim {
 // the very first frame of the run may first go out with a wrong last byte.
 void SendFrame(Line& line, Faults& faults, std::uint8_t command, const std::vector<std::uint8_t>& params = {});
 
-// Sends the start frame every 500 ms while a peer holds the line (waiting
+// Sends the start frame every periodMs while a peer holds the line (waiting
 // for one when none does) until the answer arrives, then reads on
 // until the line has been quiet for 300 ms (answers to the repeated start
 // frames are dropped). Returns the number of start frames sent; it only ends
 // by the answer or by the run's deadline.
-int Handshake(Line& line, Faults& faults, std::uint8_t startCommand, const std::vector<std::uint8_t>& answer);
+int Handshake(Line& line, Faults& faults, std::uint8_t startCommand, const std::vector<std::uint8_t>& answer,
+              int periodMs = 500);
 
 }  // namespace stbsim

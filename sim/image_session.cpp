@@ -15,6 +15,8 @@ namespace {
 constexpr std::uint8_t kDataDlStart = 0xAA;
 constexpr std::uint8_t kDataDlService = 0xB0;
 constexpr int kServiceByteMs = 3000;
+constexpr int kStartFrameMs = 500;    // how often a box at power-on repeats its start frame
+constexpr int kRebootFrameMs = 1000;  // and a box that rebooted in the middle of a download
 
 int FailWith(const std::string& why) {
   Report("FAIL: " + why);
@@ -77,8 +79,9 @@ int RunImageSession(Line& line, Faults& faults, const Options& opt) {
 
   YmodemResult r;
   std::uint8_t word[4] = {0, 0, 0, 0};
-  for (long attempt = 0;; ++attempt) {
-    Handshake(line, faults, kDataDlStart, {0x02, 0xAB, 0xAC, 0x03});
+  bool rebooted = false;
+  for (long attempt = 0;;) {
+    Handshake(line, faults, kDataDlStart, {0x02, 0xAB, 0xAC, 0x03}, rebooted ? kRebootFrameMs : kStartFrameMs);
     SendFrame(line, faults, kDataDlService);
     bool gotWord = true;
     for (auto& b : word) {
@@ -98,8 +101,13 @@ int RunImageSession(Line& line, Faults& faults, const Options& opt) {
     }
     faults.firstTransfer = false;
     if (r.ok) break;
+    // A reboot is the box's own doing, not a failed attempt: it always
+    // starts over, whatever --retries allows.
+    rebooted = r.restart;
+    if (rebooted) continue;
     if (attempt >= opt.retries || r.hungUp) return FailWith(r.failure);
-    Report("transfer failed: " + r.failure + "; starting again (" + std::to_string(attempt + 1) + " of " +
+    ++attempt;
+    Report("transfer failed: " + r.failure + "; starting again (" + std::to_string(attempt) + " of " +
            std::to_string(opt.retries) + ")");
     line.DrainQuiet(500, 30000);
   }

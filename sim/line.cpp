@@ -201,6 +201,24 @@ void Line::Put(const std::uint8_t* data, std::size_t len) {
   }
 }
 
+void Line::PutBurst(const std::vector<std::uint8_t>& bytes) {
+  if (byteTime_.count() != 0)
+    for (std::size_t i = 0; i < bytes.size(); ++i) PaceUntil(txCursor_);
+  const auto saved = byteTime_;
+  byteTime_ = Clock::duration{0};
+  Put(bytes.data(), bytes.size());
+  byteTime_ = saved;
+}
+
+void Line::Hold(int ms) {
+  const auto until = Clock::now() + std::chrono::milliseconds(ms);
+  if (until > deadline_) {
+    std::this_thread::sleep_until(deadline_);
+    throw DeadlineExpired{};
+  }
+  std::this_thread::sleep_until(until);
+}
+
 std::size_t Line::DrainQuiet(int quietMs, int maxMs) {
   const auto until = Clock::now() + std::chrono::milliseconds(maxMs);
   std::size_t dropped = 0;

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <deque>
 #include <string>
+#include <vector>
 
 #include "faults.h"
 
@@ -42,6 +43,13 @@ class Line {
   void Put(const std::uint8_t* data, std::size_t len);
   void Put(std::uint8_t b) { Put(&b, 1); }
   void Put(const std::string& s) { Put(reinterpret_cast<const std::uint8_t*>(s.data()), s.size()); }
+  // Sends bytes that reach the peer together: the line time of all of them
+  // passes first, then they go out in one write, so that a reader finds
+  // them all waiting at once (a UART's FIFO emptied after a stall).
+  void PutBurst(const std::vector<std::uint8_t>& bytes);
+  // Stops listening for ms, as a busy box does: what arrives meanwhile
+  // waits on the line and is read afterwards.
+  void Hold(int ms);
   // Waits until a peer has the pty slave open (at once for a device), so that
   // whatever the box says first is not written into a line nobody holds.
   void WaitForPeer();

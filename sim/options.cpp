@@ -38,6 +38,19 @@ const char* UsageText() {
          "  --silent-block K    image: give no answer to block K (the sender gives up)\n"
          "  --hang-up-block K   image: close the line when block K arrives, before answering it\n"
          "                      (a box that loses power: the sender must see the line go)\n"
+         "  --dup-ack-block K   image: send an extra ACK right behind the answer to block K-1 (block 0's\n"
+         "                      ACK and 'C' for K=1), as a noisy return line does, then NAK block K once\n"
+         "                      (it arrived damaged): a sender that takes the stale ACK for block K's\n"
+         "                      answer leaves the box one block short\n"
+         "  --restart-block K   image: reboot when data block K arrives, without answering it: start over\n"
+         "                      with the start frame (02 AA 03) once a second until answered, then run the\n"
+         "                      whole download again\n"
+         "  --restart-at-c open|close\n"
+         "                      image: reboot as above instead of sending the 'C' that opens the batch\n"
+         "                      (after the service word) or the 'C' that asks for the closing block 0\n"
+         "  --pause-block K:SEC image: hold data block K for SEC seconds (1..600) before answering it; the\n"
+         "                      NAKs the 5 s receive time-out would have sent meanwhile (SEC/5 of them) go\n"
+         "                      out in one burst with the ACK, as a paused sender finds them on resuming\n"
          "  --nak-block0        image: NAK the first block 0 once\n"
          "  --junk-before-c N   image: N junk bytes (not 'C') before the first 'C'\n"
          "  --junk-before-stx N N bytes of console chatter (printable text) before each frame's STX\n"
@@ -120,6 +133,22 @@ bool ParseOptions(int argc, char** argv, Options& opt, std::string& error) {
       {"--can-block", [&](const std::string& v) { gotImageOnly = true; return ToLong(v, 1, kMax, opt.canBlock); }},
       {"--silent-block", [&](const std::string& v) { gotImageOnly = true; return ToLong(v, 1, kMax, opt.silentBlock); }},
       {"--hang-up-block", [&](const std::string& v) { gotImageOnly = true; return ToLong(v, 1, kMax, opt.hangUpBlock); }},
+      {"--dup-ack-block", [&](const std::string& v) { gotImageOnly = true; return ToLong(v, 1, kMax, opt.dupAckBlock); }},
+      {"--restart-block", [&](const std::string& v) { gotImageOnly = true; return ToLong(v, 1, kMax, opt.restartBlock); }},
+      {"--restart-at-c", [&](const std::string& v) {
+         gotImageOnly = true;
+         if (v == "open") opt.restartAtC = RestartAt::Open;
+         else if (v == "close") opt.restartAtC = RestartAt::Close;
+         else return false;
+         return true;
+       }},
+      {"--pause-block", [&](const std::string& v) {
+         gotImageOnly = true;
+         const auto colon = v.find(':');
+         if (colon == std::string::npos) return false;
+         return ToLong(v.substr(0, colon), 1, kMax, opt.pauseBlock) &&
+                ToLong(v.substr(colon + 1), 1, 600, opt.pauseSec);
+       }},
       {"--junk-before-c", [&](const std::string& v) { gotImageOnly = true; return ToLong(v, 0, kMax, opt.junkBeforeC); }},
       {"--junk-before-stx", [&](const std::string& v) { return ToLong(v, 0, 1000000L, opt.junkBeforeStx); }},
       {"--ber", [&](const std::string& v) {
@@ -173,6 +202,9 @@ bool ParseOptions(int argc, char** argv, Options& opt, std::string& error) {
 
   if (opt.ymodemOnly) {
     if (opt.mode == Mode::Served) { error = "--ymodem-only receives an image transfer"; return false; }
+    if (opt.restartBlock > 0 || opt.restartAtC != RestartAt::None) {
+      error = "a restart runs the whole session again; --ymodem-only has none"; return false;
+    }
     opt.mode = Mode::Image;
   }
   if (opt.mode == Mode::None) { error = "--mode image|served is required"; return false; }

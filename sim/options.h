@@ -10,6 +10,9 @@ namespace stbsim {
 
 enum class Mode { None, Image, Served, Listen };
 
+// Which of the YMODEM receiver's 'C' waits a reboot replaces.
+enum class RestartAt { None, Open, Close };
+
 struct Options {
   Mode mode = Mode::None;
   std::string port;    // existing serial device; empty: create a pty
@@ -29,6 +32,11 @@ struct Options {
   long canBlock = 0;
   long silentBlock = 0;
   long hangUpBlock = 0;  // image: close the line when block K arrives
+  long dupAckBlock = 0;  // image: an extra ACK behind the answer to block K-1, then block K NAKed once
+  long restartBlock = 0;  // image: reboot when block K arrives and run the download again
+  RestartAt restartAtC = RestartAt::None;  // image: reboot instead of sending the opening or closing 'C'
+  long pauseBlock = 0;   // image: hold block K for pauseSec before answering it
+  long pauseSec = 0;
   std::vector<std::pair<std::uint32_t, std::uint32_t>> requests;  // served: only these (offset, length)
   long edgeEvery = 0;    // served: requests at and past the file's end every N chunks
   bool nakBlock0 = false;

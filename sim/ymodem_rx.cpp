@@ -89,6 +89,19 @@ void ParseBlock0(const std::vector<std::uint8_t>& d, std::string& name, long lon
   if (!ParseDecimal(rest, size)) size = -1;
 }
 
+// The box sat on block k for sec seconds (busy, or its sender's line
+// stalled): its receive timer ran on and queued a NAK at every time-out,
+// and all of them leave with the ACK in one burst.
+void AnswerAfterPause(Line& line, long long k, long sec) {
+  line.Hold(static_cast<int>(sec * 1000));
+  const long naks = sec * 1000 / kDataWaitMs;
+  std::vector<std::uint8_t> burst(static_cast<std::size_t>(naks), kNak);
+  burst.push_back(kAck);
+  line.PutBurst(burst);
+  Report("held block " + std::to_string(k) + " for " + std::to_string(sec) + " s, then answered " +
+         std::to_string(naks) + " time-out NAK(s) and the ACK in one burst (injected)");
+}
+
 void Cancel(Line& line) {
   const std::uint8_t cans[] = {kCan, kCan};
   line.Put(cans, sizeof cans);
@@ -98,6 +111,15 @@ YmodemResult Fail(YmodemResult r, const std::string& why) {
   r.ok = false;
   r.failure = why;
   return r;
+}
+
+// The box reboots in the middle of the batch: what it has is lost, and the
+// session starts again from its start frame.
+YmodemResult Reboot(YmodemResult r, const std::string& where) {
+  Report("rebooting " + where + " (injected)");
+  r.restart = true;
+  r.data.clear();
+  return Fail(r, "rebooted " + where + " (injected)");
 }
 
 }  // namespace
@@ -110,6 +132,7 @@ YmodemResult YmodemReceive(Line& line, Faults& faults) {
   bool block0Naked = false;
   bool sendC = true;
   int tries = 0;
+  if (inject && faults.opt.restartAtC == RestartAt::Open) return Reboot(r, "instead of the opening 'C'");
   if (inject && faults.opt.junkBeforeC > 0) {
     line.Put(JunkNotC(static_cast<std::size_t>(faults.opt.junkBeforeC)));
     Report("sent " + std::to_string(faults.opt.junkBeforeC) + " junk byte(s) before the first 'C'");
@@ -149,14 +172,20 @@ YmodemResult YmodemReceive(Line& line, Faults& faults) {
       return Fail(r, "batch closed before any file");
     }
     Report("block 0: name \"" + r.name + "\" size " + std::to_string(r.announced));
-    line.Put(kAck);
-    line.Put(kC);
+    if (inject && faults.opt.dupAckBlock == 1) {
+      line.PutBurst({kAck, kC, kAck});
+      Report("answered block 0 with ACK 'C' and an extra ACK (injected)");
+    } else {
+      line.Put(kAck);
+      line.Put(kC);
+    }
     break;
   }
 
   // Data phase.
   long long count = 0;  // distinct data blocks received
   long nakGiven = 0;
+  bool dupAckNaked = false;
   bool eotNaked = false;
   int silences = 0;
   for (;;) {
@@ -210,6 +239,14 @@ YmodemResult YmodemReceive(Line& line, Faults& faults) {
       r.leftSilent = true;
       return Fail(r, "block " + std::to_string(k) + " left unanswered (injected)");
     }
+    if (inject && k == faults.opt.restartBlock) return Reboot(r, "on block " + std::to_string(k));
+    if (inject && k == faults.opt.dupAckBlock && !dupAckNaked) {
+      // The block behind the duplicate ACK: it "arrived damaged".
+      dupAckNaked = true;
+      line.Put(kNak);
+      Report("NAK block " + std::to_string(k) + " after the duplicate ACK (injected)");
+      continue;
+    }
     if (inject && k == faults.opt.hangUpBlock) {
       Report("hung up on block " + std::to_string(k) + " (injected)");
       line.Close();
@@ -225,10 +262,18 @@ YmodemResult YmodemReceive(Line& line, Faults& faults) {
     }
     r.data.insert(r.data.end(), p.data.begin(), p.data.end());
     count = k;
-    line.Put(kAck);
+    if (inject && k == faults.opt.pauseBlock) {
+      AnswerAfterPause(line, k, faults.opt.pauseSec);
+    } else if (inject && k + 1 == faults.opt.dupAckBlock) {
+      line.PutBurst({kAck, kAck});
+      Report("ACKed block " + std::to_string(k) + " twice (injected)");
+    } else {
+      line.Put(kAck);
+    }
   }
 
   // Close phase: 'C' for the next block 0, which must be the empty one.
+  if (inject && faults.opt.restartAtC == RestartAt::Close) return Reboot(r, "instead of the closing 'C'");
   sendC = true;
   tries = 0;
   for (;;) {

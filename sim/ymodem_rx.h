@@ -19,6 +19,7 @@ struct YmodemResult {
   std::vector<std::uint8_t> data;  // the data blocks, cut to the announced size
   bool leftSilent = false;       // a silent block fault was played
   bool hungUp = false;           // the line was closed on purpose: nothing more can be said
+  bool restart = false;          // the box rebooted on purpose: the whole download starts over
 };
 
 // Receives one batch. Block faults are played only while faults.firstTransfer holds.
