@@ -4,6 +4,7 @@
 #include "test_support.h"
 
 #include <csignal>
+#include <cstdlib>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -98,6 +99,75 @@ INSTANTIATE_TEST_SUITE_P(
                       Quirk{"JunkBeforeC", {"--junk-before-c", "5"}, false},
                       Quirk{"WrongFrameEnd", {"--bad-etx"}, false},
                       Quirk{"ConsoleChatter", {"--junk-before-stx", "24"}, true}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Box faults that leave a stale byte on the line or start the session over.
+// The CLI may say "sent" only when the box holds the whole image; each of
+// these is within what the protocol recovers from, so it must say it.
+struct LineFault {
+    const char* name;
+    std::vector<std::string> args;
+    bool reboots;  // the box starts over once; its start frame must be answered at once
+};
+
+// How many start frames the box sent before its last handshake was answered.
+int FramesBeforeLastAnswer(const std::string& simOut)
+{
+    const std::string key = "handshake answered (02 AB AC 03) after ";
+    const size_t at = simOut.rfind(key);
+    return at == std::string::npos ? -1 : std::atoi(simOut.c_str() + at + key.size());
+}
+
+class VerdictHolds : public ::testing::TestWithParam<LineFault> {};
+
+TEST_P(VerdictHolds, SentOnlyWhenTheBoxHoldsTheImage)
+{
+    const LineFault& f = GetParam();
+    TempDir dir;
+    const std::string payload = RandomBytes(5000, 23);  // five data blocks
+    ASSERT_TRUE(WriteFile(dir / "img.dat", MakeImage(payload)));
+    std::vector<std::string> args = {"--mode",  "image",  "--expect",  dir / "img.dat", "--out",
+                                     dir / "box.bin", "--pace", "115200", "--timeout", "90"};
+    args.insert(args.end(), f.args.begin(), f.args.end());
+    Child sim;
+    std::string pty;
+    ASSERT_TRUE(StartSim(&sim, args, &pty)) << sim.out << sim.err;
+    Child cli;
+    ASSERT_TRUE(cli.Spawn({kCli, "-p", pty, dir / "img.dat"}));
+    auto rc = cli.Wait(150000);
+    ASSERT_TRUE(rc.has_value()) << cli.err << sim.out;
+    // A box that passed ends within a second of the CLI; one still waiting
+    // for an answer is given a while and then counts as not holding the image.
+    auto simRc = sim.Wait(20000);
+    const bool boxHasImage = simRc == 0 && sim.out.find("stbsim: PASS") != std::string::npos &&
+                             ReadFileBytes(dir / "box.bin") == Padded(payload);
+    const bool saidSent = *rc == kExitSent || cli.err.find("Velto file send OK!") != std::string::npos;
+    if (saidSent) {
+        EXPECT_TRUE(boxHasImage) << "the CLI said sent, the box does not hold the image\n" << cli.err << sim.out;
+    }
+    EXPECT_EQ(*rc, kExitSent) << cli.err << sim.out;
+    EXPECT_NE(cli.err.find("  Velto file send OK!\n"), std::string::npos) << cli.err;
+    EXPECT_TRUE(boxHasImage) << sim.out;
+    if (f.reboots) {
+        // The interrupted transfer ends as a failure, and the box's new
+        // start is answered promptly (a sender that ignores it takes minutes).
+        EXPECT_NE(cli.err.find("Send File Failed!!"), std::string::npos) << cli.err;
+        const int frames = FramesBeforeLastAnswer(sim.out);
+        EXPECT_GE(frames, 1) << sim.out;
+        EXPECT_LE(frames, 5) << sim.out;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cli, VerdictHolds,
+    ::testing::Values(LineFault{"DuplicateAckBeforeBlock1", {"--dup-ack-block", "1"}, false},
+                      LineFault{"DuplicateAckBeforeBlock3", {"--dup-ack-block", "3"}, false},
+                      LineFault{"DuplicateAckBeforeTheLastBlock", {"--dup-ack-block", "5"}, false},
+                      LineFault{"PauseBeforeAnsweringBlock2", {"--pause-block", "2:11"}, false},
+                      LineFault{"PauseBeforeAnsweringTheLastBlock", {"--pause-block", "5:6"}, false},
+                      LineFault{"RebootAtBlock3", {"--restart-block", "3"}, true},
+                      LineFault{"RebootInsteadOfTheOpeningC", {"--restart-at-c", "open"}, true},
+                      LineFault{"RebootInsteadOfTheClosingC", {"--restart-at-c", "close"}, true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(CliServed, ShuffledChunksAndRequestsPastTheEndArriveThenSigintEnds)
