@@ -57,7 +57,8 @@ const char* UsageText() {
          "  --bad-etx           the first frame ends in a wrong byte (0x04), then is sent again correctly\n"
          "  --ber RATE          flip bits in every byte received from the engine at this bit-error rate\n"
          "  --seed N            seed for --shuffle and --ber (default 1)\n"
-         "  --retries N         image: after a failed transfer start again from 02 AA 03 up to N times (default 0)\n"
+         "  --retries N         image: after a failed transfer start again from 02 AA 03 up to N times (default 0);\n"
+         "                      a reboot asked for above always starts over and is not counted\n"
          "  --help              print this text\n"
          "Exit status: 0 when everything sent arrived whole and identical, 1 on a failure or time-out,\n"
          "2 on a usage error.\n";

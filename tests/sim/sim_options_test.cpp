@@ -26,6 +26,10 @@ TEST(SimOptions, AcceptsAndRejects) {
       {{"--mode", "served", "--expect", "f.bin", "--chunk", "65535", "--shuffle=3"}, true},
       {{"--mode", "image", "--nak-block", "3:5", "--retries", "2", "--ber", "1e-4"}, true},
       {{"--mode", "image", "--hang-up-block", "2"}, true},
+      {{"--mode", "image", "--dup-ack-block", "1", "--restart-block", "4", "--pause-block", "3:600"}, true},
+      {{"--mode", "image", "--restart-at-c", "open"}, true},
+      {{"--mode=image", "--restart-at-c=close"}, true},
+      {{"--ymodem-only", "--dup-ack-block", "2", "--pause-block", "1:1"}, true},
       {{"--mode", "listen", "--timeout", "3", "--out", "wire.bin"}, true},
       {{"--mode", "served", "--expect", "f", "--request", "4294967295:65535", "--request", "0:1"}, true},
       {{"--mode", "served", "--size", "5", "--edge-every", "3"}, true},
@@ -51,6 +55,14 @@ TEST(SimOptions, AcceptsAndRejects) {
       {{"--mode", "image", "--port", "/dev/ttyS1", "--link", "x"}, false},
       {{"--mode", "image", "--frobnicate"}, false},
       {{"--mode", "image", "--bad-etx=1"}, false},
+      {{"--mode", "image", "--dup-ack-block", "0"}, false},
+      {{"--mode", "image", "--restart-at-c", "middle"}, false},
+      {{"--mode", "image", "--pause-block", "3"}, false},       // the seconds are required
+      {{"--mode", "image", "--pause-block", "3:0"}, false},
+      {{"--mode", "image", "--pause-block", "3:601"}, false},
+      {{"--mode", "served", "--size", "5", "--restart-block", "2"}, false},  // image-only fault
+      {{"--ymodem-only", "--restart-block", "2"}, false},     // a reboot needs the session
+      {{"--ymodem-only", "--restart-at-c", "open"}, false},
   };
   for (const auto& c : cases) {
     Options opt;
@@ -70,6 +82,16 @@ TEST(SimOptions, ValuesLandWhereTheyBelong) {
   EXPECT_EQ(opt.nakCount, 3);
   EXPECT_EQ(opt.pace, 9600);
   EXPECT_EQ(opt.timeoutSec, 120);
+
+  Options faults;
+  ASSERT_TRUE(Parse({"--mode", "image", "--pause-block", "5:12", "--restart-at-c", "close", "--dup-ack-block", "2"},
+                    faults, err))
+      << err;
+  EXPECT_EQ(faults.pauseBlock, 5);
+  EXPECT_EQ(faults.pauseSec, 12);
+  EXPECT_EQ(faults.restartAtC, RestartAt::Close);
+  EXPECT_EQ(faults.dupAckBlock, 2);
+  EXPECT_EQ(faults.restartBlock, 0);
 
   Options def;
   ASSERT_TRUE(Parse({"--mode", "image", "--nak-block", "4"}, def, err)) << err;
