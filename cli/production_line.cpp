@@ -9,6 +9,8 @@
 #include "local_time.h"
 #include "log_file.h"
 #include "single_port.h"
+#include "stdout_end.h"
+#include "stdout_writer.h"
 #include "usb_identity.h"
 #include "wait_port.h"
 
@@ -153,20 +155,15 @@ void Line::FlushChatter(Lane& lane, bool all)
         out += "[" + lane.port + "] " + lane.chatter + "\n";
         lane.chatter.clear();
     }
-    if (!out.empty()) {
-        ssize_t n = write(STDOUT_FILENO, out.data(), out.size());
-        (void)n;
-    }
+    if (!out.empty())
+        StdoutWrite(out, StdoutClass::Droppable);
 }
 
 void Line::OnEvent(Lane& lane, const std::string& line)
 {
     const bool talkedBefore = lane.boxTalked;
-    if (m_o.json) {
-        std::string l = line + "\n";
-        ssize_t n = write(STDOUT_FILENO, l.data(), l.size());
-        (void)n;
-    }
+    if (m_o.json)
+        JsonForwardLine(line);
     std::map<std::string, std::string> f;
     if (!ParseEventFields(line, &f))
         return;
@@ -462,6 +459,10 @@ int RunProductionLine(const DownloadOptions& options)
             return EXIT_USAGE;
         }
     }
+    // The children's pipes are drained whatever this process's stdout does.
+    StdoutWriterStart();
     Line line(options);
-    return line.Run();
+    const int rc = line.Run();
+    EndLineOutput(options.json);
+    return rc;
 }

@@ -111,6 +111,8 @@ int RunSession()
     const bool imageMode = g_bEngineImageMode != 0;
     if (imageMode && LoadImageFile(&image) != 0)
         return 1;
+    if (imageMode && g_pfnImageSink)
+        g_pfnImageSink(image.buffer, image.size);
 
     uint8_t code = 0;
     uint8_t params[6] = {0};
