@@ -2,10 +2,19 @@
 // YMODEM-1K sender: one file from memory per batch. The receiver sets the
 // pace with 'C', ACK, NAK and CAN. A block goes out in one PortWrite, the
 // single control bytes through PortPutByte; every reply is awaited in ticks.
+//
+// A reply belongs to what was just sent. Whatever the line holds before a
+// block, an EOT or a block 0 goes out (a second ACK from a noisy return
+// line, the NAKs a receiver sent on its own time-outs while this host was
+// paused, echoes) is thrown away first, so the byte read afterwards is the
+// receiver's answer to this send and never a stale one. Taking a stale ACK
+// for the answer would move on past a block the receiver refused, and the
+// sender could end up one reply behind for the rest of the file.
 #include "ymodem.h"
 
 #include "engine.h"
 #include "serial_link.h"
+#include "session.h"
 
 #include <cstdio>
 #include <cstring>
@@ -38,6 +47,7 @@ void PutBlock(const uint8_t head[3], const uint8_t* data, int length)
     uint8_t frame[3 + 1024 + 2];
     if (length < 0 || length > 1024)
         return;  // no such block: nothing goes out, the reply wait fails it
+    PortDiscardInput(g_enginePort);
     memcpy(frame, head, 3);
     memcpy(frame + 3, data, size_t(length));
     uint32_t crc = 0;
@@ -80,6 +90,8 @@ int YmodemSendHeader(const char* name, int size, bool closing)
     snprintf(reinterpret_cast<char*>(data) + nameLen + 1, sizeof data - nameLen - 1, "%d", size);
 
     bool ready = false;
+    // The last three bytes seen, to catch the box's opening frame.
+    uint32_t recent = 0;
     for (int tryNo = 0; tryNo < kHeaderTries && !ready; ++tryNo) {
         uint8_t b = 0;
         if (PortGetByte(&b, kHeaderTryTicks) != 0) {
@@ -91,6 +103,13 @@ int YmodemSendHeader(const char* name, int size, bool closing)
         // what it got; before it, any stray byte only uses up a try.
         if (closing && b == YM_CAN)
             return YM_RX_CANCELLED;
+        // A box that rebooted opens the session again, once a second, and
+        // will never send the 'C' this wait is for: the transfer is over,
+        // and the session answers the frame at once rather than after a
+        // hundred tries.
+        recent = ((recent << 8) | b) & 0xFFFFFF;
+        if (recent == (uint32_t(FRAME_STX) << 16 | uint32_t(DATA_DL_START) << 8 | FRAME_ETX))
+            return YM_BOX_RESTARTED;
         ready = b == YM_CRC;
     }
     if (!ready)
@@ -142,6 +161,7 @@ int YmodemSendEot()
     int sent = 0;
     uint8_t reply;
     do {
+        PortDiscardInput(g_enginePort);
         PortPutByte(YM_EOT);
         ++sent;
         reply = 0;
@@ -168,10 +188,10 @@ int Stopped()
     return 1;
 }
 
-int Failed()
+int Failed(int result = 1)
 {
     EngineLog(LOG_ERROR, "Send File Failed!!\r\n");
-    return 1;
+    return result;
 }
 
 }  // namespace
@@ -188,6 +208,8 @@ int YmodemSendFile(const char* name, const uint8_t* data, uint32_t size)
             break;
         if (r == YM_STOPPED)
             return Stopped();
+        if (r == YM_BOX_RESTARTED)
+            return Failed(YM_BOX_RESTARTED);
         if (attempt == kHeaderAttempts)
             return 1;
     }
@@ -232,5 +254,7 @@ int YmodemSendFile(const char* name, const uint8_t* data, uint32_t size)
         return Stopped();
     if (r == YM_RX_CANCELLED)
         return Failed();
+    if (r == YM_BOX_RESTARTED)
+        return Failed(YM_BOX_RESTARTED);
     return 0;
 }

@@ -511,4 +511,91 @@ TEST_F(Session, ImageTheBoxRefusesAfterItsLastBlockIsNeverReportedSent)
                           }));
 }
 
+// A box that reboots while the engine waits for its 'C' (before the first
+// block or before the closing block 0) opens the session again with
+// 02 AA 03, once a second. That ends the transfer as failed, and the frame
+// is answered at once, not after the hundred tries of every wait.
+TEST_F(Session, ABoxThatStartsOverDuringAWaitForCIsAnsweredAtOnce)
+{
+    const Bytes restart = {0x02, 0xAA, 0x03};
+    const Bytes answer = {0x02, 0xAB, 0xAC, 0x03};
+    struct Case {
+        const char* name;
+        bool closing;
+    };
+    const Case cases[] = {{"opening 'C'", false}, {"closing 'C'", true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        VirtualLine l;
+        UseLine(l);
+        YmodemReceiver r(l);
+        int64_t restartAt = -1, answeredAt = -1;
+        size_t written = 0;
+        bool again = false;
+        l.OnWrite([&](VirtualLine& line, const uint8_t* d, uint32_t n) {
+            lastEvent = line.Now();
+            const size_t before = written;
+            written += n;
+            if (!c.closing && before < 4 && written >= 4) {
+                // The service word is in, and the box starts over.
+                restartAt = line.Now() + 5;
+                line.Feed(restart, restartAt);
+                return;
+            }
+            const Bytes w = line.Written();
+            if (restartAt >= 0 && answeredAt < 0 && w.size() >= 4 && Bytes(w.end() - 4, w.end()) == answer) {
+                answeredAt = line.Now();
+                if (!c.closing) {
+                    // Handshake done: the box asks for the image again.
+                    again = true;
+                    r.Arm(4);
+                    line.Feed({0x02, 0xB0, 0x03}, line.Now() + 5);
+                }
+                return;
+            }
+            if (c.closing || again)
+                r.OnBytes(d, n);
+        });
+        if (c.closing) {
+            r.Arm(4);
+            r.fault = [&](const RxEvent& ev) -> std::optional<Bytes> {
+                if (ev.kind != RxKind::Eot)
+                    return std::nullopt;
+                restartAt = l.Now() + 5;
+                l.Feed(restart, restartAt);
+                return Bytes{YM_ACK};
+            };
+        }
+        UseFile(imageFile.f, true);
+        rewind(imageFile.f);
+        l.Feed({0x02, 0xB0, 0x03}, 1);
+        l.OnSleep([&](VirtualLine& line) {
+            if (line.Now() - lastEvent >= 3000)
+                g_engineState = ENGINE_ABORT;
+        });
+        lastEvent = 0;
+        EXPECT_EQ(RunSession(), 0);
+        g_engineState = 0;
+
+        ASSERT_GE(answeredAt, 0) << "the restarted box was never answered";
+        EXPECT_LE(answeredAt - restartAt, 1) << "answered only after " << answeredAt - restartAt << " ticks";
+        std::vector<Entry> want = {
+            Log(kVersionLine, LOG_INFO),
+            Log("Start Service......\n", LOG_INFO),
+            Log("Send File Failed!!\r\n", LOG_ERROR),
+            Log("==>DATA_DL_START\r\n", LOG_INFO),
+            Log("<== DATA_DL_START\r\n", LOG_INFO),
+        };
+        if (c.closing) {
+            want.push_back(Log(kBreakOff, LOG_NOTICE));
+        } else {
+            want.push_back(Log("Start Service......\n", LOG_INFO));
+            want.push_back(Log("Velto file send OK!\n", LOG_DONE));
+            EXPECT_TRUE(r.file == PaddedImage());
+            EXPECT_TRUE(r.closed);
+        }
+        EXPECT_EQ(LogLines(), want);
+    }
+}
+
 }  // namespace
