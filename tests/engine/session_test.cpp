@@ -13,8 +13,22 @@ static int pipe(int fds[2])
 {
     return _pipe(fds, 4096, _O_BINARY);
 }
+// Replaces the content under an open stream, as another program would.
+static void RewriteUnder(FILE* f, const etest::Bytes& now)
+{
+    const int fd = _fileno(f);
+    _chsize_s(fd, 0);
+    _lseeki64(fd, 0, SEEK_SET);
+    _write(fd, now.data(), unsigned(now.size()));
+}
 #else
 #include <unistd.h>
+static void RewriteUnder(FILE* f, const etest::Bytes& now)
+{
+    const int fd = fileno(f);
+    if (ftruncate(fd, 0) != 0 || pwrite(fd, now.data(), now.size(), 0) != ssize_t(now.size()))
+        ADD_FAILURE() << "could not rewrite the served file";
+}
 #endif
 
 using namespace etest;
@@ -596,6 +610,35 @@ TEST_F(Session, ABoxThatStartsOverDuringAWaitForCIsAnsweredAtOnce)
         }
         EXPECT_EQ(LogLines(), want);
     }
+}
+
+// A served file that changes during the download (truncated, rewritten by
+// a build) is served as it is at each request: no bytes of its old content,
+// and a request past its new end gets only what exists.
+TEST_F(Session, ServedFileIsReadAsItIsAtEachRequest)
+{
+    const Bytes now = Pattern(100, 11);
+    auto request = [](uint32_t offset, uint16_t length) {
+        return Bytes{0x02, 0x02, uint8_t(length), uint8_t(length >> 8), uint8_t(offset),
+                     uint8_t(offset >> 8), uint8_t(offset >> 16), uint8_t(offset >> 24), 0x03};
+    };
+    size_t writes = 0;
+    line.OnWrite([&](VirtualLine& l, const uint8_t*, uint32_t) {
+        lastEvent = l.Now();
+        if (++writes == 1) {
+            RewriteUnder(servedFile.f, now);
+            Bytes next = request(0, 256);
+            const Bytes third = request(50, 256);
+            next.insert(next.end(), third.begin(), third.end());
+            l.Feed(next, l.Now() + 1);
+        }
+    });
+    EXPECT_EQ(Run(false, request(0, 256)), 0);
+    const auto calls = line.WriteCalls();
+    ASSERT_EQ(calls.size(), 3u);
+    EXPECT_TRUE(calls[0] == Bytes(served.begin(), served.begin() + 256));
+    EXPECT_TRUE(calls[1] == now) << calls[1].size() << " bytes: " << Hex(calls[1]);
+    EXPECT_TRUE(calls[2] == Bytes(now.begin() + 50, now.end())) << calls[2].size() << " bytes";
 }
 
 }  // namespace
