@@ -30,6 +30,10 @@ constexpr int kHeaderAttempts = 10;
 constexpr int kBlockReplyTicks = 2000;
 constexpr int kEotReplyTicks = 1000;
 constexpr int kMaxNaks = 5;
+// After a block that went out more than once: how long the line must stay
+// quiet, once our last copy has left, before the next block goes out.
+constexpr int kSettleTicks = 10;
+constexpr int kSettleMaxBytes = 64;
 constexpr int kMaxEots = 9;
 
 // A reply wait that came back empty: was it the silence of the line, or
@@ -133,6 +137,24 @@ int YmodemSendHeader(const char* name, int size, bool closing)
     return reply == YM_CRC ? 0 : 1;
 }
 
+namespace {
+
+// A block that went out again may be answered once per copy: a NAK that
+// crossed the first copy on the line (the receiver's own time-out) makes us
+// send it twice, and the receiver acknowledges both. The ACK just read may
+// be the first copy's; the second copy's comes only once that copy has left
+// our queue and reached the receiver. Let it come and drop it, so that it is
+// not taken for the answer to the next block. Only resends pay this wait.
+void LetLateAnswersPass()
+{
+    PortDrainOutput(g_enginePort, kBlockReplyTicks);
+    uint8_t late = 0;
+    for (int n = 0; n < kSettleMaxBytes && PortGetByte(&late, kSettleTicks) == 0; ++n) {
+    }
+}
+
+}  // namespace
+
 int YmodemSendBlock(const uint8_t* block, int length)
 {
     int naks = 0;
@@ -142,8 +164,11 @@ int YmodemSendBlock(const uint8_t* block, int length)
         uint8_t reply = 0;
         if (PortGetByte(&reply, kBlockReplyTicks) != 0)
             return Silent() == YM_STOPPED ? YM_STOPPED : 2;
-        if (reply == YM_ACK)
+        if (reply == YM_ACK) {
+            if (naks > 0)
+                LetLateAnswersPass();
             return 0;
+        }
         if (reply == YM_CAN)
             return 1;
         if (reply != YM_NAK)

@@ -330,6 +330,45 @@ TEST_F(Ymodem, AStaleAckNeverCoversARefusedBlock)
     }
 }
 
+// The receiver's time-out NAK crosses block 2 on the line, so block 2 goes
+// out twice and the receiver acknowledges both copies, the second ACK
+// arriving only once that copy has crossed a line of 115 bytes a tick.
+// That late ACK must not answer block 3, which the receiver refuses once.
+TEST_F(Ymodem, TheSecondCopysAckDoesNotAnswerTheNextBlock)
+{
+    line.SetTransmitRate(115);
+    // The tick at which the receiver has all that is queued now.
+    auto received = [&] {
+        PortQueueStatus st{};
+        line.QueueStatus(&st);
+        return line.Now() + st.cbOutQue / 115 + 1;
+    };
+    int copies = 0;
+    rx.fault = [&](const RxEvent& ev) -> std::optional<Bytes> {
+        if (ev.kind != RxKind::Data)
+            return std::nullopt;
+        if (ev.dataIndex == 2) {
+            if (++copies == 1)
+                line.Feed({YM_NAK});  // sent before the block reached it
+            line.Feed({YM_ACK}, received());
+            return Bytes{};
+        }
+        if (ev.dataIndex == 3 && ev.sendCount == 1) {
+            line.Feed({YM_NAK}, received());
+            return Bytes{};
+        }
+        return std::nullopt;
+    };
+    rx.Arm();
+    const Bytes data = Pattern(4096, 12);
+    EXPECT_EQ(Send(data), 0);
+    EXPECT_EQ(copies, 2);
+    int third = 0;
+    for (const RxBlock& b : DataBlocks())
+        third += b.number == 3;
+    EXPECT_EQ(third, 2) << "block 3 was taken as acknowledged by the late ACK of block 2";
+}
+
 TEST_F(Ymodem, NakedBlockZeroWaitsForANewC)
 {
     rx.fault = [&](const RxEvent& ev) -> std::optional<Bytes> {
