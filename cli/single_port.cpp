@@ -51,6 +51,7 @@ int RunSinglePort(const DownloadOptions& options)
         return EXIT_USAGE;
     }
     int rc = RunDownload(resolved);
+    LogFileWarnAtEnd();
     JsonEmitResult(rc);
     return rc;
 }
