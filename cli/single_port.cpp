@@ -57,6 +57,7 @@ int RunSinglePort(const DownloadOptions& options)
     }
     OutputEnd end{};
     const int rc = RunDownload(resolved, &end);
+    LogFileWarnAtEnd();
     EndPortOutput(rc, end.graceMs, end.stopped);
     // Only now is the download wound up for a console window being closed.
     StopFinished();
