@@ -3,8 +3,7 @@
 // the download file first, and a reader that stops reading (one port, or
 // the production line's parent) costs commentary events, never the
 // handshake, the transfer or the record of them.
-#include "json_check.h"
-#include "test_support.h"
+#include "line_support.h"
 
 #include <csignal>
 #include <fcntl.h>
@@ -16,35 +15,7 @@
 
 namespace {
 
-const std::string kSim = STBSIM;
-
 using Event = std::map<std::string, std::string>;
-
-bool StartBox(Child* sim, const std::string& image, const std::string& link,
-              const std::vector<std::string>& extra = {})
-{
-    std::vector<std::string> argv = {kSim, "--mode", "image", "--expect", image, "--timeout", "120", "--link", link};
-    argv.insert(argv.end(), extra.begin(), extra.end());
-    return sim->Spawn(argv) && sim->WaitForOutput(false, "stbsim: link ", 10000);
-}
-
-// The digest stbsim prints for what it received.
-std::string SimSha(const Child& sim)
-{
-    std::smatch m;
-    static const std::regex kPass("stbsim: PASS .* sha256 ([0-9a-f]{64})");
-    return std::regex_search(sim.out, m, kPass) ? m[1].str() : std::string();
-}
-
-std::vector<std::string> Lines(const std::string& text)
-{
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    std::string l;
-    while (std::getline(in, l))
-        lines.push_back(l);
-    return lines;
-}
 
 // Every line of stdout as a strict JSON object, in order.
 std::vector<Event> Events(const std::string& out)

@@ -9,6 +9,7 @@
 #include <dirent.h>
 #include <fstream>
 #include <map>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -35,6 +36,14 @@ inline bool StartSilentBox(Child* sim, const std::string& link)
 {
     return sim->Spawn({kSim, "--mode", "listen", "--timeout", "120", "--link", link}) &&
            sim->WaitForOutput(false, "stbsim: link ", 10000);
+}
+
+// The digest stbsim prints for what it received.
+inline std::string SimSha(const Child& sim)
+{
+    std::smatch m;
+    static const std::regex kPass("stbsim: PASS .* sha256 ([0-9a-f]{64})");
+    return std::regex_search(sim.out, m, kPass) ? m[1].str() : std::string();
 }
 
 inline std::vector<std::string> Lines(const std::string& text)

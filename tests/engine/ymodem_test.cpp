@@ -10,6 +10,20 @@ namespace {
 
 const char kFailed[] = "Send File Failed!!\r\n";
 
+// A case's own line and receiver, the line as the engine's port.
+struct CaseLine {
+    VirtualLine line;
+    YmodemReceiver rx{line};
+    CaseLine()
+    {
+        g_enginePort = &line;
+        line.OnWrite([this](VirtualLine&, const uint8_t* d, uint32_t n) { rx.OnBytes(d, n); });
+        ClearJournal();
+    }
+    CaseLine(const CaseLine&) = delete;
+    CaseLine& operator=(const CaseLine&) = delete;
+};
+
 class Ymodem : public EngineFixture {
 protected:
     int Send(const Bytes& data) { return YmodemSendFile("VELTO", data.data(), uint32_t(data.size())); }
@@ -112,11 +126,9 @@ TEST_F(Ymodem, NaksOfOneBlock)
     const Case cases[] = {{4, 0, 5, false}, {5, 1, 5, true}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.naks);
-        VirtualLine l;
-        g_enginePort = &l;
-        YmodemReceiver r(l);
-        l.OnWrite([&](VirtualLine&, const uint8_t* d, uint32_t n) { r.OnBytes(d, n); });
-        ClearJournal();
+        CaseLine own;
+        VirtualLine& l = own.line;
+        YmodemReceiver& r = own.rx;
         r.fault = [&](const RxEvent& ev) -> std::optional<Bytes> {
             if (ev.kind == RxKind::Data && ev.number == 2 && ev.sendCount <= c.naks)
                 return Bytes{YM_NAK};
@@ -159,11 +171,9 @@ TEST_F(Ymodem, DataBlockAnswersThatEndTheTransfer)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        VirtualLine l;
-        g_enginePort = &l;
-        YmodemReceiver r(l);
-        l.OnWrite([&](VirtualLine&, const uint8_t* d, uint32_t n) { r.OnBytes(d, n); });
-        ClearJournal();
+        CaseLine own;
+        VirtualLine& l = own.line;
+        YmodemReceiver& r = own.rx;
         r.fault = [&](const RxEvent& ev) -> std::optional<Bytes> {
             if (ev.kind == RxKind::Data && ev.number == 1)
                 return c.reply;
@@ -245,11 +255,9 @@ TEST_F(Ymodem, BytesWaitingBeforeASendAreNotItsAnswer)
 
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.name) + " after " + Hex(c.stray));
-        VirtualLine l;
-        g_enginePort = &l;
-        YmodemReceiver r(l);
-        l.OnWrite([&](VirtualLine&, const uint8_t* d, uint32_t n) { r.OnBytes(d, n); });
-        ClearJournal();
+        CaseLine own;
+        VirtualLine& l = own.line;
+        YmodemReceiver& r = own.rx;
         auto behind = [&](Bytes reply) {
             reply.insert(reply.end(), c.stray.begin(), c.stray.end());
             return reply;
@@ -306,11 +314,9 @@ TEST_F(Ymodem, AStaleAckNeverCoversARefusedBlock)
     const Bytes trailers[] = {{YM_ACK}, {YM_NAK, YM_NAK}, {YM_ACK, YM_NAK, YM_CRC}};
     for (const Bytes& trailer : trailers) {
         SCOPED_TRACE(Hex(trailer));
-        VirtualLine l;
-        g_enginePort = &l;
-        YmodemReceiver r(l);
-        l.OnWrite([&](VirtualLine&, const uint8_t* d, uint32_t n) { r.OnBytes(d, n); });
-        ClearJournal();
+        CaseLine own;
+        VirtualLine& l = own.line;
+        YmodemReceiver& r = own.rx;
         r.fault = [&](const RxEvent& ev) -> std::optional<Bytes> {
             if (ev.kind != RxKind::Data)
                 return std::nullopt;
