@@ -52,7 +52,8 @@ struct Reader {
                 char* end = nullptr;
                 std::string hex = s.substr(i, 4);
                 unsigned long v = strtoul(hex.c_str(), &end, 16);
-                if (*end || v > 0xFF)  // the writer escapes single bytes only
+                // The writer escapes single bytes only; UTF-8 comes unescaped.
+                if (*end || v > 0xFF)
                     return false;
                 *out += char(v);
                 i += 4;
@@ -104,4 +105,17 @@ bool ParseEventFields(const std::string& line, std::map<std::string, std::string
         r.Space();
         return r.i == line.size();
     }
+}
+
+std::string EventKind(const std::string& line)
+{
+    // The writer puts the kind first; anything else gets the full reading.
+    static const std::string kHead = "{\"event\":\"";
+    if (line.compare(0, kHead.size(), kHead) == 0) {
+        size_t end = line.find('"', kHead.size());
+        if (end != std::string::npos)
+            return line.substr(kHead.size(), end - kHead.size());
+    }
+    std::map<std::string, std::string> fields;
+    return ParseEventFields(line, &fields) ? fields["event"] : std::string();
 }

@@ -3,6 +3,8 @@
 // (and for the production line's parent, which reads its children this way).
 // Every object carries "event", "time" (ISO 8601 with offset), "port" (as
 // given) and, in station mode, "box". The README documents the kinds.
+// Everything goes out through the stdout writer (stdout_writer.h): a slow
+// reader loses "progress" and "box-output" events first, never the download.
 #pragma once
 
 #include <cstdint>
@@ -12,22 +14,36 @@
 void JsonEventsEnable(const std::string& port, int box, bool image);
 bool JsonEventsEnabled();
 
-// "start": the port is open and the file is readable. For an image, size and
-// sha256 are those of the padded image as sent (payload and 0xFF padding).
-void JsonEmitStart(const std::string& file, bool image);
+// The port and the download file are open. A served file's "start" goes out
+// now, with the file's size when it is a regular file (the file is never read
+// for it). An image's "start" waits for JsonImageSink.
+void JsonEmitStart(const std::string& file, bool image, bool sizeKnown, uint64_t size);
+// The engine's ImageSink: the padded image as it will be sent, once loaded
+// and accepted. "start" goes out with its size and sha256; a stop while the
+// digest is taken gives up on both.
+void JsonImageSink(const uint8_t* image, uint32_t size);
 // A LogTap: every log line as a "log" event.
 void JsonLogTap(const char* text, int level);
 // The engine's progress value, as "progress" events (one per percent).
 void JsonProgress(int percent);
 // The engine's EchoSink: the box's console bytes as "box-output" events.
 void JsonEchoSink(const uint8_t* data, uint32_t count);
-// "result", from the exit code the download ends with.
+// "result", from the exit code the download ends with, with the number of
+// events dropped before it. The last event: nothing is emitted after it.
 void JsonEmitResult(int exitCode);
+
+// The production line's parent: one event line of a child, passed on as it
+// is; its kind decides what happens to it when stdout falls behind.
+void JsonForwardLine(const std::string& line);
+// The production line's parent, at its very end: "dropped", when events of
+// its children had to be left out.
+void JsonEmitLineDropped(uint64_t events);
 
 // What the exit codes mean, in the words of the result event and the summary.
 const char* ExitReason(int exitCode, bool image);
 
-// Shared with the parent: JSON string escaping (bytes outside printable
-// ASCII as \u00XX) and the time stamp.
+// Shared with the parent: JSON string escaping and the time stamp. Valid
+// UTF-8 passes as it is; a byte that is not part of any (and a control
+// character) becomes \u00XX, so that every byte comes back.
 std::string JsonQuote(const std::string& bytes);
 std::string IsoTimeNow();

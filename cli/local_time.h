@@ -17,7 +17,9 @@ inline tm LocalTime(time_t t)
     return local;
 }
 
-// "+01:00": ISO 8601's form of the offset in effect at t.
+// "+01:00": ISO 8601's form of the offset in effect at t; "+00:53:28" when
+// the offset has seconds (the local mean time some zones keep for old
+// dates, a TZ string that asks for it), which "+00:53" would misstate.
 inline std::string UtcOffset(time_t t)
 {
 #ifdef _WIN32
@@ -30,8 +32,11 @@ inline std::string UtcOffset(time_t t)
     tm local = LocalTime(t);
     long offset = local.tm_gmtoff;
 #endif
-    char buf[16];
+    char buf[24];
     long a = offset < 0 ? -offset : offset;
-    snprintf(buf, sizeof buf, "%c%02ld:%02ld", offset < 0 ? '-' : '+', a / 3600, a / 60 % 60);
+    if (a % 60 != 0)
+        snprintf(buf, sizeof buf, "%c%02ld:%02ld:%02ld", offset < 0 ? '-' : '+', a / 3600, a / 60 % 60, a % 60);
+    else
+        snprintf(buf, sizeof buf, "%c%02ld:%02ld", offset < 0 ? '-' : '+', a / 3600, a / 60 % 60);
     return buf;
 }

@@ -1,40 +1,38 @@
 // SPDX-License-Identifier: MIT
 #include "log_file.h"
 
+#include "log_file_device.h"
 #include "local_time.h"
+#include "log_output.h"
 
-#include <cerrno>
-#include <cstring>
+#include "engine.h"
+
 #include <ctime>
-#include <fcntl.h>
 #include <mutex>
-#include <unistd.h>
-
-#ifndef O_CLOEXEC
-#define O_CLOEXEC 0  // Windows: no exec to leak the descriptor into
-#endif
 
 namespace {
 
 std::mutex g_mutex;
 int g_fd = -1;
+std::string g_path;
 std::string g_port;
+uint64_t g_lost = 0;
+std::string g_firstWhy;
 
 }  // namespace
 
 bool LogFileOpen(const std::string& path, std::string* why)
 {
-    int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0) {
-        *why = strerror(errno);
+    int fd = LogDeviceOpen(path, why);
+    if (fd < 0)
         return false;
-    }
     std::lock_guard<std::mutex> lock(g_mutex);
     g_fd = fd;
+    g_path = path;
     return true;
 }
 
-void LogFileWrite(const std::string& port, const std::string& text)
+LogFileWritten LogFileWrite(const std::string& port, const std::string& text)
 {
     std::string body = text;
     while (!body.empty() && (body.back() == '\n' || body.back() == '\r'))
@@ -47,9 +45,35 @@ void LogFileWrite(const std::string& port, const std::string& text)
     std::string line = std::string(stamp) + " " + port + " " + body + "\n";
     std::lock_guard<std::mutex> lock(g_mutex);
     if (g_fd < 0)
-        return;
-    ssize_t n = write(g_fd, line.data(), line.size());
-    (void)n;  // a full disk must not stop a download
+        return LogFileWritten::Ok;
+    std::string why;
+    if (LogDeviceWrite(g_fd, line, &why))
+        return LogFileWritten::Ok;
+    // Later lines are still tried (a disk may get room again); the count
+    // tells how much of the record is missing.
+    if (g_lost++ > 0)
+        return LogFileWritten::Failed;
+    g_firstWhy = why;
+    return LogFileWritten::FirstFailure;
+}
+
+uint64_t LogFileLostLines()
+{
+    std::lock_guard<std::mutex> lock(g_mutex);
+    return g_lost;
+}
+
+std::string LogFileFailureText()
+{
+    std::lock_guard<std::mutex> lock(g_mutex);
+    return "Can't write to the log file " + g_path + ": " + g_firstWhy + "; the record of this run is incomplete.";
+}
+
+std::string LogFileIncompleteText()
+{
+    std::lock_guard<std::mutex> lock(g_mutex);
+    return "The log file " + g_path + " is incomplete: " + std::to_string(g_lost) +
+           (g_lost == 1 ? " line" : " lines") + " could not be written (" + g_firstWhy + ").";
 }
 
 void LogFileSetPort(const std::string& port)
@@ -65,5 +89,14 @@ void LogFileTap(const char* text, int)
         std::lock_guard<std::mutex> lock(g_mutex);
         port = g_port;
     }
-    LogFileWrite(port, text);
+    // The failure goes into the log like any line (standard error, the
+    // events); its own line to the file then fails quietly as a lost one.
+    if (LogFileWrite(port, text) == LogFileWritten::FirstFailure)
+        LogPrintf(LOG_ERROR, "%s\n", LogFileFailureText().c_str());
+}
+
+void LogFileWarnAtEnd()
+{
+    if (LogFileLostLines() > 0)
+        LogPrintf(LOG_ERROR, "%s\n", LogFileIncompleteText().c_str());
 }

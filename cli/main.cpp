@@ -24,7 +24,7 @@
 int main(int argc, char** argv)
 {
     // What the commands print goes out at once. The box's console bytes take
-    // their own path to fd 1 (echo_output.h), never through stdio.
+    // their own path to fd 1 (stdout_writer.h), never through stdio.
     setvbuf(stdout, nullptr, _IONBF, 0);
 #ifdef _WIN32
     // Bytes as they are: the box's output and the log's "\r\n" must not

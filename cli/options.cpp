@@ -406,10 +406,10 @@ std::string UsageText(const char* program)
            "     inspect: not a valid image; pack: empty or too large payload\n"
            "  3  serial port could not be opened (missing, held by another program,\n"
            "     permission), or was lost during the download (unplugged, hung up)\n"
-           "  4  download file could not be opened (inspect: unreadable; pack: payload\n"
-           "     unreadable or output not writable)\n"
+           "  4  download file or --log file could not be opened, or is a FIFO or socket\n"
+           "     (inspect: unreadable; pack: payload unreadable or output not writable)\n"
            "  5  an image download stopped before the image was sent (signal, --timeout,\n"
            "     the engine could not start, or its worker did not end in time)\n"
            "  6  several ports or --loop: some port or some box failed (the summary\n"
-           "     says which)\n";
+           "     says which), or a station's --log file failed\n";
 }

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "production_line.h"
 
+#include "box_verdict.h"
 #include "children.h"
 #include "event_fields.h"
 #include "exit_codes.h"
@@ -9,6 +10,8 @@
 #include "local_time.h"
 #include "log_file.h"
 #include "single_port.h"
+#include "stdout_end.h"
+#include "stdout_writer.h"
 #include "usb_identity.h"
 #include "wait_port.h"
 
@@ -40,9 +43,12 @@ struct Lane {
     std::string chatter;  // the box's console text not yet a whole line
     // The current run.
     Clock::time_point spawnedAt, startedAt;
-    bool started = false;    // "start" seen: the port is open
-    bool boxTalked = false;  // the box has said something in this run
+    int box = 0;                 // station mode: the number this run's box would get
+    bool started = false;        // "start" seen: the port is open
+    bool boxTalked = false;      // the box has said something in this run
     Clock::time_point boxSince;  // when it first did
+    bool transferBegun = false;  // the box opened the transfer (its handshake) or acknowledged a block
+    bool resultSeen = false;     // the child wrote its result event
     bool timeLimitHit = false;
     int percent = 0;
     uint64_t bytes = 0, size = 0, rate = 0;
@@ -50,6 +56,8 @@ struct Lane {
     // Results.
     int boxes = 0, passed = 0, failed = 0;
     int lastExit = -1;
+    bool lastOk = false;
+    std::string lastReason;
     uint64_t lastBytes = 0;
     double lastSeconds = 0;
     bool done = false;   // no further runs on this port
@@ -87,8 +95,18 @@ private:
     void Say(const std::string& port, const std::string& text)
     {
         LivePrint("[" + port + "] " + LocalClock() + "  " + text);
-        LogFileWrite(port, text);
+        Record(port, text);
     }
+    // A line for the log file alone; the first one it does not take is said
+    // at once (and, in station mode, ends the station).
+    void Record(const std::string& port, const std::string& text)
+    {
+        if (LogFileWrite(port, text) == LogFileWritten::FirstFailure) {
+            m_logFailed = true;
+            LivePrint(LocalClock() + "  " + LogFileFailureText());
+        }
+    }
+    void WriteMissingResult(Lane& lane, int exitCode);
     void Spawn(Lane& lane);
     void Pump(Lane& lane);
     void OnEvent(Lane& lane, const std::string& line);
@@ -102,6 +120,7 @@ private:
     const std::string m_exe;
     std::vector<Lane> m_lanes;
     bool m_stopping = false;
+    bool m_logFailed = false;
     Clock::time_point m_lastDraw;
 };
 
@@ -123,10 +142,11 @@ void Line::Spawn(Lane& lane)
     }
     argv.insert(argv.end(), {"--json", "--", m_o.file});
     std::vector<std::string> env = {std::string(kChildEnv) + "=1"};
+    lane.box = m_o.loop ? lane.boxes + 1 : 0;
     if (m_o.loop)
-        env.push_back(std::string(kBoxEnv) + "=" + std::to_string(lane.boxes + 1));
+        env.push_back(std::string(kBoxEnv) + "=" + std::to_string(lane.box));
     std::string why;
-    lane.started = lane.boxTalked = lane.timeLimitHit = false;
+    lane.started = lane.boxTalked = lane.transferBegun = lane.resultSeen = lane.timeLimitHit = false;
     lane.percent = 0;
     lane.bytes = lane.size = lane.rate = 0;
     lane.pending.clear();
@@ -134,6 +154,7 @@ void Line::Spawn(Lane& lane)
     if (!ChildSpawn(argv, env, &lane.child, &why)) {
         Say(lane.port, "Can't start the download process: " + why);
         lane.lastExit = EXIT_INCOMPLETE;
+        lane.lastReason = ExitReason(EXIT_INCOMPLETE, m_image);
         lane.done = lane.fatal = true;
         return;
     }
@@ -153,20 +174,15 @@ void Line::FlushChatter(Lane& lane, bool all)
         out += "[" + lane.port + "] " + lane.chatter + "\n";
         lane.chatter.clear();
     }
-    if (!out.empty()) {
-        ssize_t n = write(STDOUT_FILENO, out.data(), out.size());
-        (void)n;
-    }
+    if (!out.empty())
+        StdoutWrite(out, StdoutClass::Droppable);
 }
 
 void Line::OnEvent(Lane& lane, const std::string& line)
 {
     const bool talkedBefore = lane.boxTalked;
-    if (m_o.json) {
-        std::string l = line + "\n";
-        ssize_t n = write(STDOUT_FILENO, l.data(), l.size());
-        (void)n;
-    }
+    if (m_o.json)
+        JsonForwardLine(line);
     std::map<std::string, std::string> f;
     if (!ParseEventFields(line, &f))
         return;
@@ -187,8 +203,15 @@ void Line::OnEvent(Lane& lane, const std::string& line)
             lane.boxTalked = true;
             lane.state = "box talking";
         }
+        // The box's download-start frame, answered: from here on it expects
+        // an image. The engine tells the handshake by this line alone; the
+        // progress events below tell every acknowledged block.
+        if (text == "==>DATA_DL_START")
+            lane.transferBegun = true;
+    } else if (kind == "result") {
+        lane.resultSeen = true;
     } else if (kind == "progress") {
-        lane.boxTalked = true;
+        lane.boxTalked = lane.transferBegun = true;
         lane.percent = atoi(f["percent"].c_str());
         lane.bytes = strtoull(f["bytes"].c_str(), nullptr, 10);
         lane.rate = strtoull(f["rate"].c_str(), nullptr, 10);
@@ -221,58 +244,95 @@ void Line::Pump(Lane& lane)
     }
 }
 
+// A child that ended without its result event (killed, crashed, gone
+// without its stuck engine) gets one from here, so that a reader of the
+// events sees every run of every port end.
+void Line::WriteMissingResult(Lane& lane, int exitCode)
+{
+    char secs[32];
+    snprintf(secs, sizeof secs, "%.3f", Seconds(lane.started ? lane.startedAt : lane.spawnedAt));
+    std::string event = "{\"event\":\"result\",\"time\":\"" + IsoTimeNow() + "\",\"port\":" + JsonQuote(lane.port);
+    if (lane.box > 0)
+        event += ",\"box\":" + std::to_string(lane.box);
+    event += ",\"ok\":false,\"reason\":" + JsonQuote(kEndedAbnormally) + ",\"exit_code\":" +
+             std::to_string(exitCode) + ",\"seconds\":" + secs + "}";
+    // Through the same path as the child's own events.
+    OnEvent(lane, event);
+}
+
 void Line::Finish(Lane& lane, int exitCode)
 {
     lane.running = false;
     FlushChatter(lane, true);
+    const bool resultSeen = lane.resultSeen;
+    if (!resultSeen)
+        WriteMissingResult(lane, exitCode);
     const double seconds = Seconds(lane.started ? lane.startedAt : lane.spawnedAt);
-    const std::string reason = ExitReason(exitCode, m_image);
     char secs[32];
     snprintf(secs, sizeof secs, "%.1f s", seconds);
+    const std::string code = " (exit code " + std::to_string(exitCode) + ")";
     if (!m_o.loop) {
         lane.done = true;
         lane.lastExit = exitCode;
-        lane.lastBytes = exitCode == EXIT_SENT && m_image ? lane.size : lane.bytes;
+        lane.lastOk = exitCode == EXIT_SENT && resultSeen;
+        lane.lastReason = resultSeen ? ExitReason(exitCode, m_image) : kEndedAbnormally;
+        lane.lastBytes = lane.lastOk && m_image ? lane.size : lane.bytes;
         lane.lastSeconds = seconds;
-        lane.state = reason;
-        Say(lane.port, "Result: " + reason + " (exit code " + std::to_string(exitCode) + ") after " + secs);
+        lane.state = lane.lastReason;
+        Say(lane.port, "Result: " + lane.lastReason + code + " after " + secs);
         return;
     }
     // Station mode: what counts as a box, and whether the port carries on.
-    bool box = false, pass = false;
-    if (exitCode == EXIT_SENT) {
-        box = pass = true;
-    } else if (exitCode == EXIT_PORT) {
-        // Lost line, or the port went away between boxes: wait for it.
+    RunFacts facts;
+    facts.exitCode = exitCode;
+    facts.image = m_image;
+    facts.resultSeen = resultSeen;
+    facts.boxTalked = lane.boxTalked;
+    facts.transferBegun = lane.transferBegun;
+    const RunVerdict verdict = StationVerdict(facts);
+    lane.lastExit = exitCode;
+    // A child that did not end on its own account is not started again at
+    // once: one that fails at its start would otherwise be started in a loop.
+    if (!resultSeen)
+        lane.nextTry = Clock::now() + std::chrono::milliseconds(kRetryPortMs);
+    switch (verdict.kind) {
+    case RunKind::PortGone:
+        // The port went away (or could not be opened) before any transfer:
+        // no box, wait for it.
         lane.state = "waiting for the port";
         Say(lane.port, "The port is gone or could not be opened; waiting for it to come back.");
         lane.nextTry = Clock::now() + std::chrono::milliseconds(kRetryPortMs);
         return;
-    } else if (exitCode == EXIT_USAGE || exitCode == EXIT_FILE ||
-               (exitCode == EXIT_REJECTED && !lane.boxTalked)) {
-        // The file or the command line: no next box would fare better.
+    case RunKind::Fatal:
         lane.done = lane.fatal = true;
-        lane.lastExit = exitCode;
-        lane.state = reason;
-        Say(lane.port, "Station stopped on this port: " + reason + " (exit code " + std::to_string(exitCode) + ")");
+        lane.lastReason = verdict.reason;
+        lane.state = verdict.reason;
+        Say(lane.port, "Station stopped on this port: " + verdict.reason + code);
         return;
-    } else {
-        // Incomplete (--timeout, a stop) or rejected: a box only if one was there.
-        box = lane.boxTalked;
-    }
-    lane.lastExit = exitCode;
-    if (!box) {
+    case RunKind::NoBox:
         lane.state = "waiting for a box";
         return;
+    case RunKind::Passed:
+    case RunKind::Failed:
+        break;
     }
+    const bool pass = verdict.kind == RunKind::Passed;
     ++lane.boxes;
     (pass ? lane.passed : lane.failed) += 1;
+    lane.lastOk = pass;
+    lane.lastReason = verdict.reason;
     lane.lastBytes = pass ? lane.size : lane.bytes;
     lane.lastSeconds = seconds;
     lane.state = std::string(pass ? "passed" : "FAILED") + ", next box";
-    Say(lane.port, "Box " + std::to_string(lane.boxes) + ": " + (pass ? "PASS" : "FAIL") + " (" + reason + ") in " +
-                       secs + "; passed " + std::to_string(lane.passed) + ", failed " +
+    Say(lane.port, "Box " + std::to_string(lane.boxes) + ": " + (pass ? "PASS" : "FAIL") + " (" + verdict.reason +
+                       ") in " + secs + "; passed " + std::to_string(lane.passed) + ", failed " +
                        std::to_string(lane.failed));
+    // A box whose line was lost took its port with it, as a rule (an adapter
+    // powered by the box): wait for the port as between boxes.
+    if (exitCode == EXIT_PORT) {
+        lane.state = "FAILED, waiting for the port";
+        lane.nextTry = Clock::now() + std::chrono::milliseconds(kRetryPortMs);
+    }
 }
 
 void Line::Redraw(bool force)
@@ -318,9 +378,10 @@ int Line::Summary()
         table += row;
         for (const Lane& l : m_lanes) {
             snprintf(row, sizeof row, "  %-*s %-22s %10llu %8.1f %4d\n", width, l.port.c_str(),
-                     ExitReason(l.lastExit, m_image), (unsigned long long)l.lastBytes, l.lastSeconds, l.lastExit);
+                     l.lastReason.empty() ? ExitReason(l.lastExit, m_image) : l.lastReason.c_str(),
+                     (unsigned long long)l.lastBytes, l.lastSeconds, l.lastExit);
             table += row;
-            if (l.lastExit != EXIT_SENT)
+            if (!l.lastOk)
                 failedPorts.push_back(l.port);
         }
     } else {
@@ -328,28 +389,34 @@ int Line::Summary()
         table += row;
         for (const Lane& l : m_lanes) {
             snprintf(row, sizeof row, "  %-*s %6d %6d %6d  %s\n", width, l.port.c_str(), l.boxes, l.passed, l.failed,
-                     l.fatal ? ExitReason(l.lastExit, m_image) : l.boxes ? (l.failed ? "had failures" : "all passed")
-                                                                         : "no box");
+                     l.fatal ? l.lastReason.c_str() : l.boxes ? (l.failed ? "had failures" : "all passed") : "no box");
             table += row;
             if (l.failed > 0 || l.fatal)
                 failedPorts.push_back(l.port);
         }
     }
-    allGood = failedPorts.empty();
-    if (allGood) {
-        table += m_o.loop ? "Every box passed.\n" : "Every port succeeded.\n";
-    } else {
+    // A station that lost its record ended for that: it has not passed.
+    const bool recordLost = m_o.loop && m_logFailed;
+    allGood = failedPorts.empty() && !recordLost;
+    if (!failedPorts.empty()) {
         table += m_o.loop ? "Some boxes failed, on:" : "Some ports failed:";
         for (const std::string& p : failedPorts)
             table += " " + p;
         table += "\n";
+    } else if (!recordLost) {
+        table += m_o.loop ? "Every box passed.\n" : "Every port succeeded.\n";
     }
-    fputs(table.c_str(), stderr);
     size_t from = 0, nl;
     while ((nl = table.find('\n', from)) != std::string::npos) {
-        LogFileWrite("-", table.substr(from, nl - from));
+        Record("-", table.substr(from, nl - from));
         from = nl + 1;
     }
+    // Said after the table went to the file, so the count includes it.
+    if (LogFileLostLines() > 0)
+        table += LogFileIncompleteText() + "\n";
+    if (recordLost)
+        table += "The station stopped: it must not run without its log file.\n";
+    fputs(table.c_str(), stderr);
     return allGood ? EXIT_SENT : EXIT_SOME_FAILED;
 }
 
@@ -358,7 +425,10 @@ int Line::Run()
     bool stopKilled = false;
     Clock::time_point stopAt;
     for (;;) {
-        if (StopRequested() && !m_stopping) {
+        // A station ends when its log file fails: a line must not run
+        // without its record. Several ports once finish their downloads.
+        const bool recordLost = m_o.loop && m_logFailed;
+        if ((StopRequested() || recordLost) && !m_stopping) {
             m_stopping = true;
             stopAt = Clock::now();
             // The children may have had the signal already (a Ctrl-C reaches
@@ -366,7 +436,8 @@ int Line::Run()
             for (Lane& l : m_lanes)
                 if (l.running)
                     ChildAskToStop(l.child);
-            LivePrint(LocalClock() + "  Stopping every port and waiting for the downloads to end.");
+            const char* why = StopRequested() ? "Stopping every port" : "The log file failed: stopping the station";
+            LivePrint(LocalClock() + "  " + why + " and waiting for the downloads to end.");
         }
         if (!m_stopping) {
             for (Lane& l : m_lanes) {
@@ -462,6 +533,10 @@ int RunProductionLine(const DownloadOptions& options)
             return EXIT_USAGE;
         }
     }
+    // The children's pipes are drained whatever this process's stdout does.
+    StdoutWriterStart();
     Line line(options);
-    return line.Run();
+    const int rc = line.Run();
+    EndLineOutput(options.json);
+    return rc;
 }

@@ -1,10 +1,11 @@
 // SPDX-License-Identifier: MIT
 #include "run.h"
 
-#include "echo_output.h"
 #include "exit_codes.h"
 #include "json_events.h"
 #include "log_output.h"
+#include "stdout_end.h"
+#include "stdout_writer.h"
 #include "stop_events.h"
 #include "wait_port.h"
 
@@ -49,9 +50,8 @@ constexpr int kStoppedWorkerMs = 1500;
 // A worker that ends the session by itself (image sent, port lost) has only
 // its cleanup left.
 constexpr int kEndingWorkerMs = 15000;
-// What the writer of the box's output gets to catch up at the end; after a
-// signal the whole ending stays within 2 s of it.
-constexpr int kEchoFlushMs = 300;
+// After a signal the whole ending, standard output's last lines included,
+// stays within 2 s of it.
 constexpr int kSignalToExitMs = 1800;
 // The guard's bound from a stop to the end of the process.
 constexpr int kGuardMs = 1950;
@@ -171,14 +171,13 @@ int64_t MsSince(Clock::time_point t)
     return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t).count();
 }
 
-// Tells how much of the box's output never reached stdout, after giving the
-// writer up to budgetMs.
-void FinishEcho(int64_t budgetMs)
+// What standard output still gets once the download has ended: after a stop
+// what is left of its 2 s, at most the usual grace.
+int OutputGraceMs(bool stopped, Clock::time_point stopAt)
 {
-    uint64_t lost = EchoOutputFinish(int(std::max<int64_t>(0, std::min<int64_t>(budgetMs, kEchoFlushMs))));
-    if (lost > 0)
-        LogPrintf(LOG_NOTICE, "%llu bytes of the box's output were dropped: standard output did not take them.\n",
-                  (unsigned long long)lost);
+    if (!stopped)
+        return kStdoutGraceMs;
+    return int(std::max<int64_t>(0, std::min<int64_t>(kSignalToExitMs - MsSince(stopAt), kStdoutGraceMs)));
 }
 
 bool LineLost()
@@ -199,8 +198,9 @@ void LogLineLost(const std::string& path)
 
 }  // namespace
 
-int RunDownload(const DownloadOptions& o)
+int RunDownload(const DownloadOptions& o, OutputEnd* outputEnd)
 {
+    *outputEnd = OutputEnd{kStdoutGraceMs, false};
     const bool image = DownloadIsImage(o);
     const std::string path = PortDevicePath(o.port);
     const std::string shortName = PortShortName(o.port);
@@ -217,8 +217,10 @@ int RunDownload(const DownloadOptions& o)
 
     if (o.waitPortSec > 0 && !PortPathPresent(path)) {
         LogPrintf(LOG_INFO, "Waiting up to %g s for %s to appear.\n", o.waitPortSec, path.c_str());
-        if (!WaitForPortPath(path, o.waitPortSec, Signalled) && StopSignalled())
+        if (!WaitForPortPath(path, o.waitPortSec, Signalled) && StopSignalled()) {
+            outputEnd->stopped = true;
             return image ? EXIT_INCOMPLETE : EXIT_SENT;
+        }
     }
 
     PortOpenError error;
@@ -243,23 +245,25 @@ int RunDownload(const DownloadOptions& o)
     }
     if (image)
         LogSetImageSize(regular ? ImagePaddedSize(fileSize) : 0);
-    JsonEmitStart(o.file, image);
+    // Nothing reads the file for it: an image's digest is taken from the
+    // engine's own copy (the image sink), a served file has none.
+    JsonEmitStart(o.file, image, regular, fileSize);
 
     CDownloadEngine engine;
     engine.SetLogSink(CliLogSink);
     engine.SetProgressSink(CliProgressSink);
     // With --json the box's chatter travels inside events: stdout is theirs.
-    engine.SetEchoSink(JsonEventsEnabled() ? JsonEchoSink : EchoOutputSink);
+    engine.SetEchoSink(JsonEventsEnabled() ? JsonEchoSink : StdoutChatterSink);
+    if (JsonEventsEnabled())
+        engine.SetImageSink(JsonImageSink);
 
     // The worker inherits this mask, so the signals always reach this thread
     // and never interrupt the engine's own system calls.
     StopSignalsBlock();
-    EchoOutputStart();
     int started = engine.Start(port, file, image ? 1 : 0);
     StopSignalsRestore();
     if (started != 0) {
         LogClearBar();
-        EchoOutputFinish(0);
         fclose(file);
         ClosePort();
         return EXIT_INCOMPLETE;
@@ -332,7 +336,7 @@ int RunDownload(const DownloadOptions& o)
                   (stopped ? kStoppedWorkerMs : kEndingWorkerMs) / 1000.0);
         if (lost)
             LogLineLost(portName);
-        FinishEcho(stopped ? kSignalToExitMs - MsSince(stopAt) : 0);
+        EndPortOutput(g_verdict.load(), OutputGraceMs(stopped, stopAt), true);
         StopFinished();
         ExitAtOnce(g_verdict.load());
     }
@@ -351,7 +355,6 @@ int RunDownload(const DownloadOptions& o)
     ClosePort();
     if (lost)
         LogLineLost(portName);
-    FinishEcho(stopped ? kSignalToExitMs - MsSince(stopAt) : kEchoFlushMs);
-    StopFinished();
+    *outputEnd = OutputEnd{OutputGraceMs(stopped, stopAt), stopped};
     return verdict;
 }

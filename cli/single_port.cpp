@@ -8,6 +8,9 @@
 #include "log_output.h"
 #include "production_line.h"
 #include "run.h"
+#include "stdout_end.h"
+#include "stdout_writer.h"
+#include "stop_events.h"
 #include "usb_identity.h"
 
 #include <cstdio>
@@ -26,6 +29,8 @@ int RunSinglePort(const DownloadOptions& options)
     if (child && *child)
         LogSetQuiet(true);
     const char* box = getenv(kBoxEnv);
+    // Before the first event: from here on nothing waits for stdout's reader.
+    StdoutWriterStart();
     if (options.json) {
         JsonEventsEnable(options.port, box ? atoi(box) : 0, DownloadIsImage(options));
         LogAddTap(JsonLogTap);
@@ -34,7 +39,7 @@ int RunSinglePort(const DownloadOptions& options)
         std::string why;
         if (!LogFileOpen(options.logFile, &why)) {
             LogPrintf(LOG_ERROR, "Can't open the log file %s: %s\n", options.logFile.c_str(), why.c_str());
-            JsonEmitResult(EXIT_FILE);
+            EndPortOutput(EXIT_FILE, kStdoutGraceMs, false);
             return EXIT_FILE;
         }
         LogFileSetPort(options.port);
@@ -47,10 +52,14 @@ int RunSinglePort(const DownloadOptions& options)
     if (!ResolveUsbPort(options.port, &resolved.port, &why)) {
         fprintf(stderr, "marbrix-cli: %s\n", why.c_str());
         JsonLogTap(why.c_str(), LOG_ERROR);
-        JsonEmitResult(EXIT_USAGE);
+        EndPortOutput(EXIT_USAGE, kStdoutGraceMs, false);
         return EXIT_USAGE;
     }
-    int rc = RunDownload(resolved);
-    JsonEmitResult(rc);
+    OutputEnd end{};
+    const int rc = RunDownload(resolved, &end);
+    LogFileWarnAtEnd();
+    EndPortOutput(rc, end.graceMs, end.stopped);
+    // Only now is the download wound up for a console window being closed.
+    StopFinished();
     return rc;
 }

@@ -22,6 +22,7 @@ std::atomic<uint8_t> g_bEngineBusy{0};
 LogSink g_pfnLogSink = nullptr;
 ProgressSink g_pfnProgressSink = nullptr;
 EchoSink g_pfnEchoSink = nullptr;
+ImageSink g_pfnImageSink = nullptr;
 char g_szEngineLog[256];
 std::atomic<uint8_t> g_bEngineLineLost{0};
 
@@ -38,6 +39,7 @@ CDownloadEngine::CDownloadEngine()
     g_pfnLogSink = nullptr;
     g_pfnProgressSink = nullptr;
     g_pfnEchoSink = nullptr;
+    g_pfnImageSink = nullptr;
 }
 
 CDownloadEngine::~CDownloadEngine() = default;
@@ -55,6 +57,11 @@ void CDownloadEngine::SetProgressSink(ProgressSink sink)
 void CDownloadEngine::SetEchoSink(EchoSink sink)
 {
     g_pfnEchoSink = sink;
+}
+
+void CDownloadEngine::SetImageSink(ImageSink sink)
+{
+    g_pfnImageSink = sink;
 }
 
 int CDownloadEngine::Start(PortHandle port, FILE* file, uint8_t imageMode)

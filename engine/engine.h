@@ -23,6 +23,12 @@ using ProgressSink = void (*)(int percent);
 // sink they go to standard output; a front end that must never block on a
 // slow reader installs its own.
 using EchoSink = void (*)(const uint8_t* data, uint32_t count);
+// The image as it will be sent (payload, then the 0xFF padding; size a
+// multiple of 1024), once loaded and accepted, called on the worker before
+// the session answers the box. For a front end that reports exactly what the
+// box is sent; it may take its time but should give up on
+// EngineStopRequested(). The buffer is valid during the call only.
+using ImageSink = void (*)(const uint8_t* image, uint32_t size);
 
 class CDownloadEngine {
 public:
@@ -32,6 +38,7 @@ public:
     void SetLogSink(LogSink sink);
     void SetProgressSink(ProgressSink sink);
     void SetEchoSink(EchoSink sink);
+    void SetImageSink(ImageSink sink);
     // 0 when a worker has been started; -1 when refused (null file, a worker
     // still running, or no thread could be created).
     int Start(PortHandle port, FILE* file, uint8_t imageMode);
@@ -56,6 +63,7 @@ extern std::atomic<uint8_t> g_bEngineBusy;
 extern LogSink g_pfnLogSink;
 extern ProgressSink g_pfnProgressSink;
 extern EchoSink g_pfnEchoSink;
+extern ImageSink g_pfnImageSink;
 // Set by the serial link once the port has stayed gone for half a second;
 // cleared by the next accepted Start. The session then ends with
 // "Serial port lost! Abort Download\n" at LOG_DONE.

@@ -288,6 +288,25 @@ int PortWaitFor(PortHandle port, int awaited, int ticks)
     }
 }
 
+uint32_t PortDiscardInput(PortHandle port)
+{
+    if (!port)
+        return 0;
+    uint32_t dropped = Held(port);
+    DropHeld(port, dropped);
+    // Bounded: a box that babbles without pause must not keep the sender
+    // here; what arrives after the last read is the next wait's to judge.
+    for (int reads = 0; reads < 8; ++reads) {
+        const uint32_t reported = DriverInQueue(port);
+        if (reported == 0 || !Fill(port, reported))
+            break;
+        const uint32_t got = Held(port);
+        DropHeld(port, got);
+        dropped += got;
+    }
+    return dropped;
+}
+
 int PortDrainOutput(PortHandle port, int ticks)
 {
     int n = ticks;

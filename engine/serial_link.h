@@ -19,6 +19,11 @@ int PortWaitFor(PortHandle port, int awaited, int ticks);
 uint8_t PortReceiveByte(PortHandle port, int ticks);
 int PortGetByte(uint8_t* byte, int ticks);
 int PortDrainOutput(PortHandle port, int ticks);
+// Throws away what has arrived and not been consumed yet (the read-ahead and
+// what the driver holds), without waiting; the count dropped. A sender calls
+// it just before it sends something that wants an answer, so the answer it
+// reads next cannot be a byte the box sent before it saw the send.
+uint32_t PortDiscardInput(PortHandle port);
 
 // Ticks a port must stay gone before the engine calls it lost: one stray
 // error never ends a download, a pulled cable ends it at once.

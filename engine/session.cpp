@@ -111,9 +111,19 @@ int RunSession()
     const bool imageMode = g_bEngineImageMode != 0;
     if (imageMode && LoadImageFile(&image) != 0)
         return 1;
+    if (imageMode && g_pfnImageSink)
+        g_pfnImageSink(image.buffer, image.size);
+    // A served file is read where the box asks, as it is at that moment: a
+    // stream buffer would hand out bytes of a file since truncated or
+    // replaced, even past its new end. Each request is one read anyway.
+    if (!imageMode && g_engineFile)
+        setvbuf(g_engineFile, nullptr, _IONBF, 0);
 
     uint8_t code = 0;
     uint8_t params[6] = {0};
+    // The box's opening frame, already read by a transfer it cut short by
+    // starting over: answered first thing, without waiting for another.
+    bool restartPending = false;
     for (;;) {
         if (g_engineState.load() == ENGINE_ABORT) {
             EngineLog(LOG_NOTICE, "[VUMO] User break off\r\n");
@@ -129,8 +139,12 @@ int RunSession()
             ReportProgress(0);
             return 0;
         }
-        if (ReceiveCommand(&code, params) != 0)
+        if (restartPending) {
+            restartPending = false;
+            code = DATA_DL_START;
+        } else if (ReceiveCommand(&code, params) != 0) {
             continue;
+        }
         if (!imageMode) {
             AnswerServed(code, params);
             continue;
@@ -151,12 +165,14 @@ int RunSession()
         for (uint8_t b : image.serviceWord)
             PortPutByte(b);
         EngineLog(LOG_INFO, "Start Service......\n");
-        if (YmodemSendFile("VELTO", image.buffer, image.size) == 0) {
+        const int sent = YmodemSendFile("VELTO", image.buffer, image.size);
+        if (sent == 0) {
             EngineLog(LOG_DONE, "Velto file send OK!\n");
             free(image.buffer);
             ReportProgress(0);
             return 0;
         }
         // A failed transfer keeps the image: the box may ask again.
+        restartPending = sent == YM_BOX_RESTARTED;
     }
 }

@@ -2,10 +2,19 @@
 // YMODEM-1K sender: one file from memory per batch. The receiver sets the
 // pace with 'C', ACK, NAK and CAN. A block goes out in one PortWrite, the
 // single control bytes through PortPutByte; every reply is awaited in ticks.
+//
+// A reply belongs to what was just sent. Whatever the line holds before a
+// block, an EOT or a block 0 goes out (a second ACK from a noisy return
+// line, the NAKs a receiver sent on its own time-outs while this host was
+// paused, echoes) is thrown away first, so the byte read afterwards is the
+// receiver's answer to this send and never a stale one. Taking a stale ACK
+// for the answer would move on past a block the receiver refused, and the
+// sender could end up one reply behind for the rest of the file.
 #include "ymodem.h"
 
 #include "engine.h"
 #include "serial_link.h"
+#include "session.h"
 
 #include <cstdio>
 #include <cstring>
@@ -21,6 +30,10 @@ constexpr int kHeaderAttempts = 10;
 constexpr int kBlockReplyTicks = 2000;
 constexpr int kEotReplyTicks = 1000;
 constexpr int kMaxNaks = 5;
+// After a block that went out more than once: how long the line must stay
+// quiet, once our last copy has left, before the next block goes out.
+constexpr int kSettleTicks = 10;
+constexpr int kSettleMaxBytes = 64;
 constexpr int kMaxEots = 9;
 
 // A reply wait that came back empty: was it the silence of the line, or
@@ -38,6 +51,7 @@ void PutBlock(const uint8_t head[3], const uint8_t* data, int length)
     uint8_t frame[3 + 1024 + 2];
     if (length < 0 || length > 1024)
         return;  // no such block: nothing goes out, the reply wait fails it
+    PortDiscardInput(g_enginePort);
     memcpy(frame, head, 3);
     memcpy(frame + 3, data, size_t(length));
     uint32_t crc = 0;
@@ -80,6 +94,8 @@ int YmodemSendHeader(const char* name, int size, bool closing)
     snprintf(reinterpret_cast<char*>(data) + nameLen + 1, sizeof data - nameLen - 1, "%d", size);
 
     bool ready = false;
+    // The last three bytes seen, to catch the box's opening frame.
+    uint32_t recent = 0;
     for (int tryNo = 0; tryNo < kHeaderTries && !ready; ++tryNo) {
         uint8_t b = 0;
         if (PortGetByte(&b, kHeaderTryTicks) != 0) {
@@ -91,6 +107,13 @@ int YmodemSendHeader(const char* name, int size, bool closing)
         // what it got; before it, any stray byte only uses up a try.
         if (closing && b == YM_CAN)
             return YM_RX_CANCELLED;
+        // A box that rebooted opens the session again, once a second, and
+        // will never send the 'C' this wait is for: the transfer is over,
+        // and the session answers the frame at once rather than after a
+        // hundred tries.
+        recent = ((recent << 8) | b) & 0xFFFFFF;
+        if (recent == (uint32_t(FRAME_STX) << 16 | uint32_t(DATA_DL_START) << 8 | FRAME_ETX))
+            return YM_BOX_RESTARTED;
         ready = b == YM_CRC;
     }
     if (!ready)
@@ -114,6 +137,24 @@ int YmodemSendHeader(const char* name, int size, bool closing)
     return reply == YM_CRC ? 0 : 1;
 }
 
+namespace {
+
+// A block that went out again may be answered once per copy: a NAK that
+// crossed the first copy on the line (the receiver's own time-out) makes us
+// send it twice, and the receiver acknowledges both. The ACK just read may
+// be the first copy's; the second copy's comes only once that copy has left
+// our queue and reached the receiver. Let it come and drop it, so that it is
+// not taken for the answer to the next block. Only resends pay this wait.
+void LetLateAnswersPass()
+{
+    PortDrainOutput(g_enginePort, kBlockReplyTicks);
+    uint8_t late = 0;
+    for (int n = 0; n < kSettleMaxBytes && PortGetByte(&late, kSettleTicks) == 0; ++n) {
+    }
+}
+
+}  // namespace
+
 int YmodemSendBlock(const uint8_t* block, int length)
 {
     int naks = 0;
@@ -123,8 +164,11 @@ int YmodemSendBlock(const uint8_t* block, int length)
         uint8_t reply = 0;
         if (PortGetByte(&reply, kBlockReplyTicks) != 0)
             return Silent() == YM_STOPPED ? YM_STOPPED : 2;
-        if (reply == YM_ACK)
+        if (reply == YM_ACK) {
+            if (naks > 0)
+                LetLateAnswersPass();
             return 0;
+        }
         if (reply == YM_CAN)
             return 1;
         if (reply != YM_NAK)
@@ -142,6 +186,7 @@ int YmodemSendEot()
     int sent = 0;
     uint8_t reply;
     do {
+        PortDiscardInput(g_enginePort);
         PortPutByte(YM_EOT);
         ++sent;
         reply = 0;
@@ -168,10 +213,10 @@ int Stopped()
     return 1;
 }
 
-int Failed()
+int Failed(int result = 1)
 {
     EngineLog(LOG_ERROR, "Send File Failed!!\r\n");
-    return 1;
+    return result;
 }
 
 }  // namespace
@@ -188,6 +233,8 @@ int YmodemSendFile(const char* name, const uint8_t* data, uint32_t size)
             break;
         if (r == YM_STOPPED)
             return Stopped();
+        if (r == YM_BOX_RESTARTED)
+            return Failed(YM_BOX_RESTARTED);
         if (attempt == kHeaderAttempts)
             return 1;
     }
@@ -232,5 +279,7 @@ int YmodemSendFile(const char* name, const uint8_t* data, uint32_t size)
         return Stopped();
     if (r == YM_RX_CANCELLED)
         return Failed();
+    if (r == YM_BOX_RESTARTED)
+        return Failed(YM_BOX_RESTARTED);
     return 0;
 }

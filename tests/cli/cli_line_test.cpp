@@ -1,8 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The production line: several stbsim boxes at once, station mode, the
 // --json events, --log, --wait-port and ports chosen by USB identity.
-#include "json_check.h"
-#include "test_support.h"
+#include "line_support.h"
 
 #include <csignal>
 #include <gtest/gtest.h>
@@ -13,55 +12,12 @@
 
 namespace {
 
-const std::string kSim = STBSIM;
-constexpr int kExitSomeFailed = 6;
-
-// Starts stbsim on a pty reached through `link` and waits until it is there.
-bool StartBox(Child* sim, const std::string& image, const std::string& link,
-              const std::vector<std::string>& extra = {})
-{
-    std::vector<std::string> argv = {kSim, "--mode", "image", "--expect", image, "--timeout", "120", "--link", link};
-    argv.insert(argv.end(), extra.begin(), extra.end());
-    return sim->Spawn(argv) && sim->WaitForOutput(false, "stbsim: link ", 10000);
-}
-
 void ExpectBoxPassed(Child& sim)
 {
     auto rc = sim.Wait(60000);
     ASSERT_TRUE(rc.has_value()) << "stbsim did not finish\n" << sim.out << sim.err;
     EXPECT_EQ(*rc, 0) << sim.out << sim.err;
     EXPECT_NE(sim.out.find("stbsim: PASS"), std::string::npos) << sim.out;
-}
-
-// The digest stbsim prints for what it received.
-std::string SimSha(const Child& sim)
-{
-    std::smatch m;
-    static const std::regex kPass("stbsim: PASS .* sha256 ([0-9a-f]{64})");
-    return std::regex_search(sim.out, m, kPass) ? m[1].str() : std::string();
-}
-
-std::vector<std::string> Lines(const std::string& text)
-{
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    std::string l;
-    while (std::getline(in, l))
-        lines.push_back(l);
-    return lines;
-}
-
-// The summary row of a port: "  PORT  RESULT ... EXIT".
-std::string SummaryRow(const std::string& err, const std::string& port)
-{
-    size_t at = err.find("Summary:");
-    if (at == std::string::npos)
-        return "";
-    for (const std::string& l : Lines(err.substr(at)))
-        if (l.compare(0, port.size() + 2, "  " + port) == 0 && l.size() > port.size() + 2 &&
-            l[port.size() + 2] == ' ')
-            return l;
-    return "";
 }
 
 TEST(CliLine, FourBoxesAtOnceAllGetTheImage)

@@ -13,8 +13,22 @@ static int pipe(int fds[2])
 {
     return _pipe(fds, 4096, _O_BINARY);
 }
+// Replaces the content under an open stream, as another program would.
+static void RewriteUnder(FILE* f, const etest::Bytes& now)
+{
+    const int fd = _fileno(f);
+    _chsize_s(fd, 0);
+    _lseeki64(fd, 0, SEEK_SET);
+    _write(fd, now.data(), unsigned(now.size()));
+}
 #else
 #include <unistd.h>
+static void RewriteUnder(FILE* f, const etest::Bytes& now)
+{
+    const int fd = fileno(f);
+    if (ftruncate(fd, 0) != 0 || pwrite(fd, now.data(), now.size(), 0) != ssize_t(now.size()))
+        ADD_FAILURE() << "could not rewrite the served file";
+}
 #endif
 
 using namespace etest;
@@ -509,6 +523,122 @@ TEST_F(Session, ImageTheBoxRefusesAfterItsLastBlockIsNeverReportedSent)
                               Log("Send File Failed!!\r\n", LOG_ERROR),
                               Log(kBreakOff, LOG_NOTICE),
                           }));
+}
+
+// A box that reboots while the engine waits for its 'C' (before the first
+// block or before the closing block 0) opens the session again with
+// 02 AA 03, once a second. That ends the transfer as failed, and the frame
+// is answered at once, not after the hundred tries of every wait.
+TEST_F(Session, ABoxThatStartsOverDuringAWaitForCIsAnsweredAtOnce)
+{
+    const Bytes restart = {0x02, 0xAA, 0x03};
+    const Bytes answer = {0x02, 0xAB, 0xAC, 0x03};
+    struct Case {
+        const char* name;
+        bool closing;
+    };
+    const Case cases[] = {{"opening 'C'", false}, {"closing 'C'", true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        VirtualLine l;
+        UseLine(l);
+        YmodemReceiver r(l);
+        int64_t restartAt = -1, answeredAt = -1;
+        size_t written = 0;
+        bool again = false;
+        l.OnWrite([&](VirtualLine& line, const uint8_t* d, uint32_t n) {
+            lastEvent = line.Now();
+            const size_t before = written;
+            written += n;
+            if (!c.closing && before < 4 && written >= 4) {
+                // The service word is in, and the box starts over.
+                restartAt = line.Now() + 5;
+                line.Feed(restart, restartAt);
+                return;
+            }
+            const Bytes w = line.Written();
+            if (restartAt >= 0 && answeredAt < 0 && w.size() >= 4 && Bytes(w.end() - 4, w.end()) == answer) {
+                answeredAt = line.Now();
+                if (!c.closing) {
+                    // Handshake done: the box asks for the image again.
+                    again = true;
+                    r.Arm(4);
+                    line.Feed({0x02, 0xB0, 0x03}, line.Now() + 5);
+                }
+                return;
+            }
+            if (c.closing || again)
+                r.OnBytes(d, n);
+        });
+        if (c.closing) {
+            r.Arm(4);
+            r.fault = [&](const RxEvent& ev) -> std::optional<Bytes> {
+                if (ev.kind != RxKind::Eot)
+                    return std::nullopt;
+                restartAt = l.Now() + 5;
+                l.Feed(restart, restartAt);
+                return Bytes{YM_ACK};
+            };
+        }
+        UseFile(imageFile.f, true);
+        rewind(imageFile.f);
+        l.Feed({0x02, 0xB0, 0x03}, 1);
+        l.OnSleep([&](VirtualLine& line) {
+            if (line.Now() - lastEvent >= 3000)
+                g_engineState = ENGINE_ABORT;
+        });
+        lastEvent = 0;
+        EXPECT_EQ(RunSession(), 0);
+        g_engineState = 0;
+
+        ASSERT_GE(answeredAt, 0) << "the restarted box was never answered";
+        EXPECT_LE(answeredAt - restartAt, 1) << "answered only after " << answeredAt - restartAt << " ticks";
+        std::vector<Entry> want = {
+            Log(kVersionLine, LOG_INFO),
+            Log("Start Service......\n", LOG_INFO),
+            Log("Send File Failed!!\r\n", LOG_ERROR),
+            Log("==>DATA_DL_START\r\n", LOG_INFO),
+            Log("<== DATA_DL_START\r\n", LOG_INFO),
+        };
+        if (c.closing) {
+            want.push_back(Log(kBreakOff, LOG_NOTICE));
+        } else {
+            want.push_back(Log("Start Service......\n", LOG_INFO));
+            want.push_back(Log("Velto file send OK!\n", LOG_DONE));
+            EXPECT_TRUE(r.file == PaddedImage());
+            EXPECT_TRUE(r.closed);
+        }
+        EXPECT_EQ(LogLines(), want);
+    }
+}
+
+// A served file that changes during the download (truncated, rewritten by
+// a build) is served as it is at each request: no bytes of its old content,
+// and a request past its new end gets only what exists.
+TEST_F(Session, ServedFileIsReadAsItIsAtEachRequest)
+{
+    const Bytes now = Pattern(100, 11);
+    auto request = [](uint32_t offset, uint16_t length) {
+        return Bytes{0x02, 0x02, uint8_t(length), uint8_t(length >> 8), uint8_t(offset),
+                     uint8_t(offset >> 8), uint8_t(offset >> 16), uint8_t(offset >> 24), 0x03};
+    };
+    size_t writes = 0;
+    line.OnWrite([&](VirtualLine& l, const uint8_t*, uint32_t) {
+        lastEvent = l.Now();
+        if (++writes == 1) {
+            RewriteUnder(servedFile.f, now);
+            Bytes next = request(0, 256);
+            const Bytes third = request(50, 256);
+            next.insert(next.end(), third.begin(), third.end());
+            l.Feed(next, l.Now() + 1);
+        }
+    });
+    EXPECT_EQ(Run(false, request(0, 256)), 0);
+    const auto calls = line.WriteCalls();
+    ASSERT_EQ(calls.size(), 3u);
+    EXPECT_TRUE(calls[0] == Bytes(served.begin(), served.begin() + 256));
+    EXPECT_TRUE(calls[1] == now) << calls[1].size() << " bytes: " << Hex(calls[1]);
+    EXPECT_TRUE(calls[2] == Bytes(now.begin() + 50, now.end())) << calls[2].size() << " bytes";
 }
 
 }  // namespace

@@ -10,14 +10,29 @@ namespace {
 
 const char kFailed[] = "Send File Failed!!\r\n";
 
+// A case's own line and receiver, the line as the engine's port.
+struct CaseLine {
+    VirtualLine line;
+    YmodemReceiver rx{line};
+    CaseLine()
+    {
+        g_enginePort = &line;
+        line.OnWrite([this](VirtualLine&, const uint8_t* d, uint32_t n) { rx.OnBytes(d, n); });
+        ClearJournal();
+    }
+    CaseLine(const CaseLine&) = delete;
+    CaseLine& operator=(const CaseLine&) = delete;
+};
+
 class Ymodem : public EngineFixture {
 protected:
     int Send(const Bytes& data) { return YmodemSendFile("VELTO", data.data(), uint32_t(data.size())); }
 
-    std::vector<RxBlock> DataBlocks() const
+    std::vector<RxBlock> DataBlocks() const { return DataBlocks(rx); }
+    static std::vector<RxBlock> DataBlocks(const YmodemReceiver& r)
     {
         std::vector<RxBlock> out;
-        for (const RxBlock& b : rx.blocks)
+        for (const RxBlock& b : r.blocks)
             if (b.header == YM_STX)
                 out.push_back(b);
         return out;
@@ -111,11 +126,9 @@ TEST_F(Ymodem, NaksOfOneBlock)
     const Case cases[] = {{4, 0, 5, false}, {5, 1, 5, true}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.naks);
-        VirtualLine l;
-        g_enginePort = &l;
-        YmodemReceiver r(l);
-        l.OnWrite([&](VirtualLine&, const uint8_t* d, uint32_t n) { r.OnBytes(d, n); });
-        ClearJournal();
+        CaseLine own;
+        VirtualLine& l = own.line;
+        YmodemReceiver& r = own.rx;
         r.fault = [&](const RxEvent& ev) -> std::optional<Bytes> {
             if (ev.kind == RxKind::Data && ev.number == 2 && ev.sendCount <= c.naks)
                 return Bytes{YM_NAK};
@@ -158,11 +171,9 @@ TEST_F(Ymodem, DataBlockAnswersThatEndTheTransfer)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        VirtualLine l;
-        g_enginePort = &l;
-        YmodemReceiver r(l);
-        l.OnWrite([&](VirtualLine&, const uint8_t* d, uint32_t n) { r.OnBytes(d, n); });
-        ClearJournal();
+        CaseLine own;
+        VirtualLine& l = own.line;
+        YmodemReceiver& r = own.rx;
         r.fault = [&](const RxEvent& ev) -> std::optional<Bytes> {
             if (ev.kind == RxKind::Data && ev.number == 1)
                 return c.reply;
@@ -195,15 +206,173 @@ TEST_F(Ymodem, JunkBeforeTheReceiversCUsesUpTries)
         g_enginePort = &l;
         Bytes in(size_t(c.junk), 'x');
         in.push_back(YM_CRC);
-        in.push_back(YM_ACK);
-        in.push_back(YM_CRC);
         l.Feed(in);
+        // The receiver answers block 0 once it has it.
+        l.OnWrite([](VirtualLine& line, const uint8_t*, uint32_t n) {
+            if (n == 133)
+                line.Feed({YM_ACK, YM_CRC});
+        });
         const int r = YmodemSendHeader("VELTO", 1024);
         EXPECT_EQ(r, c.sent ? 0 : 1);
         EXPECT_EQ(l.Sleeps(), 0);
         EXPECT_EQ(l.Written().size(), c.sent ? 133u : 0u);
-        EXPECT_EQ(PortInQueue(&l), c.sent ? 0u : 3u);
+        EXPECT_EQ(PortInQueue(&l), c.sent ? 0u : 1u);
     }
+}
+
+// A reply belongs to the send it follows. Bytes already on the line when a
+// block 0, a data block or an EOT goes out (a second ACK from a noisy
+// return line, a stray NAK, 'C' or CAN, the NAKs a receiver sent on its own
+// time-outs while this host was paused) are not its answer. Here the send
+// behind such bytes is refused once and must go out again; the transfer
+// may only count as sent when the receiver holds every block and closed
+// the batch.
+TEST_F(Ymodem, BytesWaitingBeforeASendAreNotItsAnswer)
+{
+    enum class Before { Open, Data, Eot, Close };
+    struct Case {
+        const char* name;
+        Before before;
+        Bytes stray;
+    };
+    std::vector<Case> cases;
+    const struct {
+        const char* name;
+        Before before;
+    } sends[] = {{"block 0", Before::Open}, {"data block 2", Before::Data}, {"EOT", Before::Eot},
+                 {"closing block 0", Before::Close}};
+    const struct {
+        const char* name;
+        Bytes bytes;
+    } strays[] = {{"ACK", {YM_ACK}},
+                  {"NAK", {YM_NAK}},
+                  {"C", {YM_CRC}},
+                  {"CAN", {YM_CAN}},
+                  {"paused host: time-out NAKs in a burst", {YM_NAK, YM_NAK, YM_NAK, YM_NAK}}};
+    for (const auto& at : sends)
+        for (const auto& st : strays)
+            cases.push_back({at.name, at.before, st.bytes});
+
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.name) + " after " + Hex(c.stray));
+        CaseLine own;
+        VirtualLine& l = own.line;
+        YmodemReceiver& r = own.rx;
+        auto behind = [&](Bytes reply) {
+            reply.insert(reply.end(), c.stray.begin(), c.stray.end());
+            return reply;
+        };
+        r.fault = [&](const RxEvent& ev) -> std::optional<Bytes> {
+            switch (c.before) {
+            case Before::Open:
+                if (ev.kind == RxKind::Header && ev.sendCount == 1) {
+                    l.Feed({YM_CRC}, l.Now() + 50);
+                    return Bytes{YM_NAK};
+                }
+                break;
+            case Before::Data:
+                if (ev.kind == RxKind::Data && ev.dataIndex == 1)
+                    return behind({YM_ACK});
+                if (ev.kind == RxKind::Data && ev.dataIndex == 2 && ev.sendCount == 1)
+                    return Bytes{YM_NAK};
+                break;
+            case Before::Eot:
+                if (ev.kind == RxKind::Data && ev.dataIndex == 3)
+                    return behind({YM_ACK});
+                if (ev.kind == RxKind::Eot && ev.sendCount == 1)
+                    return Bytes{YM_NAK};
+                break;
+            case Before::Close:
+                if (ev.kind == RxKind::Eot)
+                    return behind({YM_ACK, YM_CRC});
+                break;
+            }
+            return std::nullopt;
+        };
+        r.Arm();
+        if (c.before == Before::Open)
+            l.Feed(c.stray);
+        const Bytes data = Pattern(3072, 6);
+        EXPECT_EQ(YmodemSendFile("VELTO", data.data(), uint32_t(data.size())), 0);
+        EXPECT_TRUE(r.file == data) << "the receiver holds " << r.file.size() << " bytes";
+        EXPECT_TRUE(r.closed);
+        EXPECT_EQ(r.cans, 0);
+        int second = 0;
+        for (const RxBlock& b : r.blocks)
+            second += b.header == YM_STX && b.number == 2;
+        EXPECT_EQ(second, c.before == Before::Data ? 2 : 1);
+        EXPECT_EQ(r.eots, c.before == Before::Eot ? 2 : 1);
+        EXPECT_TRUE(LogLines().empty());
+    }
+}
+
+// The same noise with every data block: a receiver that answers each block
+// with ACK and then a second ACK (or its time-out NAKs) is still answered
+// block by block, and a refusal among them is never covered by a stale ACK.
+TEST_F(Ymodem, AStaleAckNeverCoversARefusedBlock)
+{
+    const Bytes trailers[] = {{YM_ACK}, {YM_NAK, YM_NAK}, {YM_ACK, YM_NAK, YM_CRC}};
+    for (const Bytes& trailer : trailers) {
+        SCOPED_TRACE(Hex(trailer));
+        CaseLine own;
+        VirtualLine& l = own.line;
+        YmodemReceiver& r = own.rx;
+        r.fault = [&](const RxEvent& ev) -> std::optional<Bytes> {
+            if (ev.kind != RxKind::Data)
+                return std::nullopt;
+            // Every third block arrives damaged once.
+            if (ev.dataIndex % 3 == 0 && ev.sendCount == 1)
+                return Bytes{YM_NAK};
+            Bytes reply{YM_ACK};
+            reply.insert(reply.end(), trailer.begin(), trailer.end());
+            return reply;
+        };
+        r.Arm();
+        const Bytes data = Pattern(10 * 1024, 8);
+        EXPECT_EQ(YmodemSendFile("VELTO", data.data(), uint32_t(data.size())), 0);
+        EXPECT_TRUE(r.file == data) << "the receiver holds " << r.file.size() << " bytes";
+        EXPECT_EQ(DataBlocks(r).size(), 13u);  // 10 blocks, 3 of them twice
+        EXPECT_TRUE(r.closed);
+    }
+}
+
+// The receiver's time-out NAK crosses block 2 on the line, so block 2 goes
+// out twice and the receiver acknowledges both copies, the second ACK
+// arriving only once that copy has crossed a line of 115 bytes a tick.
+// That late ACK must not answer block 3, which the receiver refuses once.
+TEST_F(Ymodem, TheSecondCopysAckDoesNotAnswerTheNextBlock)
+{
+    line.SetTransmitRate(115);
+    // The tick at which the receiver has all that is queued now.
+    auto received = [&] {
+        PortQueueStatus st{};
+        line.QueueStatus(&st);
+        return line.Now() + st.cbOutQue / 115 + 1;
+    };
+    int copies = 0;
+    rx.fault = [&](const RxEvent& ev) -> std::optional<Bytes> {
+        if (ev.kind != RxKind::Data)
+            return std::nullopt;
+        if (ev.dataIndex == 2) {
+            if (++copies == 1)
+                line.Feed({YM_NAK});  // sent before the block reached it
+            line.Feed({YM_ACK}, received());
+            return Bytes{};
+        }
+        if (ev.dataIndex == 3 && ev.sendCount == 1) {
+            line.Feed({YM_NAK}, received());
+            return Bytes{};
+        }
+        return std::nullopt;
+    };
+    rx.Arm();
+    const Bytes data = Pattern(4096, 12);
+    EXPECT_EQ(Send(data), 0);
+    EXPECT_EQ(copies, 2);
+    int third = 0;
+    for (const RxBlock& b : DataBlocks())
+        third += b.number == 3;
+    EXPECT_EQ(third, 2) << "block 3 was taken as acknowledged by the late ACK of block 2";
 }
 
 TEST_F(Ymodem, NakedBlockZeroWaitsForANewC)

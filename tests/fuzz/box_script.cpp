@@ -33,9 +33,30 @@ bool BoxLine::Read(uint8_t* buffer, uint32_t count, uint32_t* got)
 
 void BoxLine::Send(const std::vector<uint8_t>& bytes, int64_t at)
 {
-    for (uint8_t b : bytes)
-        arrived.push_back({at, b});
+    for (uint8_t b : bytes) {
+        if (at <= Now()) {
+            arrived.push_back({at, b, int64_t(written.size())});
+        } else {
+            m_notYet.push_back(arrived.size());
+            arrived.push_back({at, b, -1});
+        }
+    }
     Feed(bytes, at);
+}
+
+// Only a tick moves the clock, so only a tick makes future bytes readable:
+// they arrive behind everything the engine wrote before it.
+void BoxLine::SleepTick()
+{
+    VirtualLine::SleepTick();
+    size_t keep = 0;
+    for (size_t i : m_notYet) {
+        if (arrived[i].tick <= Now())
+            arrived[i].after = int64_t(written.size());
+        else
+            m_notYet[keep++] = i;
+    }
+    m_notYet.resize(keep);
 }
 
 BoxScript::BoxScript(BoxLine& line, std::vector<BoxRecord> records, Pace pace, int64_t quietTicks)

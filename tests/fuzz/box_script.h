@@ -22,6 +22,10 @@
 struct TimedByte {
     int64_t tick;
     uint8_t byte;
+    // Box bytes: how many bytes the engine had written when this one became
+    // readable (-1 while it has not arrived). Ticks are too coarse to order
+    // a reply against a send: many writes and arrivals share one tick.
+    int64_t after = -1;
 };
 
 struct BoxRecord {
@@ -40,6 +44,7 @@ std::vector<BoxRecord> ReadBoxRecords(FuzzInput& in);
 class BoxLine : public VirtualLine {
 public:
     bool Read(uint8_t* buffer, uint32_t count, uint32_t* got) override;
+    void SleepTick() override;
 
     std::vector<TimedByte> written;  // what the engine wrote, with ticks
     std::vector<TimedByte> arrived;  // what the box sent, by arrival tick
@@ -48,6 +53,9 @@ public:
 
     // Box bytes to arrive at tick `at`, recorded for the checks.
     void Send(const std::vector<uint8_t>& bytes, int64_t at);
+
+private:
+    std::vector<size_t> m_notYet;  // indices into `arrived` still in the future
 };
 
 class BoxScript {

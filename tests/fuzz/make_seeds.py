@@ -72,6 +72,8 @@ def main():
     write("session", "image-sent", session_flags(True, file=3) + image_transfer(3))
     write("session", "image-sent-paced", session_flags(True, paced=True, file=5) + image_transfer(5))
     naks = lambda n: [rec([NAK]), rec([NAK]), rec([ACK])] if n == 2 else [rec([ACK])]
+    # Block 2 acknowledged twice (a noisy return line), block 3 refused once.
+    dup = lambda n: {2: [rec([ACK, ACK])], 3: [rec([NAK]), rec([ACK])]}.get(n, [rec([ACK])])
     write("session", "image-naks", session_flags(True, file=3) +
           image_transfer(3, naks, eot=(rec([NAK]), rec([ACK, C]))))
     write("session", "image-refused-at-eot", session_flags(True, file=2) +
@@ -87,6 +89,9 @@ def main():
     write("session", "image-again", session_flags(True, quiet=2, file=1) +
           b"".join([rec(frame(0xB0)), rec([C]), rec([ACK, C]), rec([CAN])]) + image_transfer(1))
     del silent
+    write("session", "image-duplicate-ack", session_flags(True, file=5) + image_transfer(5, dup))
+    write("session", "image-restart-at-c", session_flags(True, quiet=1, file=3) +
+          b"".join([rec(frame(0xAA)), rec(frame(0xB0)), rec(frame(0xAA))]) + image_transfer(3)[len(rec(frame(0xAA))):])
 
     # --- YMODEM sender ---------------------------------------------------
     def ym(flags, blocks, reply=lambda n: [rec([ACK])], tail=(rec([ACK, C]), rec([ACK]))):
@@ -103,6 +108,13 @@ def main():
     write("ymodem", "eot-unanswered", ym(0 | 3 << 2, 1, tail=(rec([C], delay=210), rec([ACK]))))
     write("ymodem", "garbage-replies", ym(2, 5, lambda n: [rec(b"xyz\x06")]))
     write("ymodem", "stop-mid-transfer", ym(2 | 1 << 2, 5, lambda n: [rec([ACK])] if n < 3 else []))
+    # Stray bytes on the line before a send: a second ACK from a noisy
+    # return line, the time-out NAKs of a paused host, a 'C' or CAN.
+    write("ymodem", "duplicate-ack-then-nak", ym(2, 5, dup))
+    write("ymodem", "paused-host-naks", ym(2, 5, lambda n: [rec([ACK, NAK, NAK, NAK])],
+                                           tail=(rec([ACK, NAK, C]), rec([ACK]))))
+    write("ymodem", "stray-before-every-send", bytes([1]) + rec([C, CAN]) + rec([ACK, C, ACK]) +
+          rec([ACK, CAN]) + rec([NAK]) + rec([ACK, C]) + rec([NAK, ACK]) + rec([ACK, C, CAN]) + rec([ACK]))
     write("ymodem", "header-retries", bytes([0]) + rec(b"q" * 30) + rec([C]) + rec([NAK]) + rec([C]) +
           rec([ACK, 0x00]) + rec([C], delay=250))
 

@@ -13,8 +13,8 @@ struct Unit {
     Kind kind;
     uint8_t number = 0;
     std::vector<uint8_t> data;
-    int64_t first = 0;  // tick of its first byte
-    int64_t last = 0;   // tick of its last byte
+    size_t first = 0;  // index of its first byte in the written stream
+    size_t last = 0;   // index of its last byte
 };
 
 // The written stream cut into blocks and EOTs; "" or what did not parse.
@@ -24,10 +24,10 @@ std::string Parse(const std::vector<TimedByte>& w, size_t from, std::vector<Unit
     while (i < w.size()) {
         const uint8_t head = w[i].byte;
         Unit u;
-        u.first = w[i].tick;
+        u.first = i;
         if (head == 0x04) {
             u.kind = Kind::Eot;
-            u.last = w[i].tick;
+            u.last = i;
             units->push_back(u);
             ++i;
             continue;
@@ -46,7 +46,7 @@ std::string Parse(const std::vector<TimedByte>& w, size_t from, std::vector<Unit
         if (uint8_t(num + inv) != 0xFF || crc != XmodemCrc16(data.data(), len))
             return "a block with a bad number or CRC";
         u.number = num;
-        u.last = w[i + 4 + len].tick;
+        u.last = i + 4 + len;
         if (head == 0x02)
             u.kind = Kind::Data;
         else
@@ -58,13 +58,14 @@ std::string Parse(const std::vector<TimedByte>& w, size_t from, std::vector<Unit
     return "";
 }
 
-// True when the box's bytes that arrived from tick `from` to tick `to`
-// hold `first` and, when given, `then` after it.
-bool Answered(const std::vector<TimedByte>& arrived, int64_t from, int64_t to, uint8_t first, int then = -1)
+// True when the box's bytes that arrived after written byte `last` went out
+// and before written byte `next` did hold `first` and, when given, `then`
+// after it.
+bool Answered(const std::vector<TimedByte>& arrived, size_t last, size_t next, uint8_t first, int then = -1)
 {
     bool seen = false;
     for (const TimedByte& a : arrived) {
-        if (a.tick < from || a.tick > to)
+        if (a.after <= int64_t(last) || a.after > int64_t(next))
             continue;
         if (!seen) {
             seen = a.byte == first;
@@ -108,7 +109,7 @@ std::string CheckSentTransfer(const std::vector<TimedByte>& written, size_t from
                " data, " + std::to_string(eots) + " EOT, " + std::to_string(closes) +
                " closing, of " + std::to_string(units.size());
 
-    const int64_t end = INT64_MAX;
+    const size_t end = SIZE_MAX >> 1;
     auto next = [&](size_t k) { return k + 1 < units.size() ? units[k + 1].first : end; };
 
     const Unit& open = units[openEnd - 1];

@@ -1,9 +1,11 @@
 // SPDX-License-Identifier: MIT
 // Reads a YMODEM-1K transfer back from the bytes the engine wrote and the
-// bytes the box sent, both with their ticks, and says whether calling it
-// sent was honest: block 0 answered with ACK and 'C', every data block
-// answered with ACK after it went out, the blocks carrying exactly the
-// image, then EOT (and the closing block 0 when the box asked for it).
+// bytes the box sent, and says whether calling it sent was honest: block 0
+// answered with ACK and 'C', every data block answered with an ACK that
+// arrived after the block's last byte went out and before the next send,
+// the blocks carrying exactly the image, then EOT (and the closing block 0
+// when the box asked for it). A byte that was already on the line when a
+// block went out is never that block's answer, however the engine read it.
 #pragma once
 
 #include "box_script.h"
