@@ -7,7 +7,7 @@
 #   bench/soak.sh [BUILD_DIR] [SCALE] [JOBS]
 #
 # SCALE multiplies the run counts (1: 1075 image runs and 40 served runs,
-# about 10 minutes on 2 cores with JOBS=8; the runs mostly wait on their
+# about 11 minutes on 2 cores with JOBS=8; the runs mostly wait on their
 # paced lines). Every run draws its fault point, sizes and seeds from its
 # own number, so a run can be repeated:
 #   bench/soak.sh --one CONDITION NUMBER [BUILD_DIR]
@@ -92,7 +92,8 @@ one_run() {
   "$sim" "${simargs[@]}" >"$dir/sim.log" 2>&1 &
   local simpid=$! pty=""
   for _ in $(seq 1 100); do
-    pty=$(sed -n 's/^stbsim: pty //p' "$dir/sim.log" 2>/dev/null | head -n 1)
+    # The log may not exist yet: stbsim's redirection is made in the background.
+    pty=$(sed -n 's/^stbsim: pty //p' "$dir/sim.log" 2>/dev/null | head -n 1 || true)
     [[ -n $pty ]] && break
     sleep 0.05
   done
@@ -220,7 +221,9 @@ if [[ ${1:-} == __run ]]; then
   # Every run reports, also one that breaks down on the way (its folder is
   # then kept for a look).
   REPORT=""
-  trap 'echo "${REPORT:-$2 other 0}"' EXIT
+  # The trap may run inside one_run, where $2 is no longer the condition.
+  RUN_COND=$2
+  trap 'echo "${REPORT:-$RUN_COND other 0}"' EXIT
   one_run "$2" "$3" "$4"
   exit 0
 fi
