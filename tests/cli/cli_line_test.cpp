@@ -332,8 +332,9 @@ TEST(CliLine, UsbIdentityPicksTheAdapterFromTheListing)
         ASSERT_TRUE(cli.Spawn({kCli, "-p", c.port, dir / "img.dat"}, so));
         EXPECT_EQ(cli.Wait(30000), kExitUsage);
         EXPECT_NE(cli.err.find(c.says), std::string::npos) << cli.err;
-        if (std::string(c.port) != "usb:xyz:1")
+        if (std::string(c.port) != "usb:xyz:1") {
             EXPECT_NE(cli.err.find("usb:0403:6001:AAA1  " + dir / "adapter-a"), std::string::npos) << cli.err;
+        }
     }
 
     // The serial number picks one; ids in any case.

@@ -315,7 +315,6 @@ TEST_F(Ymodem, AStaleAckNeverCoversARefusedBlock)
     for (const Bytes& trailer : trailers) {
         SCOPED_TRACE(Hex(trailer));
         CaseLine own;
-        VirtualLine& l = own.line;
         YmodemReceiver& r = own.rx;
         r.fault = [&](const RxEvent& ev) -> std::optional<Bytes> {
             if (ev.kind != RxKind::Data)
