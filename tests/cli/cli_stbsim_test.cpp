@@ -6,6 +6,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <gtest/gtest.h>
+#include <optional>
 #include <unistd.h>
 
 namespace {
@@ -24,6 +25,26 @@ bool StartSim(Child* sim, const std::vector<std::string>& args, std::string* pty
         return false;
     *pty = sim->out.substr(at, sim->out.find('\n', at) - at);
     return !pty->empty();
+}
+
+// One image download: stbsim with `args`, then the CLI on its pty with
+// `file`; the CLI's exit code, or nothing when either did not come up or the
+// CLI did not end within its bound (the reason is already reported).
+std::optional<int> DownloadTo(Child* sim, Child* cli, const std::vector<std::string>& args, const std::string& file)
+{
+    std::string pty;
+    if (!StartSim(sim, args, &pty)) {
+        ADD_FAILURE() << "stbsim did not come up\n" << sim->out << sim->err;
+        return std::nullopt;
+    }
+    if (!cli->Spawn({kCli, "-p", pty, file})) {
+        ADD_FAILURE() << "marbrix-cli did not start";
+        return std::nullopt;
+    }
+    auto rc = cli->Wait(150000);
+    if (!rc)
+        ADD_FAILURE() << "marbrix-cli did not end\n" << cli->err << sim->out;
+    return rc;
 }
 
 // The simulator's verdict, once it has ended by itself.
@@ -78,13 +99,9 @@ TEST_P(ImageSurvives, BoxQuirk)
     ASSERT_TRUE(WriteFile(dir / "img.dat", MakeImage(RandomBytes(5000, 11))));
     std::vector<std::string> args = {"--mode", "image", "--expect", dir / "img.dat", "--timeout", "120"};
     args.insert(args.end(), q.args.begin(), q.args.end());
-    Child sim;
-    std::string pty;
-    ASSERT_TRUE(StartSim(&sim, args, &pty)) << sim.out << sim.err;
-    Child cli;
-    ASSERT_TRUE(cli.Spawn({kCli, "-p", pty, dir / "img.dat"}));
-    auto rc = cli.Wait(150000);
-    ASSERT_TRUE(rc.has_value()) << cli.err;
+    Child sim, cli;
+    const auto rc = DownloadTo(&sim, &cli, args, dir / "img.dat");
+    ASSERT_TRUE(rc.has_value());
     EXPECT_EQ(*rc, kExitSent) << cli.err;
     ExpectSimPass(sim, 30000);
     if (q.chatter) {
@@ -129,13 +146,9 @@ TEST_P(VerdictHolds, SentOnlyWhenTheBoxHoldsTheImage)
     std::vector<std::string> args = {"--mode",  "image",  "--expect",  dir / "img.dat", "--out",
                                      dir / "box.bin", "--pace", "115200", "--timeout", "90"};
     args.insert(args.end(), f.args.begin(), f.args.end());
-    Child sim;
-    std::string pty;
-    ASSERT_TRUE(StartSim(&sim, args, &pty)) << sim.out << sim.err;
-    Child cli;
-    ASSERT_TRUE(cli.Spawn({kCli, "-p", pty, dir / "img.dat"}));
-    auto rc = cli.Wait(150000);
-    ASSERT_TRUE(rc.has_value()) << cli.err << sim.out;
+    Child sim, cli;
+    const auto rc = DownloadTo(&sim, &cli, args, dir / "img.dat");
+    ASSERT_TRUE(rc.has_value());
     // A box that passed ends within a second of the CLI; one still waiting
     // for an answer is given a while and then counts as not holding the image.
     auto simRc = sim.Wait(20000);

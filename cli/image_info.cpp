@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-// inspect: the engine's view of an image file, without a box.
+// `marbrix-cli inspect`: the engine's view of an image file, without a box.
 #include "exit_codes.h"
 #include "image_tools.h"
 
