@@ -1,37 +1,19 @@
 // SPDX-License-Identifier: MIT
-// The local calendar time and its offset from UTC, on every platform the CLI builds for.
+// The local calendar time and its offset from UTC as the CLI writes them.
 #pragma once
+
+#include "calendar_time.h"
 
 #include <cstdio>
 #include <ctime>
 #include <string>
-
-inline tm LocalTime(time_t t)
-{
-    tm local{};
-#ifdef _WIN32
-    localtime_s(&local, &t);
-#else
-    localtime_r(&t, &local);
-#endif
-    return local;
-}
 
 // "+01:00": ISO 8601's form of the offset in effect at t; "+00:53:28" when
 // the offset has seconds (the local mean time some zones keep for old
 // dates, a TZ string that asks for it), which "+00:53" would misstate.
 inline std::string UtcOffset(time_t t)
 {
-#ifdef _WIN32
-    // Windows' %z gives the zone's name; count the offset instead.
-    tm utc{};
-    gmtime_s(&utc, &t);
-    utc.tm_isdst = -1;
-    long offset = long(difftime(t, mktime(&utc)));
-#else
-    tm local = LocalTime(t);
-    long offset = local.tm_gmtoff;
-#endif
+    long offset = UtcOffsetSeconds(t);
     char buf[24];
     long a = offset < 0 ? -offset : offset;
     if (a % 60 != 0)

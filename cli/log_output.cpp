@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "log_output.h"
 
+#include "calendar_time.h"
 #include "engine.h"
 
 #include <chrono>
@@ -135,13 +136,7 @@ void LogWrite(const char* text, int level)
             t(text, level);
     if (g_quiet)
         return;
-    time_t now = time(nullptr);
-    tm local{};
-#ifdef _WIN32
-    localtime_s(&local, &now);
-#else
-    localtime_r(&now, &local);
-#endif
+    const tm local = LocalTime(time(nullptr));
     char stamp[16];
     snprintf(stamp, sizeof stamp, "%02d:%02d:%02d  ", local.tm_hour, local.tm_min, local.tm_sec);
 

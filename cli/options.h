@@ -3,6 +3,8 @@
 // inspect / pack helpers for image files.
 #pragma once
 
+#include "port_rates.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -12,7 +14,7 @@ enum class ModeChoice { ByExtension, Image, Served };
 
 struct DownloadOptions {
     std::string port = "COM2";
-    uint32_t baud = 115200;
+    uint32_t baud = kPortDefaultRate;
     ModeChoice mode = ModeChoice::ByExtension;
     double timeoutSec = 0;  // 0: no time limit
     std::string file;

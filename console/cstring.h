@@ -43,12 +43,6 @@ private:
     std::string m_str;
 };
 
-#ifdef _WIN32
-// UTF-8 <-> UTF-16 at the edge of the Win32 calls.
-std::wstring ToWide(const CString& s);
-CString FromWide(const wchar_t* s);
-#endif
-
 // fopen for a UTF-8 path; on Windows through the wide-character call, so a
 // path with Chinese names opens whatever the ANSI code page is.
 FILE* OpenFileUtf8(const CString& path, const char* mode);

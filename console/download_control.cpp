@@ -70,18 +70,18 @@ void CLoaderDlg::OnStart()
     }
 
     if (m_strFile.IsEmpty()) {
-        AppendLog("No download file!\r\n", 1);
+        AppendLog("No download file!\r\n", LOG_ERROR);
         return;
     }
     g_pDownloadFile = OpenFileUtf8(m_strFile, "rb");
     if (!g_pDownloadFile) {
-        AppendLog("Can't open the download file!\r\n", 1);
+        AppendLog("Can't open the download file!\r\n", LOG_ERROR);
         return;
     }
     if (!g_bConnected) {
         OnConnect();
         if (!g_bConnected) {
-            AppendLog("Can't open serial port!\r\n", 1);
+            AppendLog("Can't open serial port!\r\n", LOG_ERROR);
             fclose(g_pDownloadFile);
             g_pDownloadFile = nullptr;
             return;

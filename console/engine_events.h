@@ -4,6 +4,7 @@
 #pragma once
 
 #include "cstring.h"
+#include "engine.h"
 #include "win_types.h"
 
 #include <cstdint>
@@ -19,7 +20,7 @@ constexpr UINT WM_ENGINE_PROGRESS = WM_USER + 102;
 
 struct EngineLine {
     CString text;
-    uint8_t level = 0;
+    uint8_t level = LOG_INFO;
     // The line that ended the download because the port is gone, with the
     // system's words for it. Taken on the worker when the line was logged,
     // so a later Start (which clears the engine's verdict) cannot hide it.

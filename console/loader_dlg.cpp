@@ -39,12 +39,11 @@ void CLoaderDlg::DoDataExchange(CDataExchange* pDX)
 
 bool CLoaderDlg::OnInitDialog()
 {
-    // The dialog-init data: the combo items in this order. The eight rates
-    // of the template, then the faster ones USB adapters offer; the eight
-    // keep their indexes.
+    // The dialog-init data: the combo items in this order, the port layer's
+    // rates, ascending.
     CComboBox baud;
     baud.Attach(this, IDC_BAUD);
-    for (uint32_t rate : BaudRateTable) {
+    for (uint32_t rate : kPortRates) {
         CString item;
         item.Format("%u", rate);
         baud.AddString(item);

@@ -10,6 +10,7 @@
 #include "dialog_base.h"
 #include "dialog_controls.h"
 #include "port_line.h"
+#include "port_rates.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -25,7 +26,7 @@ public:
     CProgressCtrl m_progress;  // IDC_PROGRESS
     CRichEditCtrl m_log;       // IDC_LOG
     CString m_strFile;         // IDC_FILE
-    int m_nBaud = 7;           // IDC_BAUD: "115200"
+    int m_nBaud = PortRateIndex(kPortDefaultRate);  // IDC_BAUD: "115200"
     int m_nPort = 1;           // IDC_PORT: "COM2"
     CString m_strLink;         // IDC_LINK
     CString m_strStatus;       // IDC_STATUS
@@ -147,7 +148,6 @@ void ConsoleProgressSink(int percent);
 // Text colours of the log by level.
 COLORREF LogLevelColor(uint8_t level);
 
-// The rates of the baud list, by its index; the first eight are the
-// original list.
-extern const uint32_t BaudRateTable[11];
-constexpr int kBaudRateCount = 11;
+// The baud list shows kPortRates in their order: an index of the list is an
+// index of kPortRates.
+constexpr int kBaudRateCount = int(kPortRateCount);

@@ -2,6 +2,7 @@
 // The log view and the engine's notifications: the two sinks the engine
 // calls on its worker thread, and the handlers that show their lines and
 // move the progress bar on the user-interface thread.
+#include "calendar_time.h"
 #include "console_globals.h"
 #include "engine.h"
 #include "engine_events.h"
@@ -18,13 +19,7 @@ std::deque<EngineLine> g_engineLines;
 
 LogTime LocalClock()
 {
-    const time_t now = time(nullptr);
-    struct tm t {};
-#ifdef _WIN32
-    localtime_s(&t, &now);
-#else
-    localtime_r(&now, &t);
-#endif
+    const tm t = LocalTime(time(nullptr));
     return LogTime{t.tm_hour, t.tm_min, t.tm_sec};
 }
 
@@ -35,9 +30,9 @@ LogClock g_pfnLogClock = LocalClock;
 COLORREF LogLevelColor(uint8_t level)
 {
     switch (level) {
-    case 1:
+    case LOG_ERROR:
         return RGB(255, 0, 0);
-    case 2:
+    case LOG_NOTICE:
         return RGB(255, 128, 0);
     default:
         return RGB(0, 123, 22);

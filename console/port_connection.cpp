@@ -11,9 +11,6 @@
 
 #include <algorithm>
 
-const uint32_t BaudRateTable[kBaudRateCount] = {2400,  4800,   9600,   14400,  19200, 38400,
-                                                57600, 115200, 230400, 460800, 921600};
-
 PortLister g_pfnListPorts = ConsoleExtraPortPaths;
 
 std::string CLoaderDlg::PortPathAt(int index) const
@@ -93,7 +90,7 @@ void CLoaderDlg::OnConnect()
 
     const std::string path = PortPathAt(m_nPort);
     const std::string name = PortShortName(path);
-    const uint32_t baud = BaudRateTable[(m_nBaud >= 0 && m_nBaud < kBaudRateCount) ? m_nBaud : 7];
+    const uint32_t baud = (m_nBaud >= 0 && m_nBaud < kBaudRateCount) ? kPortRates[m_nBaud] : kPortDefaultRate;
     PortOpenError error;
     g_hPort = path.empty() ? nullptr : PortOpenDevice(path.c_str(), baud, &error);
     if (!g_hPort) {

@@ -1,26 +1,13 @@
 // SPDX-License-Identifier: MIT
 // 64-bit positions in the download file on every platform: a long is 32 bits
-// on Windows, and images and served files may pass 2 GiB.
+// on Windows, and images and served files may pass 2 GiB. fseeko/ftello on
+// POSIX, _fseeki64/_ftelli64 on Windows (file_position_*.cpp).
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
 
-inline int FileSeek(FILE* f, int64_t offset, int whence)
-{
-#ifdef _WIN32
-    return _fseeki64(f, offset, whence);
-#else
-    return fseeko(f, static_cast<off_t>(offset), whence);
-#endif
-}
-
+// fseek's whence and result.
+int FileSeek(FILE* f, int64_t offset, int whence);
 // -1 on failure.
-inline int64_t FileTell(FILE* f)
-{
-#ifdef _WIN32
-    return _ftelli64(f);
-#else
-    return static_cast<int64_t>(ftello(f));
-#endif
-}
+int64_t FileTell(FILE* f);

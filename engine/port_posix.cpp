@@ -2,8 +2,8 @@
 // POSIX backend of the port seam: a tty or pty driven through termios.
 //
 // The descriptor is non-blocking: the engine reads only after the queue
-// count says bytes are waiting, and a write is bounded like the original
-// line's write time-out (50 ms per byte plus 500 ms), so nothing on this
+// count says bytes are waiting, and a write is bounded as the Windows
+// backend's write time-out is (50 ms per byte plus 500 ms), so nothing on this
 // side can hang on a dead line. MARBRIX_TRACE=1 traces every platform call
 // to standard error.
 #include "port_trace.h"
@@ -31,15 +31,16 @@ int PortSetCustomBaud(int fd, uint32_t rate);
 
 namespace {
 
-struct BaudEntry {
+// termios's constants for the rates of kPortRates; a rate without one
+// (14400) is set as a custom rate.
+struct SpeedEntry {
     uint32_t rate;
     speed_t code;
 };
 
-const BaudEntry kBauds[] = {
-    // 0: no termios constant, set as a custom rate.
-    {2400, B2400},     {4800, B4800},     {9600, B9600},   {14400, 0},
-    {19200, B19200},   {38400, B38400},   {57600, B57600}, {115200, B115200},
+const SpeedEntry kSpeedCodes[] = {
+    {2400, B2400},   {4800, B4800},   {9600, B9600},     {19200, B19200},
+    {38400, B38400}, {57600, B57600}, {115200, B115200},
 #ifdef B230400
     {230400, B230400},
 #endif
@@ -51,7 +52,14 @@ const BaudEntry kBauds[] = {
 #endif
 };
 
-uint32_t g_rates[sizeof kBauds / sizeof kBauds[0]];
+// 0: no constant, set the rate as a custom one.
+speed_t SpeedCode(uint32_t rate)
+{
+    for (const SpeedEntry& s : kSpeedCodes)
+        if (s.rate == rate)
+            return s.code;
+    return 0;
+}
 
 int64_t MonoMs()
 {
@@ -197,23 +205,6 @@ void SetError(PortOpenError* e, int code, const std::string& what)
 
 }  // namespace
 
-const uint32_t* PortBaudRates(size_t* count)
-{
-    size_t n = 0;
-    for (const BaudEntry& b : kBauds)
-        g_rates[n++] = b.rate;
-    *count = n;
-    return g_rates;
-}
-
-bool PortBaudSupported(uint32_t baud)
-{
-    for (const BaudEntry& b : kBauds)
-        if (b.rate == baud)
-            return true;
-    return false;
-}
-
 namespace {
 
 // The line PortOpenDevice hands out; it keeps its descriptor so that
@@ -329,10 +320,7 @@ PortHandle PortOpenDevice(const char* path, uint32_t baud, PortOpenError* error)
     tio.c_iflag &= ~(IXON | IXOFF | IXANY);
     tio.c_cc[VMIN] = 0;
     tio.c_cc[VTIME] = 0;
-    speed_t code = B115200;
-    for (const BaudEntry& b : kBauds)
-        if (b.rate == baud)
-            code = b.code;
+    const speed_t code = SpeedCode(baud);
     if (code != 0) {
         cfsetispeed(&tio, code);
         cfsetospeed(&tio, code);

@@ -17,10 +17,6 @@
 
 namespace {
 
-// The console's eight rates and the faster ones USB adapters offer. Whether
-// the driver takes the rate is its own answer at SetCommState.
-const uint32_t kRates[] = {2400, 4800, 9600, 14400, 19200, 38400, 57600, 115200, 230400, 460800, 921600};
-
 // The system's words for an error code, without the trailing line break.
 std::string SystemText(DWORD code)
 {
@@ -68,12 +64,8 @@ public:
     {
         DWORD errors = 0;
         COMSTAT cs{};
-        if (!ClearCommError(m_h, &errors, &cs)) {
-            DWORD e = GetLastError();
-            PORT_TRACE("ClearCommError failed: %lu", (unsigned long)e);
-            NoteFailure(e);
-            return false;
-        }
+        if (!ClearCommError(m_h, &errors, &cs))
+            return Failed("ClearCommError");
         m_lost = nullptr;
         st->cbInQue = cs.cbInQue;
         st->cbOutQue = cs.cbOutQue;
@@ -86,12 +78,8 @@ public:
     {
         DWORD n = 0;
         *got = 0;
-        if (!ReadFile(m_h, buf, count, &n, nullptr)) {
-            DWORD e = GetLastError();
-            PORT_TRACE("ReadFile(%u) failed: %lu", count, (unsigned long)e);
-            NoteFailure(e);
-            return false;
-        }
+        if (!ReadFile(m_h, buf, count, &n, nullptr))
+            return Failed("ReadFile(" + std::to_string(count) + ")");
         m_lost = nullptr;
         *got = n;
         PORT_TRACE("ReadFile(%u) = %lu", count, (unsigned long)n);
@@ -105,12 +93,8 @@ public:
     {
         DWORD n = 0;
         *put = 0;
-        if (!WriteFile(m_h, buf, count, &n, nullptr)) {
-            DWORD e = GetLastError();
-            PORT_TRACE("WriteFile(%u) failed: %lu", count, (unsigned long)e);
-            NoteFailure(e);
-            return false;
-        }
+        if (!WriteFile(m_h, buf, count, &n, nullptr))
+            return Failed("WriteFile(" + std::to_string(count) + ")");
         *put = n;
         // A time-out writes short but succeeds: not all of it went out.
         if (n < count) {
@@ -127,6 +111,16 @@ public:
     const char* LostReason() const override { return m_lost; }
 
 private:
+    // The call that just failed: traced, and noted should the device be
+    // gone. Always false, the failed call's own result.
+    bool Failed(const std::string& call)
+    {
+        const DWORD e = GetLastError();
+        PORT_TRACE("%s failed: %lu", call.c_str(), (unsigned long)e);
+        NoteFailure(e);
+        return false;
+    }
+
     void NoteFailure(DWORD code)
     {
         if (!IsGone(code))
@@ -175,20 +169,6 @@ std::string ComName(const std::string& nameOrPath)
 
 }  // namespace
 
-const uint32_t* PortBaudRates(size_t* count)
-{
-    *count = sizeof kRates / sizeof kRates[0];
-    return kRates;
-}
-
-bool PortBaudSupported(uint32_t baud)
-{
-    for (uint32_t r : kRates)
-        if (r == baud)
-            return true;
-    return false;
-}
-
 PortHandle PortOpenDevice(const char* path, uint32_t baud, PortOpenError* error)
 {
     if (!PortBaudSupported(baud)) {
@@ -221,6 +201,8 @@ PortHandle PortOpenDevice(const char* path, uint32_t baud, PortOpenError* error)
         SetError(error, e, std::string(path) + " is not a serial port");
         return nullptr;
     }
+    // DCB takes the rate as the number itself (CBR_115200 is 115200); whether
+    // the driver can run the line at it is its own answer at SetCommState.
     dcb.BaudRate = baud;
     dcb.ByteSize = 8;
     dcb.Parity = NOPARITY;

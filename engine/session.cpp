@@ -25,7 +25,7 @@ int ReceiveCommand(uint8_t* code, uint8_t* params)
     if (*code == STB_DATA_REQ) {
         // A missing parameter byte counts as 0; the frame still has to end
         // in ETX to be taken.
-        for (int i = 0; i < 6; ++i)
+        for (int i = 0; i < DATA_REQ_PARAMS; ++i)
             params[i] = PortReceiveByte(g_enginePort, 100);
     }
     return PortReceiveByte(g_enginePort, 100) == FRAME_ETX ? 0 : 1;
@@ -80,8 +80,7 @@ static void AnswerServed(uint8_t code, const uint8_t* params)
     switch (code) {
     case STB_START: {
         EngineLog(LOG_INFO, "[VUMO] => STB_START\r\n");
-        const uint8_t reply = 0x0A;
-        SendFrame(STB_START, &reply, 1);
+        SendFrame(STB_START, &VUMO_START_PAYLOAD, 1);
         EngineLog(LOG_INFO, "[VUMO] <= VUMO_START\r\n");
         break;
     }
@@ -120,7 +119,7 @@ int RunSession()
         setvbuf(g_engineFile, nullptr, _IONBF, 0);
 
     uint8_t code = 0;
-    uint8_t params[6] = {0};
+    uint8_t params[DATA_REQ_PARAMS] = {0};
     // The box's opening frame, already read by a transfer it cut short by
     // starting over: answered first thing, without waiting for another.
     bool restartPending = false;
@@ -153,8 +152,7 @@ int RunSession()
             continue;  // the served download's opening: ignored here
         if (code == DATA_DL_START) {
             EngineLog(LOG_INFO, "==>DATA_DL_START\r\n");
-            const uint8_t reply = 0xAC;
-            SendFrame(0xAB, &reply, 1);
+            SendFrame(DATA_DL_START_REP, &DATA_DL_START_PAYLOAD, 1);
             EngineLog(LOG_INFO, "<== DATA_DL_START\r\n");
             continue;
         }

@@ -2,18 +2,10 @@
 // Session protocol with the set-top box: framed commands in, answers out.
 #pragma once
 
+#include "protocol_bytes.h"
+
 #include <cstdint>
 
-enum : uint8_t {
-    STB_START = 0x01,
-    STB_DATA_REQ = 0x02,
-    STB_TIME_REQ = 0x03,
-    DATA_DL_START = 0xAA,
-    DATA_DL_SERVICE = 0xB0,
-};
-
-constexpr uint8_t FRAME_STX = 0x02;
-constexpr uint8_t FRAME_ETX = 0x03;
 constexpr int SESSION_PIECE = 256;  // bytes written per drain of the transmit queue
 
 int RunSession();

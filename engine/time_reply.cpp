@@ -4,6 +4,7 @@
 // the month term on the right day.
 #include "time_reply.h"
 
+#include "calendar_time.h"
 #include "session.h"
 
 time_t (*g_pfnEngineClock)(time_t*) = time;
@@ -13,7 +14,7 @@ static uint8_t Bcd(int value)
     return static_cast<uint8_t>((value / 10) * 16 + value % 10);
 }
 
-int BuildTimeReply(const struct tm* utc, uint8_t payload[5])
+int BuildTimeReply(const struct tm* utc, uint8_t payload[TIME_REPLY_BYTES])
 {
     const int y = utc->tm_year;
     const int m = utc->tm_mon + 1;
@@ -34,14 +35,10 @@ int SendTimeReply()
 {
     time_t now = g_pfnEngineClock(nullptr);
     struct tm utc;
-#ifdef _WIN32
-    if (now == time_t(-1) || gmtime_s(&utc, &now) != 0)
-#else
-    if (now == time_t(-1) || !gmtime_r(&now, &utc))
-#endif
+    if (now == time_t(-1) || !UtcTime(now, &utc))
         return 1;
-    uint8_t payload[5];
+    uint8_t payload[TIME_REPLY_BYTES];
     BuildTimeReply(&utc, payload);
-    SendFrame(STB_TIME_REQ, payload, 5);
+    SendFrame(STB_TIME_REQ, payload, TIME_REPLY_BYTES);
     return 0;
 }

@@ -9,7 +9,9 @@
 // Where the engine takes the current time from; tests put a fixed clock here.
 extern time_t (*g_pfnEngineClock)(time_t*);
 
-// Fills the five payload bytes from a UTC broken-down time. Always 0.
-int BuildTimeReply(const struct tm* utc, uint8_t payload[5]);
+constexpr int TIME_REPLY_BYTES = 5;
+
+// Fills the payload from a UTC broken-down time. Always 0.
+int BuildTimeReply(const struct tm* utc, uint8_t payload[TIME_REPLY_BYTES]);
 // Sends the reply frame (command 3). 0 sent; 1 the time could not be had.
 int SendTimeReply();

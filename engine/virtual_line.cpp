@@ -19,16 +19,25 @@ bool VirtualLine::GoneLocked()
     return gone;
 }
 
+// True when this call fails: the line is gone, or one of the failures
+// scripted for this kind of call is due (and then used up).
+bool VirtualLine::FailsNowLocked(int* pendingFailures)
+{
+    if (GoneLocked())
+        return true;
+    if (*pendingFailures > 0) {
+        --*pendingFailures;
+        return true;
+    }
+    return false;
+}
+
 bool VirtualLine::QueueStatus(PortQueueStatus* status)
 {
     std::lock_guard<std::recursive_mutex> g(m_lock);
     ++m_statusQueries;
-    if (GoneLocked())
+    if (FailsNowLocked(&m_failStatus))
         return false;
-    if (m_failStatus > 0) {
-        --m_failStatus;
-        return false;
-    }
     ArriveLocked();
     status->cbInQue = static_cast<uint32_t>(m_arrived.size());
     uint64_t out = (m_rate == 0 && !m_stuck) ? 0 : m_outQueue;
@@ -40,12 +49,8 @@ bool VirtualLine::Read(uint8_t* buffer, uint32_t count, uint32_t* got)
 {
     std::lock_guard<std::recursive_mutex> g(m_lock);
     *got = 0;
-    if (GoneLocked())
+    if (FailsNowLocked(&m_failReads))
         return false;
-    if (m_failReads > 0) {
-        --m_failReads;
-        return false;
-    }
     ArriveLocked();
     while (*got < count && !m_arrived.empty()) {
         buffer[(*got)++] = m_arrived.front();
@@ -60,12 +65,8 @@ bool VirtualLine::Write(const uint8_t* buffer, uint32_t count, uint32_t* put)
     {
         std::lock_guard<std::recursive_mutex> g(m_lock);
         *put = 0;
-        if (GoneLocked())
+        if (FailsNowLocked(&m_failWrites))
             return false;
-        if (m_failWrites > 0) {
-            --m_failWrites;
-            return false;
-        }
         m_written.insert(m_written.end(), buffer, buffer + count);
         m_calls.emplace_back(buffer, buffer + count);
         m_outQueue += count;

@@ -85,6 +85,7 @@ private:
     int m_failReads = 0;
     int m_failWrites = 0;
     bool GoneLocked();
+    bool FailsNowLocked(int* pendingFailures);
     const char* m_lostReason = nullptr;
     int64_t m_lostFrom = -1;
     int64_t m_lostUntil = -1;

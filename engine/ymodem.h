@@ -2,17 +2,9 @@
 // YMODEM-1K sender: one file from memory, CRC-16 mode, 1024-byte blocks.
 #pragma once
 
-#include <cstdint>
+#include "protocol_bytes.h"
 
-enum : uint8_t {
-    YM_SOH = 0x01,
-    YM_STX = 0x02,
-    YM_EOT = 0x04,
-    YM_ACK = 0x06,
-    YM_NAK = 0x15,
-    YM_CAN = 0x18,
-    YM_CRC = 0x43,  // 'C'
-};
+#include <cstdint>
 
 extern uint8_t g_ymodemBlock[1027];
 

@@ -3,16 +3,10 @@
 // files the loader must turn away.
 #include "engine_fixture.h"
 
-#ifdef _WIN32
-#include <io.h>
-// Sets the file's length, 64-bit on Windows too.
-static int ftruncate(int fd, int64_t size)
-{
-    return _chsize_s(fd, size) == 0 ? 0 : -1;
-}
-#else
-#include <unistd.h>
-#endif
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <system_error>
 
 using namespace etest;
 
@@ -155,23 +149,31 @@ TEST_F(ImageFile, ShortAndEmptyFilesAreRejected)
 
 TEST_F(ImageFile, TooLargeImageIsRejectedBeforeAnythingIsSent)
 {
-    FILE* f = tmpfile();
+    namespace fs = std::filesystem;
+    const fs::path path =
+        fs::temp_directory_path() /
+        ("marbrix-too-large-" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()) + ".dat");
+    FILE* f = fopen(path.string().c_str(), "w+b");
     ASSERT_NE(f, nullptr);
     const Bytes header = ImageFileBytes({});
     ASSERT_EQ(fwrite(header.data(), 1, header.size(), f), header.size());
-    fflush(f);
+    fclose(f);
     // A sparse file of 3 GiB: its padded size is above what YMODEM's
     // decimal size field can announce.
-    if (ftruncate(fileno(f), int64_t(3) << 30) != 0) {
-        fclose(f);
+    std::error_code error;
+    fs::resize_file(path, uintmax_t(3) << 30, error);
+    if (error) {
+        fs::remove(path, error);
         GTEST_SKIP() << "no sparse file of 3 GiB here";
     }
-    rewind(f);
+    f = fopen(path.string().c_str(), "rb");
+    ASSERT_NE(f, nullptr);
     UseFile(f, true);
     Feed({0x02, 0xAA, 0x03, 0x02, 0xB0, 0x03});
     StopWhenQuiet();
     EXPECT_EQ(RunSession(), 1);
     fclose(f);
+    fs::remove(path, error);
     // Told as too large, with size and limit; never called valid first.
     EXPECT_EQ(Journal(), (std::vector<Entry>{
                              Log("Image too large to send: 3221225472 bytes padded, at most 2147482624. "

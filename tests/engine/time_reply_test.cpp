@@ -1,21 +1,10 @@
 // SPDX-License-Identifier: MIT
 // The time reply: MJD and BCD time of day, always in UTC.
 #include "engine_fixture.h"
+#include "env_var.h"
 
 #include <cstdlib>
 #include <string>
-
-#ifdef _WIN32
-static int setenv(const char* name, const char* value, int)
-{
-    return _putenv_s(name, value);
-}
-// An empty value removes the variable from the C runtime's environment.
-static int unsetenv(const char* name)
-{
-    return _putenv_s(name, "");
-}
-#endif
 
 using namespace etest;
 
@@ -109,16 +98,16 @@ TEST_F(TimeReply, LocalTimeZoneHasNoEffect)
     g_fixedNow = 1709249400;  // 2024-02-29 23:30:00 UTC
     for (const char* tz : {"XST-14", "YST12", "UTC0"}) {
         SCOPED_TRACE(tz);
-        setenv("TZ", tz, 1);
+        SetEnvVar("TZ", tz);
         tzset();
         line.ClearWritten();
         EXPECT_EQ(SendTimeReply(), 0);
         EXPECT_EQ(Written(), (Bytes{0x02, 0x03, 0xEB, 0xD1, 0x23, 0x30, 0x00, 0x03})) << Hex(Written());
     }
     if (saved)
-        setenv("TZ", keep.c_str(), 1);
+        SetEnvVar("TZ", keep.c_str());
     else
-        unsetenv("TZ");
+        UnsetEnvVar("TZ");
     tzset();
 }
 

@@ -1,22 +1,10 @@
 // SPDX-License-Identifier: MIT
-// The Windows types and message numbers the dialog layer speaks. On Windows
-// they are the system's own; elsewhere the same names stand for the same
-// values, so the handlers read alike on both window systems.
+// The Windows types and message numbers the dialog layer speaks, with the
+// values Windows gives them, for the Qt build: the handlers are written once
+// and read alike on both window systems. The Win32 build takes the system's
+// own (console/win32/win_types.h).
 #pragma once
 
-#ifdef _WIN32
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef UNICODE
-#define UNICODE
-#endif
-#ifndef _UNICODE
-#define _UNICODE
-#endif
-#include <windows.h>
-#include <commctrl.h>
-#else
 #include <cstdint>
 
 using UINT = unsigned int;
@@ -49,4 +37,3 @@ constexpr UINT CBN_DROPDOWN = 7;
 constexpr int IDOK = 1;
 constexpr int IDCANCEL = 2;
 constexpr COLORREF CLR_DEFAULT = 0xFF000000;
-#endif
