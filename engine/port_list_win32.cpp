@@ -104,7 +104,7 @@ std::vector<PortInfo> ListSerialPorts()
             found[com] = friendly;
     std::vector<PortInfo> result;
     for (const auto& [com, description] : found)
-        result.push_back(PortInfo{com, com, description});
+        result.push_back(PortInfo{com, com, description, std::string()});
     // COM2 before COM10.
     std::sort(result.begin(), result.end(),
               [](const PortInfo& a, const PortInfo& b) { return ComNumber(a.path) < ComNumber(b.path); });
