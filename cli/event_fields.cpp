@@ -1,110 +1,71 @@
 // SPDX-License-Identifier: MIT
 #include "event_fields.h"
 
-#include <cstdlib>
+#include <nlohmann/json.hpp>
+
+#include <cstdio>
 
 namespace {
 
-struct Reader {
-    const std::string& s;
-    size_t i = 0;
+// The library reads \u00XX as the character U+00XX, where the events mean
+// the byte XX (json_encoding.h). So every byte from 0x80 up is first written
+// that way too; then each character of a string read back is one byte.
+std::string HighBytesEscaped(const std::string& line)
+{
+    std::string out;
+    out.reserve(line.size());
+    for (unsigned char c : line) {
+        if (c < 0x80) {
+            out += char(c);
+            continue;
+        }
+        char esc[8];
+        snprintf(esc, sizeof esc, "\\u%04x", c);
+        out += esc;
+    }
+    return out;
+}
 
-    void Space()
-    {
-        while (i < s.size() && (s[i] == ' ' || s[i] == '\t' || s[i] == '\r' || s[i] == '\n'))
-            ++i;
+// The bytes of a string whose characters are all below U+0100 (in the
+// library's UTF-8: one or two bytes each); false for any other.
+bool BytesOf(const std::string& utf8, std::string* bytes)
+{
+    bytes->clear();
+    for (size_t i = 0; i < utf8.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(utf8[i]);
+        if (c < 0x80)
+            *bytes += char(c);
+        else if ((c == 0xC2 || c == 0xC3) && i + 1 < utf8.size())
+            *bytes += char((c & 0x03) << 6 | (static_cast<unsigned char>(utf8[++i]) & 0x3F));
+        else
+            return false;  // a character no writer of events escapes
     }
-    bool Eat(char c)
-    {
-        Space();
-        if (i < s.size() && s[i] == c) {
-            ++i;
-            return true;
-        }
-        return false;
-    }
-    bool String(std::string* out)
-    {
-        if (!Eat('"'))
-            return false;
-        out->clear();
-        while (i < s.size()) {
-            char c = s[i++];
-            if (c == '"')
-                return true;
-            if (c != '\\') {
-                *out += c;
-                continue;
-            }
-            if (i >= s.size())
-                return false;
-            char e = s[i++];
-            switch (e) {
-            case 'n': *out += '\n'; break;
-            case 'r': *out += '\r'; break;
-            case 't': *out += '\t'; break;
-            case 'b': *out += '\b'; break;
-            case 'f': *out += '\f'; break;
-            case '"': case '\\': case '/': *out += e; break;
-            case 'u': {
-                if (i + 4 > s.size())
-                    return false;
-                char* end = nullptr;
-                std::string hex = s.substr(i, 4);
-                unsigned long v = strtoul(hex.c_str(), &end, 16);
-                // The writer escapes single bytes only; UTF-8 comes unescaped.
-                if (*end || v > 0xFF)
-                    return false;
-                *out += char(v);
-                i += 4;
-                break;
-            }
-            default:
-                return false;
-            }
-        }
-        return false;
-    }
-    bool Scalar(std::string* out)
-    {
-        Space();
-        size_t from = i;
-        while (i < s.size() && s[i] != ',' && s[i] != '}' && s[i] != ' ')
-            ++i;
-        *out = s.substr(from, i - from);
-        return !out->empty();
-    }
-};
+    return true;
+}
 
 }  // namespace
 
 bool ParseEventFields(const std::string& line, std::map<std::string, std::string>* fields)
 {
-    Reader r{line};
     fields->clear();
-    if (!r.Eat('{'))
-        return false;
-    if (r.Eat('}'))
-        return true;
-    for (;;) {
+    const auto doc = nlohmann::json::parse(HighBytesEscaped(line), nullptr, false);
+    if (!doc.is_object())
+        return false;  // not JSON (the library's "discarded"), or not an object
+    for (const auto& member : doc.items()) {
         std::string key, value;
-        if (!r.String(&key) || !r.Eat(':'))
+        if (!BytesOf(member.key(), &key))
             return false;
-        r.Space();
-        if (r.i < line.size() && line[r.i] == '"') {
-            if (!r.String(&value))
+        if (member.value().is_string()) {
+            if (!BytesOf(member.value().get_ref<const std::string&>(), &value))
                 return false;
-        } else if (!r.Scalar(&value)) {
-            return false;
+        } else if (member.value().is_structured()) {
+            return false;  // an event is flat
+        } else {
+            value = member.value().dump();
         }
         (*fields)[key] = value;
-        if (r.Eat(','))
-            continue;
-        if (!r.Eat('}'))
-            return false;
-        r.Space();
-        return r.i == line.size();
     }
+    return true;
 }
 
 std::string EventKind(const std::string& line)

@@ -11,3 +11,6 @@ enum CliExit {
     EXIT_INCOMPLETE = 5,    // an image download stopped before the image was sent
     EXIT_SOME_FAILED = 6,   // several ports or --loop: some port or some box did not succeed
 };
+
+// What the exit codes mean, in the words of the result event and the summary.
+const char* ExitReason(int exitCode, bool image);

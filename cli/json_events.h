@@ -5,7 +5,13 @@
 // given) and, in station mode, "box". The README documents the kinds.
 // Everything goes out through the stdout writer (stdout_writer.h): a slow
 // reader loses "progress" and "box-output" events first, never the download.
+// The parent writes events of its own with the same quoting, time stamp and
+// exit reasons: hence the headers included here.
 #pragma once
+
+#include "event_time.h"
+#include "exit_codes.h"
+#include "json_encoding.h"
 
 #include <cstdint>
 #include <string>
@@ -38,12 +44,3 @@ void JsonForwardLine(const std::string& line);
 // The production line's parent, at its very end: "dropped", when events of
 // its children had to be left out.
 void JsonEmitLineDropped(uint64_t events);
-
-// What the exit codes mean, in the words of the result event and the summary.
-const char* ExitReason(int exitCode, bool image);
-
-// Shared with the parent: JSON string escaping and the time stamp. Valid
-// UTF-8 passes as it is; a byte that is not part of any (and a control
-// character) becomes \u00XX, so that every byte comes back.
-std::string JsonQuote(const std::string& bytes);
-std::string IsoTimeNow();

@@ -2,6 +2,8 @@
 #include "log_output.h"
 
 #include "calendar_time.h"
+#include "transfer_rate.h"
+
 #include "engine.h"
 
 #include <chrono>
@@ -23,8 +25,6 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
 std::mutex g_outMutex;
 bool g_terminal = false;
 // The terminal takes escape sequences: always on POSIX; on Windows when the
@@ -34,9 +34,7 @@ bool g_colour = false;
 
 uint64_t g_imageSize = 0;
 bool g_barShown = false;
-int g_lastPercent = 0;
-uint64_t g_blocksAcked = 0;
-Clock::time_point g_transferStart;
+TransferRate g_rate;
 std::string g_barText;
 LogTap g_taps[4] = {};
 bool g_quiet = false;
@@ -188,25 +186,11 @@ void LogProgress(int percent)
         // The session's final 0: the bar empties, as the console's does.
         EraseBarLocked();
         g_barShown = false;
-        g_lastPercent = 0;
-        g_blocksAcked = 0;
+        g_rate.Reset();
         return;
     }
-    // One report per acknowledged 1 KiB block; a lower value means the box
-    // started the transfer again.
-    if (percent < g_lastPercent || g_blocksAcked == 0) {
-        g_blocksAcked = 0;
-        g_transferStart = Clock::now();
-    }
-    ++g_blocksAcked;
-    g_lastPercent = percent;
-    uint64_t sent = g_blocksAcked * 1024;
-    if (sent > g_imageSize)
-        sent = g_imageSize;
-
-    double elapsed = std::chrono::duration<double>(Clock::now() - g_transferStart).count();
-    double rate = elapsed > 0.05 ? double(sent) / elapsed : 0;
-    double eta = rate > 0 ? double(g_imageSize - sent) / rate : -1;
+    g_rate.Block(percent);
+    const TransferRate::Figures now = g_rate.Now(g_imageSize);
 
     const int width = 30;
     int filled = percent * width / 100;
@@ -214,8 +198,8 @@ void LogProgress(int percent)
     bar.append(size_t(width - filled), '.');
     char buf[160];
     snprintf(buf, sizeof buf, "%3d%% [%s] %llu/%llu B  %.1f KiB/s  ETA %s", percent, bar.c_str(),
-             (unsigned long long)sent, (unsigned long long)g_imageSize, rate / 1024.0,
-             FormatDuration(eta).c_str());
+             (unsigned long long)now.bytes, (unsigned long long)g_imageSize, now.rate / 1024.0,
+             FormatDuration(now.secondsLeft).c_str());
     // Erased at the old text's length: the new one may be shorter.
     std::string erase = EraseLineText();
     g_barText = buf;

@@ -9,7 +9,7 @@ PACKAGES=(
   cmake ninja-build g++ pkg-config
   libgtest-dev libgmock-dev
   qt6-base-dev qt6-svg-dev libgl-dev
-  libserialport-dev libcli11-dev
+  libserialport-dev libcli11-dev nlohmann-json3-dev libssl-dev
   lrzsz socat
   xvfb xauth fonts-arphic-uming
   "$@"

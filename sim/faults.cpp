@@ -3,21 +3,19 @@
 
 namespace stbsim {
 
-std::string Chatter(std::size_t n) {
-  static const std::string kText = "STB boot: loader v1.0 ready, waiting for host... ";
+namespace {
+// n bytes of the text, over and over.
+std::string Repeated(const std::string& text, std::size_t n) {
   std::string s;
   s.reserve(n);
-  for (std::size_t i = 0; i < n; ++i) s += kText[i % kText.size()];
+  for (std::size_t i = 0; i < n; ++i) s += text[i % text.size()];
   return s;
 }
+}  // namespace
 
-std::string JunkNotC(std::size_t n) {
-  static const std::string kJunk = "junk";
-  std::string s;
-  s.reserve(n);
-  for (std::size_t i = 0; i < n; ++i) s += kJunk[i % kJunk.size()];
-  return s;
-}
+std::string Chatter(std::size_t n) { return Repeated("STB boot: loader v1.0 ready, waiting for host... ", n); }
+
+std::string JunkNotC(std::size_t n) { return Repeated("junk", n); }
 
 std::uint8_t BitErrors::Apply(std::uint8_t b) {
   if (rate_ <= 0.0) return b;

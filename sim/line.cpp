@@ -17,6 +17,21 @@ namespace {
 // A line without a peer answers every poll at once; this pause keeps such a
 // wait from spinning while it stays well below any protocol time-out.
 constexpr int kNoPeerPauseMs = 5;
+
+// Raw bytes at the given speed. A real port also gets 8N1 with its receiver
+// on, no hardware flow control and no regard for the modem lines.
+void SetRaw(int fd, speed_t speed, bool port) {
+  termios t{};
+  if (tcgetattr(fd, &t) != 0) return;
+  cfmakeraw(&t);
+  if (port) {
+    t.c_cflag |= CLOCAL | CREAD;
+    t.c_cflag &= ~(CSTOPB | PARENB | CRTSCTS);
+  }
+  cfsetispeed(&t, speed);
+  cfsetospeed(&t, speed);
+  tcsetattr(fd, TCSANOW, &t);
+}
 }  // namespace
 
 void Line::Close() {
@@ -48,13 +63,7 @@ bool Line::OpenPty(std::string& slaveName, std::string& error) {
     error = "cannot open " + slaveName + ": " + std::strerror(errno);
     return false;
   }
-  termios t{};
-  if (tcgetattr(slave, &t) == 0) {
-    cfmakeraw(&t);
-    cfsetispeed(&t, B115200);
-    cfsetospeed(&t, B115200);
-    tcsetattr(slave, TCSANOW, &t);
-  }
+  SetRaw(slave, B115200, false);
   close(slave);
   isPty_ = true;
   fcntl(fd_, F_SETFL, fcntl(fd_, F_GETFL) | O_NONBLOCK);
@@ -99,15 +108,7 @@ bool Line::OpenDevice(const std::string& path, long baud, std::string& error) {
     error = "cannot open " + path + ": " + std::strerror(errno);
     return false;
   }
-  termios t{};
-  if (tcgetattr(fd_, &t) == 0) {
-    cfmakeraw(&t);
-    t.c_cflag |= CLOCAL | CREAD;
-    t.c_cflag &= ~(CSTOPB | PARENB | CRTSCTS);
-    cfsetispeed(&t, SpeedFor(baud));
-    cfsetospeed(&t, SpeedFor(baud));
-    tcsetattr(fd_, TCSANOW, &t);
-  }
+  SetRaw(fd_, SpeedFor(baud), true);
   return true;
 }
 

@@ -102,6 +102,27 @@ void AnswerAfterPause(Line& line, long long k, long sec) {
          std::to_string(naks) + " time-out NAK(s) and the ACK in one burst (injected)");
 }
 
+// Asking for a block 0: 'C' once a second, given up after kCTries without
+// an answer. A NAK just sent asks for the block again in place of the 'C'.
+struct AskWithC {
+  int tries = 0;
+  bool sendC = true;
+
+  // False when the tries are spent.
+  bool Next(Line& line) {
+    if (sendC) {
+      if (++tries > kCTries) return false;
+      line.Put(kC);
+    }
+    sendC = true;
+    return true;
+  }
+  void Nak(Line& line) {
+    line.Put(kNak);
+    sendC = false;
+  }
+};
+
 void Cancel(Line& line) {
   const std::uint8_t cans[] = {kCan, kCan};
   line.Put(cans, sizeof cans);
@@ -130,19 +151,14 @@ YmodemResult YmodemReceive(Line& line, Faults& faults) {
 
   // Header phase: 'C' until block 0 arrives.
   bool block0Naked = false;
-  bool sendC = true;
-  int tries = 0;
+  AskWithC ask;
   if (inject && faults.opt.restartAtC == RestartAt::Open) return Reboot(r, "instead of the opening 'C'");
   if (inject && faults.opt.junkBeforeC > 0) {
     line.Put(JunkNotC(static_cast<std::size_t>(faults.opt.junkBeforeC)));
     Report("sent " + std::to_string(faults.opt.junkBeforeC) + " junk byte(s) before the first 'C'");
   }
   for (;;) {
-    if (sendC) {
-      if (++tries > kCTries) return Fail(r, "no block 0 after " + std::to_string(kCTries) + " 'C'");
-      line.Put(kC);
-    }
-    sendC = true;
+    if (!ask.Next(line)) return Fail(r, "no block 0 after " + std::to_string(kCTries) + " 'C'");
     Packet p;
     const Rx rx = ReadPacket(line, 1000, p);
     if (rx == Rx::Silence) continue;
@@ -151,18 +167,16 @@ YmodemResult YmodemReceive(Line& line, Faults& faults) {
       line.Put(kAck);
       continue;
     }
-    tries = 0;
+    ask.tries = 0;
     if (rx == Rx::Bad || p.number != 0) {
       Report("NAK block 0: " + (rx == Rx::Bad ? p.why : "data block " + std::to_string(p.number) + " first"));
-      line.Put(kNak);
-      sendC = false;
+      ask.Nak(line);
       continue;
     }
     if (inject && faults.opt.nakBlock0 && !block0Naked) {
       block0Naked = true;
-      line.Put(kNak);
+      ask.Nak(line);
       Report("NAK block 0 (injected)");
-      sendC = false;
       continue;
     }
     ParseBlock0(p.data, r.name, r.announced);
@@ -274,26 +288,20 @@ YmodemResult YmodemReceive(Line& line, Faults& faults) {
 
   // Close phase: 'C' for the next block 0, which must be the empty one.
   if (inject && faults.opt.restartAtC == RestartAt::Close) return Reboot(r, "instead of the closing 'C'");
-  sendC = true;
-  tries = 0;
+  AskWithC askClose;
   for (;;) {
-    if (sendC) {
-      if (++tries > kCTries) return Fail(r, "no closing block 0 after " + std::to_string(kCTries) + " 'C'");
-      line.Put(kC);
-    }
-    sendC = true;
+    if (!askClose.Next(line)) return Fail(r, "no closing block 0 after " + std::to_string(kCTries) + " 'C'");
     Packet p;
     const Rx rx = ReadPacket(line, 1000, p);
     if (rx == Rx::Silence) continue;
     if (rx == Rx::Cancel) return Fail(r, "sender cancelled before the closing block 0");
     if (rx == Rx::Eot) {
       line.Put(kAck);  // a repeated EOT: it missed our ACK
-      sendC = false;
+      askClose.sendC = false;
       continue;
     }
     if (rx == Rx::Bad || p.number != 0) {
-      line.Put(kNak);
-      sendC = false;
+      askClose.Nak(line);
       continue;
     }
     std::string name;

@@ -1,207 +1,80 @@
 // SPDX-License-Identifier: MIT
-// A strict reader of one JSON text, independent of the CLI's own code: it
-// accepts exactly the grammar of RFC 8259 and hands back the top-level
-// object's members (strings unescaped, other values as their text).
+// A strict reader of one JSON text for the tests, independent of the CLI's
+// own code. nlohmann's parser holds the text to RFC 8259 (grammar, UTF-8,
+// nothing after the value); this adds that no object names a member twice,
+// which the library lets pass (the last one would win). It hands back the
+// top-level object's members: strings as the bytes the events stand for
+// (\u00XX the byte XX, UTF-8 its own bytes), other values as JSON text.
 #pragma once
 
-#include <cctype>
-#include <cstdlib>
+#include <nlohmann/json.hpp>
+
 #include <map>
+#include <set>
 #include <string>
+#include <vector>
 
 class JsonCheck {
 public:
     // True when `text` is one JSON object and nothing else.
     static bool Object(const std::string& text, std::map<std::string, std::string>* members)
     {
-        JsonCheck j{text};
         members->clear();
-        j.Ws();
-        if (!j.ObjectValue(members))
+        if (!Strict(text))
             return false;
-        j.Ws();
-        return j.m_i == text.size();
+        // Again, each byte from 0x80 up written as \u00XX: then every
+        // character of a string read back stands for one byte.
+        std::string ascii;
+        for (unsigned char c : text)
+            ascii += c < 0x80 ? std::string(1, char(c)) : "\\u00" + Hex(c);
+        const nlohmann::json doc = nlohmann::json::parse(ascii);
+        for (const auto& member : doc.items()) {
+            const nlohmann::json& v = member.value();
+            (*members)[Latin1(member.key())] = v.is_string() ? Latin1(v.get<std::string>()) : v.dump();
+        }
+        return true;
     }
 
 private:
-    explicit JsonCheck(const std::string& t) : m_s(t) {}
-
-    void Ws()
+    static bool Strict(const std::string& text)
     {
-        while (m_i < m_s.size() && (m_s[m_i] == ' ' || m_s[m_i] == '\t' || m_s[m_i] == '\n' || m_s[m_i] == '\r'))
-            ++m_i;
-    }
-    bool Lit(const char* word)
-    {
-        std::string w = word;
-        if (m_s.compare(m_i, w.size(), w) != 0)
-            return false;
-        m_i += w.size();
-        return true;
-    }
-    bool StringValue(std::string* out)
-    {
-        if (m_i >= m_s.size() || m_s[m_i] != '"')
-            return false;
-        ++m_i;
-        out->clear();
-        while (m_i < m_s.size()) {
-            unsigned char c = static_cast<unsigned char>(m_s[m_i++]);
-            if (c == '"')
-                return true;
-            if (c < 0x20)
-                return false;  // control characters must be escaped
-            if (c != '\\') {
-                *out += char(c);
-                continue;
-            }
-            if (m_i >= m_s.size())
-                return false;
-            char e = m_s[m_i++];
-            switch (e) {
-            case '"': case '\\': case '/': *out += e; break;
-            case 'b': *out += '\b'; break;
-            case 'f': *out += '\f'; break;
-            case 'n': *out += '\n'; break;
-            case 'r': *out += '\r'; break;
-            case 't': *out += '\t'; break;
-            case 'u': {
-                if (m_i + 4 > m_s.size())
-                    return false;
-                unsigned v = 0;
-                for (int k = 0; k < 4; ++k) {
-                    char h = m_s[m_i++];
-                    if (!isxdigit(static_cast<unsigned char>(h)))
-                        return false;
-                    v = v * 16 + unsigned(isdigit(static_cast<unsigned char>(h)) ? h - '0' : (tolower(h) - 'a' + 10));
-                }
-                *out += v < 0x100 ? char(v) : '?';
-                break;
-            }
-            default:
-                return false;
-            }
-        }
-        return false;
-    }
-    bool NumberValue()
-    {
-        size_t from = m_i;
-        if (m_i < m_s.size() && m_s[m_i] == '-')
-            ++m_i;
-        if (m_i >= m_s.size() || !isdigit(static_cast<unsigned char>(m_s[m_i])))
-            return false;
-        if (m_s[m_i] == '0')
-            ++m_i;
-        else
-            while (m_i < m_s.size() && isdigit(static_cast<unsigned char>(m_s[m_i])))
-                ++m_i;
-        if (m_i < m_s.size() && m_s[m_i] == '.') {
-            ++m_i;
-            size_t digits = m_i;
-            while (m_i < m_s.size() && isdigit(static_cast<unsigned char>(m_s[m_i])))
-                ++m_i;
-            if (m_i == digits)
-                return false;
-        }
-        if (m_i < m_s.size() && (m_s[m_i] == 'e' || m_s[m_i] == 'E')) {
-            ++m_i;
-            if (m_i < m_s.size() && (m_s[m_i] == '+' || m_s[m_i] == '-'))
-                ++m_i;
-            size_t digits = m_i;
-            while (m_i < m_s.size() && isdigit(static_cast<unsigned char>(m_s[m_i])))
-                ++m_i;
-            if (m_i == digits)
-                return false;
-        }
-        return m_i > from;
-    }
-    bool Value(std::string* text)
-    {
-        Ws();
-        size_t from = m_i;
-        if (m_i >= m_s.size())
-            return false;
-        char c = m_s[m_i];
-        bool ok;
-        if (c == '"')
-            return StringValue(text);
-        if (c == '{') {
-            std::map<std::string, std::string> inner;
-            ok = ObjectValue(&inner);
-        } else if (c == '[') {
-            ok = ArrayValue();
-        } else if (c == 't') {
-            ok = Lit("true");
-        } else if (c == 'f') {
-            ok = Lit("false");
-        } else if (c == 'n') {
-            ok = Lit("null");
-        } else {
-            ok = NumberValue();
-        }
-        *text = m_s.substr(from, m_i - from);
-        return ok;
-    }
-    bool ArrayValue()
-    {
-        ++m_i;
-        Ws();
-        if (m_i < m_s.size() && m_s[m_i] == ']') {
-            ++m_i;
+        using Event = nlohmann::json::parse_event_t;
+        std::vector<std::set<std::string>> keys;  // one set an open object
+        bool twice = false;
+        auto watch = [&](int, Event event, nlohmann::json& parsed) {
+            if (event == Event::object_start)
+                keys.emplace_back();
+            else if (event == Event::object_end)
+                keys.pop_back();
+            else if (event == Event::key)
+                twice |= !keys.back().insert(parsed.get<std::string>()).second;
             return true;
-        }
-        for (;;) {
-            std::string v;
-            if (!Value(&v))
-                return false;
-            Ws();
-            if (m_i < m_s.size() && m_s[m_i] == ',') {
-                ++m_i;
-                continue;
-            }
-            if (m_i < m_s.size() && m_s[m_i] == ']') {
-                ++m_i;
-                return true;
-            }
-            return false;
-        }
-    }
-    bool ObjectValue(std::map<std::string, std::string>* members)
-    {
-        if (m_i >= m_s.size() || m_s[m_i] != '{')
-            return false;
-        ++m_i;
-        Ws();
-        if (m_i < m_s.size() && m_s[m_i] == '}') {
-            ++m_i;
-            return true;
-        }
-        for (;;) {
-            Ws();
-            std::string key, value;
-            if (!StringValue(&key))
-                return false;
-            Ws();
-            if (m_i >= m_s.size() || m_s[m_i] != ':')
-                return false;
-            ++m_i;
-            if (!Value(&value) || members->count(key))
-                return false;  // a member named twice is no use to a reader
-            (*members)[key] = value;
-            Ws();
-            if (m_i < m_s.size() && m_s[m_i] == ',') {
-                ++m_i;
-                continue;
-            }
-            if (m_i < m_s.size() && m_s[m_i] == '}') {
-                ++m_i;
-                return true;
-            }
-            return false;
-        }
+        };
+        const nlohmann::json doc = nlohmann::json::parse(text, watch, false);
+        return doc.is_object() && !twice;
     }
 
-    const std::string& m_s;
-    size_t m_i = 0;
+    static std::string Hex(unsigned char c)
+    {
+        const char* digits = "0123456789abcdef";
+        return {digits[c >> 4], digits[c & 15]};
+    }
+
+    // Characters up to U+00FF as one byte each ('?' for any above: no
+    // event escapes one).
+    static std::string Latin1(const std::string& utf8)
+    {
+        std::string bytes;
+        size_t i = 0;
+        while (i < utf8.size()) {
+            const unsigned char lead = static_cast<unsigned char>(utf8[i]);
+            const size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+            unsigned cp = length == 1 ? lead : lead & (0x3F >> (length - 1));
+            for (size_t k = 1; k < length; ++k)
+                cp = cp << 6 | (static_cast<unsigned char>(utf8[i + k]) & 0x3F);
+            bytes += cp < 0x100 ? char(cp) : '?';
+            i += length;
+        }
+        return bytes;
+    }
 };
