@@ -74,10 +74,7 @@ private slots:
         QVERIFY2(sim.started(), qPrintable(sim.output()));
 
         CLoaderDlg dlg;
-        QtWindow(dlg)->show();
-        dlg.AddPortPath(FromQString(sim.pty()));
-        ChooserStub::next = file;
-        dlg.OnBrowse();
+        ShowReadyToStart(dlg, sim.pty(), file);
         QList<int> positions;
         connect(ProgressBar(dlg), &QProgressBar::valueChanged, [&](int v) { positions << v; });
 
@@ -117,11 +114,8 @@ private slots:
         QVERIFY2(sim.started(), qPrintable(sim.output()));
 
         CLoaderDlg dlg;
-        QtWindow(dlg)->show();
         g_pEngine->SetProgressSink(HoldingProgressSink);
-        dlg.AddPortPath(FromQString(sim.pty()));
-        ChooserStub::next = file;
-        dlg.OnBrowse();
+        ShowReadyToStart(dlg, sim.pty(), file);
         QCOMPARE(int(g_bImageMode), 0);
         dlg.OnStart();
         QCOMPARE(Text(dlg, IDC_START), QStringLiteral("Abort"));
@@ -174,10 +168,7 @@ private slots:
         const QString pty = sim.pty();
         {
             CLoaderDlg dlg;
-            QtWindow(dlg)->show();
-            dlg.AddPortPath(FromQString(pty));
-            ChooserStub::next = file;
-            dlg.OnBrowse();
+            ShowReadyToStart(dlg, pty, file);
             dlg.OnStart();
             QCOMPARE(int(g_bDownloading), 1);
             QTRY_VERIFY_WITH_TIMEOUT(LogHas(dlg, "VUMO_START"), 30000);
