@@ -114,8 +114,12 @@ private slots:
         QVERIFY2(sim.started(), qPrintable(sim.output()));
 
         CLoaderDlg dlg;
+        QtWindow(dlg)->show();
+        // After the dialog has installed its own sinks.
         g_pEngine->SetProgressSink(HoldingProgressSink);
-        ShowReadyToStart(dlg, sim.pty(), file);
+        dlg.AddPortPath(FromQString(sim.pty()));
+        ChooserStub::next = file;
+        dlg.OnBrowse();
         QCOMPARE(int(g_bImageMode), 0);
         dlg.OnStart();
         QCOMPARE(Text(dlg, IDC_START), QStringLiteral("Abort"));
