@@ -11,13 +11,8 @@
 # real disk: the files are holes). Run as root, the unreadable file is
 # tried as the user nobody.
 set -euo pipefail
-cd "$(dirname "$0")/.."
-BUILD=$(realpath "${1:-build}")
-CLI=$BUILD/cli/marbrix-cli
-SIM=$BUILD/sim/stbsim
-for exe in "$CLI" "$SIM"; do
-  [[ -x $exe ]] || { echo "bad_inputs: $exe not built (scripts/build.sh)" >&2; exit 2; }
-done
+source "$(dirname "$0")/bench_common.sh"
+bench_programs bad_inputs "${1:-build}"
 W=$(mktemp -d /tmp/marbrix-bad.XXXXXX)
 chmod 755 "$W"
 holders=()

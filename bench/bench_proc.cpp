@@ -8,12 +8,10 @@
 #include <ctime>
 #include <fcntl.h>
 #include <fstream>
-#include <random>
 #include <signal.h>
 #include <sstream>
 #include <sys/resource.h>
 #include <sys/wait.h>
-#include <termios.h>
 #include <unistd.h>
 
 namespace bench {
@@ -23,33 +21,6 @@ int64_t MonoNs()
     timespec ts;
     clock_gettime(CLOCK_MONOTONIC, &ts);
     return int64_t(ts.tv_sec) * 1000000000 + ts.tv_nsec;
-}
-
-Pty::~Pty()
-{
-    if (master >= 0)
-        close(master);
-}
-
-bool Pty::Open()
-{
-    master = posix_openpt(O_RDWR | O_NOCTTY);
-    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0)
-        return false;
-    const char* name = ptsname(master);
-    if (!name)
-        return false;
-    const int fd = open(name, O_RDWR | O_NOCTTY);
-    if (fd < 0)
-        return false;
-    termios t;
-    const bool raw = tcgetattr(fd, &t) == 0 && (cfmakeraw(&t), tcsetattr(fd, TCSANOW, &t) == 0);
-    close(fd);
-    if (!raw)
-        return false;
-    slave = name;
-    fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
-    return true;
 }
 
 pid_t Spawn(const std::vector<std::string>& argv, int in, int out, int err, const std::string& cwd,
@@ -120,43 +91,6 @@ double CpuSecondsOf(pid_t pid)
     if (!rest)
         return -1;
     return double(utime + stime) / double(sysconf(_SC_CLK_TCK));
-}
-
-bool WriteFileBytes(const std::string& path, const std::string& data)
-{
-    std::ofstream f(path, std::ios::binary);
-    f.write(data.data(), std::streamsize(data.size()));
-    return bool(f);
-}
-
-std::string ReadFileBytes(const std::string& path)
-{
-    std::ifstream f(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
-}
-
-std::string RandomBytes(size_t count, unsigned seed)
-{
-    std::mt19937 gen(seed);
-    std::string s(count, '\0');
-    for (char& c : s)
-        c = char(gen() & 0xFF);
-    return s;
-}
-
-std::string MakeTempDir()
-{
-    char tmpl[] = "/tmp/marbrix-wire.XXXXXX";
-    const char* d = mkdtemp(tmpl);
-    return d ? d : "";
-}
-
-void RemoveTree(const std::string& dir)
-{
-    if (dir.empty() || dir.compare(0, 5, "/tmp/") != 0)
-        return;
-    const pid_t pid = Spawn({"rm", "-rf", "--", dir}, -1, -1, -1);
-    WaitChild(pid, 30000);
 }
 
 }  // namespace bench

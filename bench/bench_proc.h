@@ -1,6 +1,9 @@
 // SPDX-License-Identifier: MIT
-// Processes, pseudo-terminals and clocks for the wire benchmarks.
+// Processes and clocks for the wire benchmarks; ptys and files come from
+// the helpers the cross-process tests use.
 #pragma once
+
+#include "host_support.h"
 
 #include <cstdint>
 #include <string>
@@ -11,16 +14,9 @@ namespace bench {
 
 int64_t MonoNs();
 
-// A pty pair whose slave is set raw and closed again, as a serial port
-// nobody holds; the master is non-blocking.
-struct Pty {
-    int master = -1;
-    std::string slave;
-    Pty() = default;
-    Pty(const Pty&) = delete;
-    Pty& operator=(const Pty&) = delete;
-    ~Pty();
-    bool Open();
+// The benchmarks' own name for the pty's slave path.
+struct Pty : host::Pty {
+    const std::string& slave = slavePath;
 };
 
 // fork + exec with the given descriptors as stdin, stdout and stderr (-1:
@@ -40,11 +36,13 @@ Ended WaitChild(pid_t pid, int timeoutMs);
 // threads together; negative when it cannot be read.
 double CpuSecondsOf(pid_t pid);
 
-// Whole-file helpers.
-bool WriteFileBytes(const std::string& path, const std::string& data);
-std::string ReadFileBytes(const std::string& path);
-std::string RandomBytes(size_t count, unsigned seed);
-std::string MakeTempDir();
-void RemoveTree(const std::string& dir);
+using host::MakeTempDir;
+using host::RandomBytes;
+using host::ReadFileBytes;
+using host::RemoveTree;
+inline bool WriteFileBytes(const std::string& path, const std::string& data)
+{
+    return host::WriteFile(path, data);
+}
 
 }  // namespace bench

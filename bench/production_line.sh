@@ -7,17 +7,13 @@
 #
 #   bench/production_line.sh [BUILD_DIR] [RUNS]     (defaults: build, 3)
 set -euo pipefail
-cd "$(dirname "$0")/.."
-BUILD=${1:-build}
+source "$(dirname "$0")/bench_common.sh"
+bench_programs production_line "${1:-build}"
 RUNS=${2:-3}
-CLI=$BUILD/cli/marbrix-cli
-SIM=$BUILD/sim/stbsim
-WORK=$(mktemp -d)
-trap 'rm -rf "$WORK"' EXIT
+bench_workdir
 
 # A 256 KiB payload packed as an image.
-head -c $((256 * 1024)) /dev/urandom > "$WORK/payload.bin"
-"$CLI" pack --version 1.2 --service-word 11223344 "$WORK/payload.bin" -o "$WORK/img.dat" > /dev/null
+bench_image 256 1.2 11223344
 
 now() { date +%s.%N; }
 

@@ -5,19 +5,12 @@
 # and unpaced (what the engine and the pty manage on their own).
 # Usage: bench/pty_throughput.sh [BUILD_DIR] [PAYLOAD_KIB]
 set -euo pipefail
-cd "$(dirname "$0")/.."
-BUILD=${1:-build}
+source "$(dirname "$0")/bench_common.sh"
+bench_programs bench "${1:-build}"
 KIB=${2:-300}
-CLI=$BUILD/cli/marbrix-cli
-SIM=$BUILD/sim/stbsim
-for exe in "$CLI" "$SIM"; do
-  [[ -x $exe ]] || { echo "bench: $exe not built" >&2; exit 2; }
-done
 
-WORK=$(mktemp -d /tmp/marbrix-bench.XXXXXX)
-trap 'rm -rf "$WORK"' EXIT
-head -c $((KIB * 1024)) /dev/urandom >"$WORK/payload.bin"
-"$CLI" pack --version 1.0 --service-word 00000000 "$WORK/payload.bin" -o "$WORK/img.dat" >/dev/null
+bench_workdir
+bench_image "$KIB" 1.0 00000000
 
 run() {  # label, extra stbsim options...
   local label=$1

@@ -28,7 +28,7 @@
 #   hangs      the CLI did not end within its bound, or more than 1 s after
 #              its stop request (--timeout) or after the box went away (must be 0)
 set -euo pipefail
-cd "$(dirname "$0")/.."
+source "$(dirname "$0")/bench_common.sh"
 ROOT=$PWD
 
 # condition  runs-at-scale-1  what the box does
@@ -228,12 +228,9 @@ if [[ ${1:-} == __run ]]; then
   exit 0
 fi
 
-BUILD=$(realpath "${1:-build}")
+bench_programs soak "${1:-build}"
 SCALE=${2:-1}
 JOBS=${3:-4}
-for exe in "$BUILD/cli/marbrix-cli" "$BUILD/sim/stbsim"; do
-  [[ -x $exe ]] || { echo "soak: $exe not built (scripts/build.sh)" >&2; exit 2; }
-done
 export WORK
 WORK=$(mktemp -d /tmp/marbrix-soak.XXXXXX)
 RESULTS=$WORK/results

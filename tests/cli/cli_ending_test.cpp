@@ -167,10 +167,7 @@ TEST(CliEnding, UnreadStdoutDropsChatterAndStillStops)
     std::string heard;
     EXPECT_TRUE(ReadUntil(box.master, &heard, "\x02\x01\x0A\x03", 20000)) << cli.err;
 
-    cli.Signal(SIGINT);
-    auto rc = cli.Wait(15000);
-    ASSERT_TRUE(rc.has_value()) << "SIGINT did not end the CLI\n" << cli.err;
-    EXPECT_EQ(*rc, kExitSent) << cli.err;
+    ASSERT_NO_FATAL_FAILURE(ExpectSignalEnds(cli, SIGINT, kExitSent, 15000));
     EXPECT_NE(cli.err.find("  [VUMO] User break off\r\n"), std::string::npos) << cli.err;
 
     const std::string tail = " bytes of the box's output were dropped";

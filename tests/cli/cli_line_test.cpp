@@ -25,11 +25,8 @@ TEST(CliLine, FourBoxesAtOnceAllGetTheImage)
     TempDir dir;
     ASSERT_TRUE(WriteFile(dir / "img.dat", MakeImage(RandomBytes(40 * 1024, 7))));
     Child boxes[4];
-    std::vector<std::string> ports;
-    for (int i = 0; i < 4; ++i) {
-        ports.push_back(dir / ("box" + std::to_string(i)));
-        ASSERT_TRUE(StartBox(&boxes[i], dir / "img.dat", ports[i], {"--junk-before-stx", "6"})) << boxes[i].err;
-    }
+    const std::vector<std::string> ports = StartBoxes(boxes, 4, dir.path, dir / "img.dat", {"--junk-before-stx", "6"});
+    ASSERT_EQ(ports.size(), 4u);
     Child cli;
     // Both ways of naming several ports.
     ASSERT_TRUE(cli.Spawn({kCli, "-p", ports[0] + "," + ports[1], "-p", ports[2], "--port", ports[3], dir / "img.dat"}));
@@ -57,11 +54,8 @@ TEST(CliLine, AMissingPortFailsAloneAndExitsSix)
     TempDir dir;
     ASSERT_TRUE(WriteFile(dir / "img.dat", MakeImage(RandomBytes(8 * 1024, 8))));
     Child boxes[3];
-    std::vector<std::string> ports;
-    for (int i = 0; i < 3; ++i) {
-        ports.push_back(dir / ("box" + std::to_string(i)));
-        ASSERT_TRUE(StartBox(&boxes[i], dir / "img.dat", ports[i])) << boxes[i].err;
-    }
+    const std::vector<std::string> ports = StartBoxes(boxes, 3, dir.path, dir / "img.dat");
+    ASSERT_EQ(ports.size(), 3u);
     const std::string missing = dir / "unplugged";
     Child cli;
     ASSERT_TRUE(cli.Spawn({kCli, "-p", ports[0], "-p", missing, "-p", ports[1], "-p", ports[2], dir / "img.dat"}));
@@ -244,10 +238,7 @@ TEST(CliLine, StationTimeLimitFailsTheStuckBoxOnly)
     ASSERT_TRUE(StartBox(&good, dir / "img.dat", port)) << good.err;
     ExpectBoxPassed(good);
     ASSERT_TRUE(cli.WaitForOutput(true, "Box 2: PASS", 60000)) << cli.err;
-    cli.Signal(SIGINT);
-    auto rc = cli.Wait(30000);
-    ASSERT_TRUE(rc.has_value()) << cli.err;
-    EXPECT_EQ(*rc, kExitSomeFailed) << cli.err;
+    ASSERT_NO_FATAL_FAILURE(ExpectSignalEnds(cli, SIGINT, kExitSomeFailed));
     EXPECT_TRUE(std::regex_search(SummaryRow(cli.err, port), std::regex(R"(\s2\s+1\s+1\s)"))) << cli.err;
     EXPECT_NE(cli.err.find("Time limit of 3 s reached for this box"), std::string::npos) << cli.err;
     EXPECT_NE(cli.err.find("Some boxes failed, on: " + port + "\n"), std::string::npos) << cli.err;

@@ -144,20 +144,23 @@ TEST(CliPack, FailuresLeaveNoFile)
 {
     TempDir dir;
     ASSERT_TRUE(WriteFile(dir / "empty", ""));
-    std::string out, err;
-    EXPECT_EQ(RunCommand({kCli, "pack", "--version", "1.0", "--service-word", "00000000", dir / "empty", "-o",
-                          dir / "o.dat"},
-                         &out, &err),
-              kExitRejected);
-    EXPECT_EQ(RunCommand({kCli, "pack", "--version", "1.0", "--service-word", "00000000", dir / "missing", "-o",
-                          dir / "o.dat"},
-                         &out, &err),
-              kExitFile);
     ASSERT_TRUE(WriteFile(dir / "p", "payload"));
-    EXPECT_EQ(RunCommand({kCli, "pack", "--version", "1.0", "--service-word", "00000000", dir / "p", "-o",
-                          dir / "no/such/dir/o.dat"},
-                         &out, &err),
-              kExitFile);
+    const struct {
+        std::string payload, output;
+        int exit;
+    } cases[] = {
+        {dir / "empty", dir / "o.dat", kExitRejected},
+        {dir / "missing", dir / "o.dat", kExitFile},
+        {dir / "p", dir / "no/such/dir/o.dat", kExitFile},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.payload);
+        std::string out, err;
+        EXPECT_EQ(RunCommand({kCli, "pack", "--version", "1.0", "--service-word", "00000000", c.payload, "-o", c.output},
+                             &out, &err),
+                  c.exit)
+            << err;
+    }
     std::string ls;
     RunCommand({"ls", "-A", dir.path}, &ls, nullptr);
     EXPECT_EQ(ls, "empty\np\n");
@@ -393,10 +396,7 @@ TEST(CliSignal, SigtermStopsAServedDownload)
     Child cli;
     ASSERT_TRUE(cli.Spawn({kCli, "-p", pty.slavePath, dir / "app.sdl"}));
     ASSERT_TRUE(cli.WaitForOutput(true, "Start Download Service\r\n", 10000)) << cli.err;
-    cli.Signal(SIGTERM);
-    auto rc = cli.Wait(20000);
-    ASSERT_TRUE(rc.has_value()) << cli.err;
-    EXPECT_EQ(*rc, kExitSent) << cli.err;
+    ASSERT_NO_FATAL_FAILURE(ExpectSignalEnds(cli, SIGTERM, kExitSent, 20000));
     EXPECT_NE(cli.err.find("  [VUMO] User break off\r\n"), std::string::npos) << cli.err;
 }
 

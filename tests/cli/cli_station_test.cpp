@@ -75,10 +75,7 @@ TEST_P(StationLostLine, CountsTheBoxButNotAPortGoneBeforeTheTransfer)
     ASSERT_TRUE(StartBox(&good, dir / "img.dat", port)) << good.err;
     ASSERT_TRUE(cli.WaitForOutput(true, "Box 2: PASS (sent)", 60000)) << cli.err;
     ASSERT_EQ(good.Wait(30000), 0) << good.out;
-    cli.Signal(SIGTERM);
-    auto rc = cli.Wait(30000);
-    ASSERT_TRUE(rc.has_value()) << cli.err;
-    EXPECT_EQ(*rc, kExitSomeFailed) << cli.err;
+    ASSERT_NO_FATAL_FAILURE(ExpectSignalEnds(cli, SIGTERM, kExitSomeFailed));
     EXPECT_TRUE(Matches(SummaryRow(cli.err, port), R"(\s2\s+1\s+1\s)")) << cli.err;
     EXPECT_NE(cli.err.find("Some boxes failed, on: " + port + "\n"), std::string::npos) << cli.err;
     EXPECT_EQ(cli.err.find("Every box passed."), std::string::npos) << cli.err;
@@ -139,10 +136,7 @@ TEST_P(StationKilledChild, ParentWritesTheResultEvent)
     box.Signal(SIGTERM);
     ASSERT_TRUE(box.Wait(10000).has_value());
     ASSERT_TRUE(WaitUntil([&] { return ChildrenOf(cli.pid).empty(); }, 30000));
-    cli.Signal(SIGTERM);
-    auto rc = cli.Wait(30000);
-    ASSERT_TRUE(rc.has_value()) << cli.err;
-    EXPECT_EQ(*rc, c.exitCode) << cli.err;
+    ASSERT_NO_FATAL_FAILURE(ExpectSignalEnds(cli, SIGTERM, c.exitCode));
     EXPECT_TRUE(Matches(SummaryRow(cli.err, port), c.summaryRow)) << cli.err;
 
     // Every line is still one JSON object; the parent's result names the

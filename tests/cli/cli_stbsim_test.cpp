@@ -200,10 +200,7 @@ TEST(CliServed, ShuffledChunksAndRequestsPastTheEndArriveThenSigintEnds)
     ExpectSimPass(sim, 150000);
 
     // A served download has no end of its own: the operator stops it.
-    cli.Signal(SIGINT);
-    auto rc = cli.Wait(30000);
-    ASSERT_TRUE(rc.has_value()) << cli.err;
-    EXPECT_EQ(*rc, kExitSent) << cli.err;
+    ASSERT_NO_FATAL_FAILURE(ExpectSignalEnds(cli, SIGINT, kExitSent));
     EXPECT_NE(cli.err.find("  [VUMO] => STB_START\r\n"), std::string::npos) << cli.err;
     EXPECT_NE(cli.err.find("  [VUMO] <= VUMO_TIME_REP\r\n"), std::string::npos) << cli.err;
     EXPECT_NE(cli.err.find("  [VUMO] User break off\r\n"), std::string::npos) << cli.err;
@@ -227,10 +224,7 @@ TEST(CliImage, SigintDuringTheTransferExitsFive)
     // Let some data blocks go by (the whole image takes about 27 s); the
     // result does not depend on where the signal lands.
     usleep(2000 * 1000);
-    cli.Signal(SIGINT);
-    auto rc = cli.Wait(30000);
-    ASSERT_TRUE(rc.has_value()) << cli.err;
-    EXPECT_EQ(*rc, kExitIncomplete) << cli.err;
+    ASSERT_NO_FATAL_FAILURE(ExpectSignalEnds(cli, SIGINT, kExitIncomplete));
     EXPECT_NE(cli.err.find("  [VUMO] User break off\r\n"), std::string::npos) << cli.err;
     EXPECT_EQ(cli.err.find("Velto file send OK!"), std::string::npos) << cli.err;
     // The box saw an incomplete transfer; it must not pass.

@@ -31,6 +31,23 @@ inline bool StartBox(Child* sim, const std::string& image, const std::string& li
     return sim->Spawn(argv) && sim->WaitForOutput(false, "stbsim: link ", 10000);
 }
 
+// `count` boxes expecting `image`, on links dir/box0, dir/box1, ...; the
+// links in order, or empty (with the failing box's error recorded) when one
+// did not start.
+inline std::vector<std::string> StartBoxes(Child* boxes, int count, const std::string& dir, const std::string& image,
+                                           const std::vector<std::string>& extra = {})
+{
+    std::vector<std::string> links;
+    for (int i = 0; i < count; ++i) {
+        links.push_back(dir + "/box" + std::to_string(i));
+        if (!StartBox(&boxes[i], image, links.back(), extra)) {
+            ADD_FAILURE() << links.back() << ": " << boxes[i].err;
+            return {};
+        }
+    }
+    return links;
+}
+
 // A box that is switched on but says nothing: the port is there, no transfer begins.
 inline bool StartSilentBox(Child* sim, const std::string& link)
 {

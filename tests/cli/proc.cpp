@@ -8,13 +8,8 @@
 #include <cstring>
 #include <fcntl.h>
 #include <grp.h>
-#include <fstream>
-#include <filesystem>
 #include <poll.h>
-#include <random>
-#include <sstream>
 #include <sys/wait.h>
-#include <termios.h>
 #include <unistd.h>
 
 namespace {
@@ -206,37 +201,6 @@ int RunCommand(const std::vector<std::string>& argv, std::string* out, std::stri
     return st ? *st : -1;
 }
 
-Pty::~Pty()
-{
-    if (master >= 0)
-        close(master);
-}
-
-bool Pty::Open()
-{
-    master = posix_openpt(O_RDWR | O_NOCTTY);
-    if (master < 0 || grantpt(master) < 0 || unlockpt(master) < 0)
-        return false;
-    const char* name = ptsname(master);
-    if (!name)
-        return false;
-    slavePath = name;
-    // Raw before the program opens it (the setting stays with the pty), so
-    // bytes the test sends early are neither echoed nor translated.
-    int slave = open(name, O_RDWR | O_NOCTTY);
-    if (slave < 0)
-        return false;
-    termios t;
-    bool raw = tcgetattr(slave, &t) == 0;
-    if (raw) {
-        cfmakeraw(&t);
-        raw = tcsetattr(slave, TCSANOW, &t) == 0;
-    }
-    close(slave);
-    SetNonBlocking(master);
-    return raw;
-}
-
 namespace {
 
 // Pause while the master has no peer: poll answers at once then.
@@ -333,42 +297,4 @@ std::string ReadQuiet(int fd, int quietMs, int limitMs)
     while (MsLeft(deadline) > 0 && ReadSome(fd, &got, quietMs)) {
     }
     return got;
-}
-
-std::string MakeTempDir()
-{
-    char tmpl[] = "/tmp/marbrix-cli-test.XXXXXX";
-    const char* d = mkdtemp(tmpl);
-    return d ? d : "";
-}
-
-void RemoveTree(const std::string& dir)
-{
-    std::error_code ec;
-    if (!dir.empty())
-        std::filesystem::remove_all(dir, ec);
-}
-
-bool WriteFile(const std::string& path, const std::string& data)
-{
-    std::ofstream f(path, std::ios::binary);
-    f.write(data.data(), std::streamsize(data.size()));
-    return bool(f);
-}
-
-std::string ReadFileBytes(const std::string& path)
-{
-    std::ifstream f(path, std::ios::binary);
-    std::ostringstream s;
-    s << f.rdbuf();
-    return s.str();
-}
-
-std::string RandomBytes(size_t count, unsigned seed)
-{
-    std::mt19937 gen(seed);
-    std::string s(count, '\0');
-    for (char& c : s)
-        c = char(gen() & 0xFF);
-    return s;
 }

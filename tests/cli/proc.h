@@ -4,10 +4,19 @@
 // of scope is killed, so a failing test leaves nothing behind.
 #pragma once
 
+#include "host_support.h"
+
 #include <optional>
 #include <string>
 #include <sys/types.h>
 #include <vector>
+
+using host::MakeTempDir;
+using host::Pty;
+using host::RandomBytes;
+using host::ReadFileBytes;
+using host::RemoveTree;
+using host::WriteFile;
 
 struct SpawnOptions {
     int stdinFd = -1;   // -1: /dev/null
@@ -48,17 +57,6 @@ private:
 // Runs a command to its end (bounded); returns the exit status, or -1 on time-out.
 int RunCommand(const std::vector<std::string>& argv, std::string* out, std::string* err, int timeoutMs = 30000);
 
-// A pty whose slave is set raw and then closed: the program under test opens
-// it as it would a serial port and must find nobody else holding it. While
-// no program has the slave open, the master's reads fail (EIO) and poll
-// reports a hang-up; the helpers below take that as a quiet line.
-struct Pty {
-    int master = -1;
-    std::string slavePath;
-    ~Pty();
-    bool Open();
-};
-
 // Bounded (10 s); a master whose slave is not open counts as a full line.
 bool WriteAll(int fd, const void* data, size_t size);
 // Appends what arrives on fd to *buffer until it ends with (or contains) `needle`.
@@ -67,8 +65,3 @@ bool ReadExactly(int fd, std::string* buffer, size_t count, int timeoutMs);
 // Whatever is waiting on fd, collected until `quietMs` pass without a byte.
 std::string ReadQuiet(int fd, int quietMs, int limitMs);
 
-std::string MakeTempDir();
-void RemoveTree(const std::string& dir);
-bool WriteFile(const std::string& path, const std::string& data);
-std::string ReadFileBytes(const std::string& path);
-std::string RandomBytes(size_t count, unsigned seed);

@@ -4,6 +4,8 @@
 
 #include "proc.h"
 
+#include <gtest/gtest.h>
+
 #include <string>
 
 #ifndef MARBRIX_CLI
@@ -14,6 +16,16 @@ inline const std::string kCli = MARBRIX_CLI;
 
 // Exit codes of marbrix-cli.
 enum { kExitSent = 0, kExitUsage = 1, kExitRejected = 2, kExitPort = 3, kExitFile = 4, kExitIncomplete = 5 };
+
+// Sends `sig` to the CLI and expects it to end with `exitCode` within the
+// bound (a fatal failure when it does not end).
+inline void ExpectSignalEnds(Child& cli, int sig, int exitCode, int timeoutMs = 30000)
+{
+    cli.Signal(sig);
+    auto rc = cli.Wait(timeoutMs);
+    ASSERT_TRUE(rc.has_value()) << "signal " << sig << " did not end the CLI\n" << cli.err;
+    EXPECT_EQ(*rc, exitCode) << cli.err;
+}
 
 // An image file exactly as the engine loads it: mask key, masked magic,
 // version, service word, payload.

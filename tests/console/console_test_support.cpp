@@ -10,6 +10,7 @@
 
 #include <QAbstractButton>
 #include <QComboBox>
+#include <QDialog>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -245,6 +246,14 @@ bool ChooserStub::Choose(const FileChooserRequest& request, CString* path)
         return false;
     *path = FromQString(next);
     return true;
+}
+
+void ShowReadyToStart(CLoaderDlg& dlg, const QString& port, const QString& file)
+{
+    QtWindow(dlg)->show();
+    dlg.AddPortPath(FromQString(port));
+    ChooserStub::next = file;
+    dlg.OnBrowse();
 }
 
 void ResetConsoleGlobals()

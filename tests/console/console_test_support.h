@@ -100,5 +100,9 @@ struct ChooserStub {
     static bool Choose(const struct FileChooserRequest& request, class CString* path);
 };
 
+// Shows the dialog with `port` added to its list and `file` chosen as the
+// download file, as an operator sets it up before Connect or Start.
+void ShowReadyToStart(CLoaderDlg& dlg, const QString& port, const QString& file);
+
 // Resets the console's process-wide state between dialogs.
 void ResetConsoleGlobals();

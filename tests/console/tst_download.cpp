@@ -74,10 +74,7 @@ private slots:
         QVERIFY2(sim.started(), qPrintable(sim.output()));
 
         CLoaderDlg dlg;
-        QtWindow(dlg)->show();
-        dlg.AddPortPath(FromQString(sim.pty()));
-        ChooserStub::next = file;
-        dlg.OnBrowse();
+        ShowReadyToStart(dlg, sim.pty(), file);
         QList<int> positions;
         connect(ProgressBar(dlg), &QProgressBar::valueChanged, [&](int v) { positions << v; });
 
@@ -118,6 +115,7 @@ private slots:
 
         CLoaderDlg dlg;
         QtWindow(dlg)->show();
+        // After the dialog has installed its own sinks.
         g_pEngine->SetProgressSink(HoldingProgressSink);
         dlg.AddPortPath(FromQString(sim.pty()));
         ChooserStub::next = file;
@@ -174,10 +172,7 @@ private slots:
         const QString pty = sim.pty();
         {
             CLoaderDlg dlg;
-            QtWindow(dlg)->show();
-            dlg.AddPortPath(FromQString(pty));
-            ChooserStub::next = file;
-            dlg.OnBrowse();
+            ShowReadyToStart(dlg, pty, file);
             dlg.OnStart();
             QCOMPARE(int(g_bDownloading), 1);
             QTRY_VERIFY_WITH_TIMEOUT(LogHas(dlg, "VUMO_START"), 30000);

@@ -109,10 +109,7 @@ private slots:
         TestPty pty;
         QVERIFY(pty.ok());
         CLoaderDlg dlg;
-        QtWindow(dlg)->show();
-        dlg.AddPortPath(FromQString(pty.path()));
-        ChooserStub::next = file;
-        dlg.OnBrowse();
+        ShowReadyToStart(dlg, pty.path(), file);
         dlg.OnConnect();
         QCOMPARE(int(g_bConnected), 1);
         // As a running download leaves it, without a worker.
@@ -169,10 +166,7 @@ private slots:
         const int heldByTest = DescriptorsOnDevice(port);
 
         CLoaderDlg dlg;
-        QtWindow(dlg)->show();
-        dlg.AddPortPath(FromQString(port));
-        ChooserStub::next = file;
-        dlg.OnBrowse();
+        ShowReadyToStart(dlg, port, file);
         dlg.OnStart();
         QCOMPARE(Text(dlg, IDC_START), QStringLiteral("Abort"));
         QCOMPARE(Text(dlg, IDC_LINK), QStringLiteral("OK"));

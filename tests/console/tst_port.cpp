@@ -222,10 +222,7 @@ private slots:
         TestPty pty;
         QVERIFY(pty.ok());
         CLoaderDlg dlg;
-        QtWindow(dlg)->show();
-        dlg.AddPortPath(FromQString(pty.path()));
-        ChooserStub::next = file;
-        dlg.OnBrowse();
+        ShowReadyToStart(dlg, pty.path(), file);
         QCOMPARE(int(g_bImageMode), 1);
         dlg.OnStart();
         QCOMPARE(FindLogLine(dlg, "Open Successful!").color, QColor(0, 123, 22));

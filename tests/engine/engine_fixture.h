@@ -370,6 +370,23 @@ private:
 // The fixture: fresh engine globals, the virtual line as g_enginePort, the
 // capturing sinks installed, and the real clock put back afterwards.
 
+// A line and receiver of one table case's own, made the engine's port, with
+// the stop request and the journal started afresh; the receiver answers
+// what the engine writes until a case installs a writer of its own.
+struct CaseLine {
+    VirtualLine line;
+    YmodemReceiver rx{line};
+    CaseLine()
+    {
+        g_enginePort = &line;
+        g_engineState = 0;
+        line.OnWrite([this](VirtualLine&, const uint8_t* d, uint32_t n) { rx.OnBytes(d, n); });
+        ClearJournal();
+    }
+    CaseLine(const CaseLine&) = delete;
+    CaseLine& operator=(const CaseLine&) = delete;
+};
+
 class EngineFixture : public ::testing::Test {
 protected:
     VirtualLine line;

@@ -2,6 +2,7 @@
 // The serial primitives on the virtual line: ticks are counted only while
 // nothing waits, stray bytes are echoed, a stop request is seen within a tick.
 #include "engine_fixture.h"
+#include "test_platform.h"
 
 using namespace etest;
 
@@ -106,10 +107,9 @@ TEST_F(SerialLink, WaitForEchoesStrayBytesAndLeavesTheNextOne)
 {
     line.Feed({0x61, 0x62, 0x63}, 4);
     line.Feed({0x02, 0x07}, 9);
-    testing::internal::CaptureStdout();
+    StdoutCapture capture;
     const int got = PortWaitFor(&line, 0x02, 1000);
-    fflush(stdout);
-    const std::string echoed = testing::internal::GetCapturedStdout();
+    const std::string echoed = capture.Take();
     EXPECT_EQ(got, 1);
     EXPECT_EQ(echoed, "abc");
     EXPECT_EQ(line.Sleeps(), 9);
@@ -214,10 +214,9 @@ TEST_F(SerialLink, StrayBytesGoToTheEchoSinkWhenOneIsInstalled)
     echoed.clear();
     g_pfnEchoSink = [](const uint8_t* d, uint32_t n) { echoed.insert(echoed.end(), d, d + n); };
     line.Feed({'h', 'i', 0x02});
-    testing::internal::CaptureStdout();
+    StdoutCapture capture;
     EXPECT_EQ(PortWaitFor(&line, 0x02, 10), 1);
-    fflush(stdout);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(capture.Take(), "");
     g_pfnEchoSink = nullptr;
     EXPECT_EQ(echoed, (Bytes{'h', 'i'}));
 }

@@ -3,33 +3,9 @@
 // virtual line; a stop request from the sleep hook ends it once the script
 // has played out.
 #include "engine_fixture.h"
+#include "test_platform.h"
 
 #include "file_position.h"
-
-#ifdef _WIN32
-#include <fcntl.h>
-#include <io.h>
-static int pipe(int fds[2])
-{
-    return _pipe(fds, 4096, _O_BINARY);
-}
-// Replaces the content under an open stream, as another program would.
-static void RewriteUnder(FILE* f, const etest::Bytes& now)
-{
-    const int fd = _fileno(f);
-    _chsize_s(fd, 0);
-    _lseeki64(fd, 0, SEEK_SET);
-    _write(fd, now.data(), unsigned(now.size()));
-}
-#else
-#include <unistd.h>
-static void RewriteUnder(FILE* f, const etest::Bytes& now)
-{
-    const int fd = fileno(f);
-    if (ftruncate(fd, 0) != 0 || pwrite(fd, now.data(), now.size(), 0) != ssize_t(now.size()))
-        ADD_FAILURE() << "could not rewrite the served file";
-}
-#endif
 
 using namespace etest;
 
@@ -157,10 +133,9 @@ TEST_F(Session, BytesBeforeStxAreEchoedAndTheFrameIsAnswered)
     Feed({'h', 'e', 'l', 'l', 'o', 0x02, 0x01, 0x03}, 5);
     UseFile(servedFile.f, false);
     StopWhenQuiet();
-    testing::internal::CaptureStdout();
+    StdoutCapture echoed;
     RunSession();
-    fflush(stdout);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "hello");
+    EXPECT_EQ(echoed.Take(), "hello");
     EXPECT_EQ(Written(), (Bytes{0x02, 0x01, 0x0A, 0x03}));
 }
 
@@ -377,12 +352,7 @@ TEST_F(Session, ChunkAboveTwoGiBReachesTheFile)
 TEST_F(Session, ChunkFromAFileThatCannotSeekSendsNothing)
 {
     // A pipe holds bytes that a read would deliver, but no position to seek.
-    int fds[2];
-    ASSERT_EQ(pipe(fds), 0);
-    const Bytes data = Pattern(512);
-    ASSERT_EQ(write(fds[1], data.data(), unsigned(data.size())), int(data.size()));
-    close(fds[1]);
-    FILE* f = fdopen(fds[0], "rb");
+    FILE* f = OpenFilledPipe(Pattern(512));
     ASSERT_NE(f, nullptr);
     Feed({0x02, 0x02, 0x00, 0x01, 0x00, 0x01, 0x00, 0x00, 0x03}, 1);
     UseFile(f, false);
@@ -626,7 +596,8 @@ TEST_F(Session, ServedFileIsReadAsItIsAtEachRequest)
     line.OnWrite([&](VirtualLine& l, const uint8_t*, uint32_t) {
         lastEvent = l.Now();
         if (++writes == 1) {
-            RewriteUnder(servedFile.f, now);
+            if (!RewriteUnder(servedFile.f, now))
+                ADD_FAILURE() << "could not rewrite the served file";
             Bytes next = request(0, 256);
             const Bytes third = request(50, 256);
             next.insert(next.end(), third.begin(), third.end());

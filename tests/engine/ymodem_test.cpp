@@ -11,19 +11,6 @@ namespace {
 const char kFailed[] = "Send File Failed!!\r\n";
 
 // A case's own line and receiver, the line as the engine's port.
-struct CaseLine {
-    VirtualLine line;
-    YmodemReceiver rx{line};
-    CaseLine()
-    {
-        g_enginePort = &line;
-        line.OnWrite([this](VirtualLine&, const uint8_t* d, uint32_t n) { rx.OnBytes(d, n); });
-        ClearJournal();
-    }
-    CaseLine(const CaseLine&) = delete;
-    CaseLine& operator=(const CaseLine&) = delete;
-};
-
 class Ymodem : public EngineFixture {
 protected:
     int Send(const Bytes& data) { return YmodemSendFile("VELTO", data.data(), uint32_t(data.size())); }
@@ -449,12 +436,8 @@ TEST_F(Ymodem, StopRequestBetweenBlocks)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        VirtualLine l;
-        g_enginePort = &l;
-        g_engineState = 0;
-        YmodemReceiver r(l);
-        l.OnWrite([&](VirtualLine&, const uint8_t* d, uint32_t n) { r.OnBytes(d, n); });
-        ClearJournal();
+        CaseLine own;
+        YmodemReceiver& r = own.rx;
         r.fault = [&](const RxEvent& ev) -> std::optional<Bytes> {
             if (ev.kind == RxKind::Data && ev.dataIndex == c.stopAt)
                 g_engineState = ENGINE_ABORT;
@@ -511,11 +494,9 @@ TEST_F(Ymodem, StopRequestIsSeenInEveryWait)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        VirtualLine l;
-        g_enginePort = &l;
-        g_engineState = 0;
-        ClearJournal();
-        YmodemReceiver r(l);
+        CaseLine own;
+        VirtualLine& l = own.line;
+        YmodemReceiver& r = own.rx;
         r.fault = c.fault;
         int64_t lastWrite = 0;
         l.OnWrite([&](VirtualLine& v, const uint8_t* d, uint32_t n) {
@@ -601,11 +582,9 @@ TEST_F(Ymodem, EndPhaseAnswers)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        VirtualLine l;
-        g_enginePort = &l;
-        ClearJournal();
-        YmodemReceiver r(l);
-        l.OnWrite([&](VirtualLine&, const uint8_t* d, uint32_t n) { r.OnBytes(d, n); });
+        CaseLine own;
+        VirtualLine& l = own.line;
+        YmodemReceiver& r = own.rx;
         r.fault = [&](const RxEvent& ev) { return c.fault(l, ev); };
         r.Arm();
         const Bytes data = Pattern(2048, 3);

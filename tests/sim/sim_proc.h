@@ -42,14 +42,19 @@ inline Proc Spawn(const std::vector<std::string>& args, const std::string& dir) 
   return {pid, fds[0]};
 }
 
+// True when fd has something to read (or has ended) before `until`.
+inline bool Readable(int fd, Clock::time_point until) {
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()).count();
+  if (left <= 0) return false;
+  pollfd p{fd, POLLIN, 0};
+  return poll(&p, 1, static_cast<int>(left)) > 0;
+}
+
 // Reads up to and including a newline, or what came before EOF or the bound.
 inline std::string ReadLine(int fd, int timeoutMs) {
   std::string line;
   const auto until = Clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (Clock::now() < until) {
-    pollfd p{fd, POLLIN, 0};
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()).count();
-    if (poll(&p, 1, static_cast<int>(left)) <= 0) break;
+  while (Readable(fd, until)) {
     char c;
     if (read(fd, &c, 1) != 1) break;
     if (c == '\n') return line;
@@ -61,10 +66,7 @@ inline std::string ReadLine(int fd, int timeoutMs) {
 inline std::string ReadRest(int fd, int timeoutMs) {
   std::string all;
   const auto until = Clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (Clock::now() < until) {
-    pollfd p{fd, POLLIN, 0};
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()).count();
-    if (poll(&p, 1, static_cast<int>(left)) <= 0) break;
+  while (Readable(fd, until)) {
     char buf[4096];
     const ssize_t n = read(fd, buf, sizeof buf);
     if (n <= 0) break;

@@ -82,10 +82,7 @@ TEST_F(WineCli, ServedShuffledChunksArriveThenCtrlCEnds)
     ASSERT_TRUE(SpawnCli(&cli, {"-p", Port().com, WinPath(dir / "app.sdl")}));
     ExpectSimPass(sim, 200000);
     // Wine hands SIGINT to the console's control handler as Ctrl-C.
-    cli.Signal(SIGINT);
-    auto rc = cli.Wait(30000);
-    ASSERT_TRUE(rc.has_value()) << cli.err;
-    EXPECT_EQ(*rc, kExitSent) << cli.err;
+    ASSERT_NO_FATAL_FAILURE(ExpectSignalEnds(cli, SIGINT, kExitSent));
     EXPECT_NE(cli.err.find("  [VUMO] <= VUMO_TIME_REP\r\n"), std::string::npos) << cli.err;
     EXPECT_NE(cli.err.find("  [VUMO] User break off\r\n"), std::string::npos) << cli.err;
 }

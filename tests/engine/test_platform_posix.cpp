@@ -1,0 +1,43 @@
+// SPDX-License-Identifier: MIT
+#include "test_platform.h"
+
+#include <unistd.h>
+
+namespace etest {
+
+FILE* OpenFilledPipe(const std::vector<uint8_t>& bytes)
+{
+    int fds[2];
+    if (pipe(fds) != 0)
+        return nullptr;
+    const bool written = write(fds[1], bytes.data(), bytes.size()) == ssize_t(bytes.size());
+    close(fds[1]);
+    FILE* f = written ? fdopen(fds[0], "rb") : nullptr;
+    if (!f)
+        close(fds[0]);
+    return f;
+}
+
+bool RewriteUnder(FILE* f, const std::vector<uint8_t>& now)
+{
+    const int fd = fileno(f);
+    return ftruncate(fd, 0) == 0 && pwrite(fd, now.data(), now.size(), 0) == ssize_t(now.size());
+}
+
+int RedirectStdout(FILE* sink)
+{
+    const int saved = dup(STDOUT_FILENO);
+    if (saved >= 0 && dup2(fileno(sink), STDOUT_FILENO) < 0) {
+        close(saved);
+        return -1;
+    }
+    return saved;
+}
+
+void RestoreStdout(int saved)
+{
+    dup2(saved, STDOUT_FILENO);
+    close(saved);
+}
+
+}  // namespace etest

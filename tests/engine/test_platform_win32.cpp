@@ -1,0 +1,45 @@
+// SPDX-License-Identifier: MIT
+#include "test_platform.h"
+
+#include <fcntl.h>
+#include <io.h>
+
+namespace etest {
+
+FILE* OpenFilledPipe(const std::vector<uint8_t>& bytes)
+{
+    int fds[2];
+    if (_pipe(fds, 4096, _O_BINARY) != 0)
+        return nullptr;
+    const bool written = _write(fds[1], bytes.data(), unsigned(bytes.size())) == int(bytes.size());
+    _close(fds[1]);
+    FILE* f = written ? _fdopen(fds[0], "rb") : nullptr;
+    if (!f)
+        _close(fds[0]);
+    return f;
+}
+
+bool RewriteUnder(FILE* f, const std::vector<uint8_t>& now)
+{
+    const int fd = _fileno(f);
+    return _chsize_s(fd, 0) == 0 && _lseeki64(fd, 0, SEEK_SET) == 0 &&
+           _write(fd, now.data(), unsigned(now.size())) == int(now.size());
+}
+
+int RedirectStdout(FILE* sink)
+{
+    const int saved = _dup(1);
+    if (saved >= 0 && _dup2(_fileno(sink), 1) < 0) {
+        _close(saved);
+        return -1;
+    }
+    return saved;
+}
+
+void RestoreStdout(int saved)
+{
+    _dup2(saved, 1);
+    _close(saved);
+}
+
+}  // namespace etest
