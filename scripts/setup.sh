@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
 # Installs the Debian packages the build, the tests, the format check and
-# the demo need,
-# only those that are missing. Safe to run again. Arguments name further
-# packages a script needs beyond these (e.g. clang for the fuzz build).
+# the demo need, only those that are missing. Safe to run again. Arguments
+# name further packages a script needs beyond these (e.g. clang for the
+# fuzz build).
 set -euo pipefail
 
 PACKAGES=(
