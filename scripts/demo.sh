@@ -7,6 +7,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$PWD
+. scripts/lib/stbsim.sh
 
 if [[ -z ${DEMO_SKIP_BUILD:-} ]]; then
   scripts/setup.sh
@@ -20,9 +21,8 @@ BAUD=${DEMO_BAUD:-115200}
 PAYLOAD_KIB=${DEMO_PAYLOAD_KIB:-64}
 
 WORK=$(mktemp -d /tmp/marbrix-demo.XXXXXX)
-SIM_PID=""
 cleanup() {
-  if [[ -n $SIM_PID ]] && kill -0 "$SIM_PID" 2>/dev/null; then kill "$SIM_PID" 2>/dev/null || true; fi
+  stbsim_stop
   rm -rf "$WORK"
 }
 trap cleanup EXIT
@@ -33,20 +33,12 @@ head -c $((PAYLOAD_KIB * 1024)) /dev/urandom >"$WORK/payload.bin"
 "$CLI" inspect "$WORK/sample.dat"
 
 echo "== starting stbsim (image mode, paced at $BAUD bit/s)"
-"$SIM" --mode image --expect "$WORK/sample.dat" --pace "$BAUD" --timeout 120 >"$WORK/sim.log" 2>&1 &
-SIM_PID=$!
-PTY=""
-for _ in $(seq 1 100); do
-  PTY=$(sed -n 's/^stbsim: pty //p' "$WORK/sim.log" | head -n 1)
-  [[ -n $PTY ]] && break
-  kill -0 "$SIM_PID" 2>/dev/null || break
-  sleep 0.1
-done
-if [[ -z $PTY ]]; then
+if ! stbsim_start "$WORK/sim.log" "$SIM" --mode image --expect "$WORK/sample.dat" --pace "$BAUD" --timeout 120; then
   echo "demo: stbsim did not start" >&2
   cat "$WORK/sim.log" >&2
   exit 1
 fi
+PTY=$STBSIM_PTY
 echo "   simulated box on $PTY"
 
 echo "== marbrix-cli -p $PTY -b $BAUD sample.dat"
@@ -55,15 +47,15 @@ timeout 150 "$CLI" -p "$PTY" -b "$BAUD" --timeout 120 "$WORK/sample.dat" || cli_
 
 sim_rc=0
 for _ in $(seq 1 300); do
-  kill -0 "$SIM_PID" 2>/dev/null || break
+  kill -0 "$STBSIM_PID" 2>/dev/null || break
   sleep 0.1
 done
-if kill -0 "$SIM_PID" 2>/dev/null; then
-  kill "$SIM_PID" 2>/dev/null || true
+if kill -0 "$STBSIM_PID" 2>/dev/null; then
+  kill "$STBSIM_PID" 2>/dev/null || true
   sim_rc=124
 fi
-wait "$SIM_PID" 2>/dev/null || sim_rc=$?
-SIM_PID=""
+wait "$STBSIM_PID" 2>/dev/null || sim_rc=$?
+STBSIM_PID=""
 
 echo "== the simulator's verdict"
 cat "$WORK/sim.log"

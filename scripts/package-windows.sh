@@ -9,16 +9,10 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 SRC=$PWD
 
-PACKAGES=(cmake ninja-build g++ g++-mingw-w64-x86-64-posix libgtest-dev zip)
-scripts/need-packages.sh --for package-windows "${PACKAGES[@]}"
+. scripts/lib/windows-build.sh
+scripts/need-packages.sh --for package-windows "${WINDOWS_BUILD_PACKAGES[@]}" zip
 
-WIN_BUILD=$(realpath -m "${WIN_BUILD:-$SRC/build-windows}")
-if [[ $WIN_BUILD == "$SRC/build-windows" ]]; then
-  cmake --preset windows >/dev/null
-else
-  cmake -S "$SRC" -B "$WIN_BUILD" -G Ninja --toolchain "$SRC/cmake/mingw-w64-x86_64.cmake" \
-    -DCMAKE_BUILD_TYPE=Release -DMARBRIX_CONSOLE=ON >/dev/null
-fi
+windows_build_configure "$SRC"
 nice cmake --build "$WIN_BUILD" -j2 --target marbrix-cli marbrix
 
 VERSION=$(sed -n 's/^CMAKE_PROJECT_VERSION:[A-Z]*=//p' "$WIN_BUILD/CMakeCache.txt")

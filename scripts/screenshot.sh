@@ -11,6 +11,7 @@
 # (scripts/screenshot-windows.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. scripts/lib/stbsim.sh
 if [[ ${1:-} == --windows ]]; then
   shift
   exec scripts/screenshot-windows.sh "$@"
@@ -34,9 +35,8 @@ for f in "$exe" "$cli" "$sim"; do
 done
 
 work=$(mktemp -d /tmp/marbrix-shot.XXXXXX)
-sim_pid=""
 cleanup() {
-  if [[ -n $sim_pid ]] && kill -0 "$sim_pid" 2>/dev/null; then kill "$sim_pid" 2>/dev/null || true; fi
+  stbsim_stop
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -50,17 +50,9 @@ head -c $((120 * 1024)) /dev/urandom >"$work/payload.bin"
 
 # The box cancels the first transfer at block 3 and asks again: the log then
 # shows a failure in red before the second transfer's progress.
-"$sim" --mode image --expect "$file" --pace 115200 --can-block 3 --retries 1 --timeout 120 \
-  >"$work/sim.log" 2>&1 &
-sim_pid=$!
-pty=""
-for _ in $(seq 1 100); do
-  pty=$(sed -n 's/^stbsim: pty //p' "$work/sim.log" | head -n 1)
-  [[ -n $pty ]] && break
-  kill -0 "$sim_pid" 2>/dev/null || break
-  sleep 0.1
-done
-[[ -n $pty ]] || { echo "screenshot: stbsim did not start" >&2; cat "$work/sim.log" >&2; exit 1; }
+stbsim_start "$work/sim.log" "$sim" --mode image --expect "$file" --pace 115200 --can-block 3 --retries 1 \
+  --timeout 120 || { echo "screenshot: stbsim did not start" >&2; cat "$work/sim.log" >&2; exit 1; }
+pty=$STBSIM_PTY
 
 mkdir -p docs
 out=${SCREENSHOT_OUT:-docs/marbrix.png}

@@ -21,20 +21,14 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 SRC=$PWD
 
-PACKAGES=(cmake ninja-build g++ pkg-config libgtest-dev g++-mingw-w64-x86-64-posix wine wine64
-  xvfb fonts-wqy-microhei)
-scripts/need-packages.sh --for test-windows "${PACKAGES[@]}"
+. scripts/lib/windows-build.sh
+scripts/need-packages.sh --for test-windows "${WINDOWS_BUILD_PACKAGES[@]}" pkg-config wine wine64 xvfb \
+  fonts-wqy-microhei
 
-WIN_BUILD=$(realpath -m "${WIN_BUILD:-$SRC/build-windows}")
 HOST_BUILD=$(realpath -m "${HOST_BUILD:-$SRC/build}")
 
 # Cross-build. The preset's folder unless another one is asked for.
-if [[ $WIN_BUILD == "$SRC/build-windows" ]]; then
-  cmake --preset windows >/dev/null
-else
-  cmake -S "$SRC" -B "$WIN_BUILD" -G Ninja --toolchain "$SRC/cmake/mingw-w64-x86_64.cmake" \
-    -DCMAKE_BUILD_TYPE=Release -DMARBRIX_CONSOLE=ON >/dev/null
-fi
+windows_build_configure "$SRC"
 nice cmake --build "$WIN_BUILD" -j2
 
 # The Linux side of the cross-process tests.
