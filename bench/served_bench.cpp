@@ -219,7 +219,7 @@ Run RunServed(const Options& o, uint32_t baud, uint32_t chunk, uint32_t timeEver
                     serverFd = OpenRaw(slave);
                     server.emplace(serverFd, file);
                 } else {
-                    cli = Spawn({o.cli, "-p", slave, path}, -1, -1, -1);
+                    cli = Spawn({o.cli, "-p", slave, "-b", std::to_string(baud), path}, -1, -1, -1);
                 }
             } else if (line.find("handshake answered") != std::string::npos) {
                 start = now;
