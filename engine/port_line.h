@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: MIT
 // The platform seam under the serial link primitives.
 //
-// The engine touches the serial line only through five operations: a queue
-// status query, a read, a write and a sleep of one tick (10 ms).  A port
+// The engine touches the serial line only through a few operations: a queue
+// status query, a read, a write, a sleep of one tick (10 ms) and a shorter
+// sleep while the transmit queue empties.  A port
 // handle points at one PortLine; the POSIX backend drives a real tty or pty,
 // the virtual line scripts a peer against a virtual clock for tests.
 #pragma once
@@ -28,6 +29,21 @@ public:
     virtual bool Write(const uint8_t* buffer, uint32_t count, uint32_t* put) = 0;
     // Suspends the caller for one tick.
     virtual void SleepTick() = 0;
+    // Suspends the caller for about `us` microseconds (less than a tick) and
+    // returns the microseconds that really passed; 0 when the line cannot
+    // sleep that short and has not slept. A wait for the transmit queue uses
+    // it so that a piece of a few milliseconds on the line does not cost a
+    // whole tick of idle line.
+    virtual int64_t SleepShort(int64_t us)
+    {
+        (void)us;
+        return 0;
+    }
+
+    // The rate the line was opened at, in bit/s; 0 when it has none (a
+    // scripted line): how long queued bytes take to leave is then unknown.
+    uint32_t Baud() const { return m_baud; }
+    void SetBaud(uint32_t baud) { m_baud = baud; }
 
     // Non-null while the device itself is gone (a hung-up line, a removed
     // adapter, a closed pty master): the system's words for it. Set by a
@@ -56,6 +72,7 @@ protected:
 
 private:
     bool (*m_giveUp)() = nullptr;
+    uint32_t m_baud = 0;
     ReadAheadBuffer m_readAhead;
 };
 

@@ -61,11 +61,16 @@ speed_t SpeedCode(uint32_t rate)
     return 0;
 }
 
-int64_t MonoMs()
+int64_t MonoUs()
 {
     timespec ts;
     clock_gettime(CLOCK_MONOTONIC, &ts);
-    return int64_t(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+    return int64_t(ts.tv_sec) * 1000000 + ts.tv_nsec / 1000;
+}
+
+int64_t MonoMs()
+{
+    return MonoUs() / 1000;
 }
 
 class PosixLine : public PortLine {
@@ -177,6 +182,18 @@ public:
         timespec ts = {0, 10 * 1000 * 1000};
         while (nanosleep(&ts, &ts) < 0 && errno == EINTR) {
         }
+    }
+
+    // A plain sleep: the wait for the transmit queue knows how long its
+    // bytes need, and a reply arriving meanwhile is read after it anyway.
+    int64_t SleepShort(int64_t us) override
+    {
+        const int64_t from = MonoUs();
+        timespec ts = {time_t(us / 1000000), long(us % 1000000) * 1000};
+        while (nanosleep(&ts, &ts) < 0 && errno == EINTR) {
+        }
+        const int64_t slept = MonoUs() - from;
+        return slept > 0 ? slept : 1;
     }
 
     const char* LostReason() const override { return m_lost; }
@@ -336,7 +353,9 @@ PortHandle PortOpenDevice(const char* path, uint32_t baud, PortOpenError* error)
     // never leaves a pty locked behind it.
     ioctl(fd, TIOCEXCL);
     PORT_TRACE("configured %s at %u 8N1 raw", path, baud);
-    return new DeviceLine(fd);
+    DeviceLine* line = new DeviceLine(fd);
+    line->SetBaud(baud);
+    return line;
 }
 
 void PortCloseDevice(PortHandle port)

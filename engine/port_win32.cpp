@@ -11,6 +11,7 @@
 
 #include <windows.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -107,6 +108,17 @@ public:
     }
 
     void SleepTick() override { Sleep(10); }
+
+    // Sleep takes whole milliseconds, and the system's timer may round them
+    // up further: the time that really passed is what counts.
+    int64_t SleepShort(int64_t us) override
+    {
+        const auto from = std::chrono::steady_clock::now();
+        Sleep(DWORD((us + 999) / 1000));
+        const auto slept =
+            std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - from).count();
+        return slept > 0 ? int64_t(slept) : 1;
+    }
 
     const char* LostReason() const override { return m_lost; }
 
@@ -232,7 +244,9 @@ PortHandle PortOpenDevice(const char* path, uint32_t baud, PortOpenError* error)
         return nullptr;
     }
     PORT_TRACE("configured %s at %u 8N1", path, baud);
-    return new Win32Line(h);
+    Win32Line* line = new Win32Line(h);
+    line->SetBaud(baud);
+    return line;
 }
 
 void PortCloseDevice(PortHandle port)

@@ -5,7 +5,8 @@
 // block on it. A read is made only once the driver reports bytes waiting,
 // and every wait runs down a count of 10 ms sleeps, never wall time: the
 // time spent querying and reading is not counted, so a steady stream of
-// bytes never uses up a time-out.
+// bytes never uses up a time-out. The wait for the transmit queue may sleep
+// shorter than a tick; it counts the time those sleeps took.
 //
 // Reads take everything the driver reports waiting in one call, into the
 // line's read-ahead: a byte per system call cannot keep up with a chatty
@@ -132,14 +133,11 @@ bool PortInterrupted()
     return EngineStopRequested() || g_bEngineLineLost.load(std::memory_order_acquire) != 0;
 }
 
-// One tick, and the lost-port watch: a port that has reported itself gone
-// on every call for PORT_LOST_TICKS ticks is lost for good. Waiting in
-// ticks keeps a dead line from spinning while the verdict is made.
-static void SleepTick(PortHandle port)
+// The lost-port watch, once per tick of waiting: a port that has reported
+// itself gone on every call for PORT_LOST_TICKS ticks is lost for good.
+// Waiting in ticks keeps a dead line from spinning while the verdict is made.
+static void WatchLost(PortHandle port)
 {
-    if (!port)
-        return;
-    port->SleepTick();
     const char* gone = port->LostReason();
     if (!gone) {
         s_lostTicks = 0;
@@ -147,6 +145,15 @@ static void SleepTick(PortHandle port)
     }
     if (++s_lostTicks >= PORT_LOST_TICKS)
         EngineMarkLineLost(gone);
+}
+
+// One tick, and the lost-port watch.
+static void SleepTick(PortHandle port)
+{
+    if (!port)
+        return;
+    port->SleepTick();
+    WatchLost(port);
 }
 
 // Box output seen outside a frame, a run at a time: to the front end's
@@ -307,9 +314,29 @@ uint32_t PortDiscardInput(PortHandle port)
     return dropped;
 }
 
+namespace {
+
+constexpr int64_t kTickUs = int64_t(PORT_TICK_MS) * 1000;
+
+// How long `queued` bytes take to leave at the port's rate (8N1: ten bits
+// a byte), rounded up; 0 when the rate is not known.
+int64_t SendingUs(PortHandle port, uint32_t queued)
+{
+    const uint32_t baud = port->Baud();
+    if (baud == 0)
+        return 0;
+    return (int64_t(queued) * 10 * 1000000 + baud - 1) / baud;
+}
+
+}  // namespace
+
 int PortDrainOutput(PortHandle port, int ticks)
 {
-    int n = ticks;
+    // The bound is time, not a count of looks: short sleeps add up to ticks
+    // like whole ones, and the lost-port watch runs once per tick of them.
+    const int64_t boundUs = int64_t(ticks) * kTickUs;
+    int64_t spentUs = 0;
+    int64_t unwatchedUs = 0;
     for (;;) {
         PortQueueStatus st{};
         st.cbOutQue = 0;
@@ -318,9 +345,23 @@ int PortDrainOutput(PortHandle port, int ticks)
             st.cbOutQue = 0;
         if (st.cbOutQue == 0 || PortInterrupted())
             return 0;
-        SleepTick(port);
-        --n;
-        if (n <= 0)
+        // Sleep just as long as the bytes still queued need at the line's
+        // rate: a piece of 256 bytes is 2.8 ms at 921600 bit/s, and a whole
+        // tick after it would leave the line idle three quarters of the time.
+        const int64_t needUs = SendingUs(port, st.cbOutQue);
+        int64_t slept = needUs > 0 && needUs < kTickUs ? port->SleepShort(needUs) : 0;
+        if (slept > 0) {
+            unwatchedUs += slept;
+            if (unwatchedUs >= kTickUs) {
+                unwatchedUs -= kTickUs;
+                WatchLost(port);
+            }
+        } else {
+            SleepTick(port);
+            slept = kTickUs;
+        }
+        spentUs += slept;
+        if (spentUs >= boundUs)
             return 0;
     }
 }

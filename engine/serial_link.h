@@ -2,7 +2,9 @@
 // Serial link primitives: the engine's only access to the line.
 //
 // Every wait polls the queue counts and sleeps in ticks of 10 ms; only the
-// sleeps are counted, so no tick is spent while bytes are waiting.
+// sleeps are counted, so no tick is spent while bytes are waiting. The wait
+// for the transmit queue sleeps only as long as its bytes need at the
+// line's rate, and counts that time against its ticks.
 #pragma once
 
 #include "port_line.h"

@@ -92,6 +92,32 @@ void VirtualLine::SleepTick()
         hook(*this);
 }
 
+int64_t VirtualLine::SleepShort(int64_t us)
+{
+    constexpr int64_t kTickUs = 10000;
+    SleepHook hook;
+    int ticks = 0;
+    {
+        std::lock_guard<std::recursive_mutex> g(m_lock);
+        ++m_shortSleeps;
+        if (!m_stuck) {
+            m_sendCreditUs += uint64_t(us) * m_rate;
+            m_outQueue -= std::min<uint64_t>(m_outQueue, m_sendCreditUs / kTickUs);
+            m_sendCreditUs %= kTickUs;
+        }
+        m_partUs += us;
+        while (m_partUs >= kTickUs) {
+            m_partUs -= kTickUs;
+            ++m_now;
+            ++ticks;
+        }
+        hook = m_onSleep;
+    }
+    for (int i = 0; hook && i < ticks; ++i)
+        hook(*this);
+    return us;
+}
+
 void VirtualLine::Feed(const std::vector<uint8_t>& bytes, int64_t at)
 {
     std::lock_guard<std::recursive_mutex> g(m_lock);
@@ -142,6 +168,18 @@ void VirtualLine::FailWrites(int n) { std::lock_guard<std::recursive_mutex> g(m_
 
 int64_t VirtualLine::Now() const { std::lock_guard<std::recursive_mutex> g(m_lock); return m_now; }
 int64_t VirtualLine::Sleeps() const { return Now(); }
+
+int64_t VirtualLine::Microseconds() const
+{
+    std::lock_guard<std::recursive_mutex> g(m_lock);
+    return m_now * 10000 + m_partUs;
+}
+
+int64_t VirtualLine::ShortSleeps() const
+{
+    std::lock_guard<std::recursive_mutex> g(m_lock);
+    return m_shortSleeps;
+}
 
 uint32_t VirtualLine::Pending() const
 {

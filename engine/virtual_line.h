@@ -26,6 +26,10 @@ public:
     bool Read(uint8_t* buffer, uint32_t count, uint32_t* got) override;
     bool Write(const uint8_t* buffer, uint32_t count, uint32_t* put) override;
     void SleepTick() override;
+    // Moves a clock of microseconds: every whole tick of short sleeps counts
+    // as a tick (Now(), the sleep hook), and the transmit queue empties by
+    // the share of its rate per tick that the sleep covers.
+    int64_t SleepShort(int64_t us) override;
 
     // Peer bytes that arrive at tick `at` (default: now).
     void Feed(const std::vector<uint8_t>& bytes, int64_t at = -1);
@@ -58,6 +62,8 @@ public:
 
     int64_t Now() const;        // ticks since the start
     int64_t Sleeps() const;     // same as Now(): only sleeps move the clock
+    int64_t Microseconds() const;  // ticks and short sleeps together
+    int64_t ShortSleeps() const;
     uint32_t Pending() const;   // arrived, not yet read
     std::vector<uint8_t> Written() const;
     std::vector<std::vector<uint8_t>> WriteCalls() const;  // one entry per Write
@@ -81,6 +87,9 @@ private:
     uint32_t m_rate = 0;
     bool m_stuck = false;
     uint64_t m_outQueue = 0;
+    int64_t m_partUs = 0;          // short sleeps short of a whole tick
+    uint64_t m_sendCreditUs = 0;   // x rate: bytes under way, not yet whole
+    int64_t m_shortSleeps = 0;
     int m_failStatus = 0;
     int m_failReads = 0;
     int m_failWrites = 0;

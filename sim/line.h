@@ -63,7 +63,7 @@ class Line {
 
  private:
   bool FillFor(int timeoutMs);  // false on time-out
-  void PaceUntil(Clock::time_point& cursor);
+  void PaceUntil(Clock::time_point& cursor, Clock::time_point from);
   int RemainingMs() const;
 
   bool PeerHolds() const;  // false while a pty's slave is open nowhere
@@ -74,6 +74,7 @@ class Line {
   Clock::time_point deadline_ = Clock::time_point::max();
   Clock::duration byteTime_{0};
   Clock::time_point rxCursor_{}, txCursor_{};
+  Clock::time_point filledAt_{};  // when the bytes in in_ were read
   BitErrors* ber_ = nullptr;
   std::deque<std::uint8_t> in_;
 };

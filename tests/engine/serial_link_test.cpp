@@ -342,4 +342,85 @@ TEST_F(SerialLink, ReadAndWriteReportCountsAndFailuresAsZero)
     EXPECT_EQ(Written(), (Bytes{9, 8, 7}));
 }
 
+// ---------------------------------------------------------------------------
+// The transmit wait on a line that knows its rate: short sleeps, as long as
+// the queued bytes need, counted against the bound as time.
+
+constexpr int64_t kTickUs = 10000;
+
+TEST_F(SerialLink, DrainAtAKnownRateSleepsAboutWhatTheQueueNeeds)
+{
+    struct Case {
+        const char* name;
+        uint32_t baud;
+        uint32_t queued;
+    };
+    const Case cases[] = {
+        {"a piece at 921600", 921600, 256},
+        {"a piece at 460800", 460800, 256},
+        {"a piece at 115200: two ticks, then the rest", 115200, 256},
+        {"a few bytes", 921600, 3},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        VirtualLine l;
+        l.SetBaud(c.baud);
+        l.SetTransmitRate(c.baud / 1000);  // bytes a tick at 8N1
+        Bytes out(c.queued, 0x55);
+        ASSERT_EQ(PortWrite(&l, out.data(), c.queued), c.queued);
+        EXPECT_EQ(PortDrainOutput(&l, 1000), 0);
+        PortQueueStatus st{};
+        ASSERT_TRUE(l.QueueStatus(&st));
+        EXPECT_EQ(st.cbOutQue, 0u);
+        const int64_t needUs = int64_t(c.queued) * 10 * 1000000 / c.baud;
+        EXPECT_GE(l.Microseconds(), needUs);
+        // Whole ticks only for what is a tick or more on the line; the rest
+        // in one short sleep, and a second for a byte the rounding left.
+        EXPECT_LT(l.Microseconds(), needUs + kTickUs / 10);
+        EXPECT_LE(l.ShortSleeps(), 2);
+        EXPECT_EQ(l.Sleeps(), needUs / kTickUs);
+    }
+}
+
+TEST_F(SerialLink, DrainAtAKnownRateEndsByTimeOnStopOrLostLine)
+{
+    struct Case {
+        const char* name;
+        int ticks;
+        std::function<void(VirtualLine&)> arrange;
+        int64_t endTick;  // the virtual tick the wait ends in
+    };
+    const Case cases[] = {
+        {"stuck queue: its ticks of short sleeps", 25, [](VirtualLine&) {}, 25},
+        {"stuck queue, one tick", 1, [](VirtualLine&) {}, 1},
+        {"stop request at tick 7", 1000,
+         [](VirtualLine& l) {
+             l.OnSleep([](VirtualLine& v) {
+                 if (v.Now() == 7)
+                     g_engineState = ENGINE_ABORT;
+             });
+         },
+         7},
+        {"line lost at tick 4", 1000, [](VirtualLine& l) { l.LoseLine("gone", 4); }, 4},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        g_engineState = 0;
+        VirtualLine l;
+        l.SetBaud(921600);
+        l.SetTransmitRate(921);
+        Bytes out(10, 0x55);  // 109 us on the line: every sleep is short
+        ASSERT_EQ(PortWrite(&l, out.data(), 10), 10u);
+        l.SetTransmitStuck(true);
+        c.arrange(l);
+        EXPECT_EQ(PortDrainOutput(&l, c.ticks), 0);
+        // Bounded by the time slept, not by the number of looks at the
+        // queue: far more short sleeps than ticks went by.
+        EXPECT_EQ(l.Now(), c.endTick);
+        EXPECT_LT(l.Microseconds(), (c.endTick + 1) * kTickUs);
+        EXPECT_GT(l.ShortSleeps(), 5 * c.endTick);
+    }
+    g_engineState = 0;
+}
+
 }  // namespace
