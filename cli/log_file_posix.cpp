@@ -1,10 +1,11 @@
 // SPDX-License-Identifier: MIT
 #include "log_file_device.h"
 
+#include "write_all_posix.h"
+
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -62,29 +63,18 @@ int LogDeviceOpen(const std::string& path, std::string* why)
 
 bool LogDeviceWrite(int fd, const std::string& bytes, std::string* why)
 {
-    const char* p = bytes.data();
-    size_t left = bytes.size();
-    while (left > 0) {
-        ssize_t n = write(fd, p, left);
-        if (n > 0) {
-            p += n;
-            left -= size_t(n);
-            continue;
-        }
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            pollfd pfd{fd, POLLOUT, 0};
-            int r = poll(&pfd, 1, kDeviceStallMs);
-            if (r > 0 && !(pfd.revents & (POLLERR | POLLHUP | POLLNVAL)))
-                continue;
-            if (r < 0 && errno == EINTR)
-                continue;
-            *why = "it took nothing for " + std::to_string(kDeviceStallMs / 1000) + " s";
-            return false;
-        }
-        *why = n == 0 ? "it took nothing" : strerror(errno);
+    switch (WriteAll(fd, bytes.data(), bytes.size(), kDeviceStallMs)) {
+    case WriteAllEnd::Done:
+        return true;
+    case WriteAllEnd::Stalled:
+        *why = "it took nothing for " + std::to_string(kDeviceStallMs / 1000) + " s";
         return false;
+    case WriteAllEnd::TookNothing:
+        *why = "it took nothing";
+        return false;
+    case WriteAllEnd::Failed:
+        break;
     }
-    return true;
+    *why = strerror(errno);
+    return false;
 }

@@ -5,6 +5,7 @@
 #include "transfer_rate.h"
 
 #include "engine.h"
+#include "std_streams.h"
 
 #include <chrono>
 #include <cstdarg>
@@ -13,15 +14,6 @@
 #include <ctime>
 #include <mutex>
 #include <string>
-
-#ifdef _WIN32
-#include <windows.h>
-#ifndef ENABLE_VIRTUAL_TERMINAL_PROCESSING
-#define ENABLE_VIRTUAL_TERMINAL_PROCESSING 0x0004
-#endif
-#else
-#include <unistd.h>
-#endif
 
 namespace {
 
@@ -97,17 +89,9 @@ std::string FormatDuration(double seconds)
 
 void LogOutputInit()
 {
-#ifdef _WIN32
-    // A console, not just any character device (NUL counts as one for _isatty).
-    HANDLE err = GetStdHandle(STD_ERROR_HANDLE);
-    DWORD mode = 0;
-    g_terminal = GetConsoleMode(err, &mode) != 0;
-    g_vt = g_terminal && ((mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) ||
-                          SetConsoleMode(err, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING));
-#else
-    g_terminal = isatty(STDERR_FILENO) == 1;
-    g_vt = g_terminal;
-#endif
+    const StderrKind kind = StderrKindOf();
+    g_terminal = kind.terminal;
+    g_vt = kind.vt;
     g_colour = g_vt && getenv("NO_COLOR") == nullptr;
 }
 

@@ -6,16 +6,11 @@
 #include "options.h"
 #include "usb_identity.h"
 #include "single_port.h"
+#include "std_streams.h"
 
-#include <csignal>
 #include <cstdio>
 #include <string>
 #include <vector>
-
-#ifdef _WIN32
-#include <fcntl.h>
-#include <io.h>
-#endif
 
 #ifndef MARBRIX_VERSION
 #define MARBRIX_VERSION "unknown"
@@ -26,18 +21,7 @@ int main(int argc, char** argv)
     // What the commands print goes out at once. The box's console bytes take
     // their own path to fd 1 (stdout_writer.h), never through stdio.
     setvbuf(stdout, nullptr, _IONBF, 0);
-#ifdef _WIN32
-    // Bytes as they are: the box's output and the log's "\r\n" must not
-    // gain a carriage return on the way out.
-    _setmode(_fileno(stdout), _O_BINARY);
-    _setmode(_fileno(stderr), _O_BINARY);
-    // The Windows runtime buffers stderr when it is a pipe: the log must
-    // reach whoever reads it line by line, as it happens.
-    setvbuf(stderr, nullptr, _IONBF, 0);
-#else
-    // A closed reader of either stream must not kill a running download.
-    signal(SIGPIPE, SIG_IGN);
-#endif
+    StdStreamsPrepare();
     LogOutputInit();
 
     const char* program = "marbrix-cli";

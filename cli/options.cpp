@@ -1,6 +1,9 @@
 // SPDX-License-Identifier: MIT
 #include "options.h"
 
+#include "platform_words.h"
+
+#include "image_file.h"
 #include "serial_port.h"
 
 #include <CLI/CLI.hpp>
@@ -9,6 +12,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
+#include <functional>
 
 namespace {
 
@@ -78,12 +82,6 @@ ParseResult Fail(const std::string& why)
     return r;
 }
 
-#ifdef _WIN32
-const char kEmptyPort[] = "--port wants a COM port (COM1..COM256)";
-#else
-const char kEmptyPort[] = "--port wants a device path or COM1..COM4";
-#endif
-
 // One -p value: a port, or several separated by commas. A port named twice
 // would have two downloads fight over one line.
 bool AddPorts(const std::string& value, std::vector<std::string>* ports, std::string* why)
@@ -93,7 +91,7 @@ bool AddPorts(const std::string& value, std::vector<std::string>* ports, std::st
         size_t comma = value.find(',', from);
         std::string one = value.substr(from, comma == std::string::npos ? std::string::npos : comma - from);
         if (one.empty()) {
-            *why = kEmptyPort;
+            *why = kPortWantedText;
             return false;
         }
         for (const std::string& p : *ports)
@@ -108,35 +106,81 @@ bool AddPorts(const std::string& value, std::vector<std::string>* ports, std::st
     }
 }
 
+// A value this program turns down, in its own words. Thrown from an option's
+// callback: CLI11 runs those in the order the options are added, so the
+// first refused value in that order is the one reported.
+struct Refused {
+    std::string why;
+};
+
+// An option with one value, taken by `take`, which returns why it refuses
+// it ("" to accept). Of several, the last counts.
+CLI::Option* AddValue(CLI::App& app, const std::string& names, std::function<std::string(const std::string&)> take)
+{
+    return app.add_option_function<std::string>(names, [take](const std::string& value) {
+        std::string why = take(value);
+        if (!why.empty())
+            throw Refused{why};
+    });
+}
+
+bool ParseSeconds(const std::string& v, double* out)
+{
+    char* end = nullptr;
+    errno = 0;
+    double t = strtod(v.c_str(), &end);
+    if (v.empty() || errno || *end || !std::isfinite(t) || t <= 0 || t > 1e7)
+        return false;
+    *out = t;
+    return true;
+}
+
 // CLI11 does the reading of the command line; the rules and the words of
 // every message stay this program's own. Help and version are ours too.
 void Configure(CLI::App& app)
 {
     app.set_help_flag();
-    app.allow_extras(true);  // reported below as "unknown option"
+    app.allow_extras(true);  // reported by Read as "unknown option"
     // An option given twice: the last one counts, as it always has.
     app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
     app.positionals_at_end(false);
 }
 
-// CLI11's own complaints, in this program's words.
-std::string Explain(const CLI::ParseError& e, const char* unknownWhat)
-{
-    std::string what = e.what();
-    if (dynamic_cast<const CLI::ArgumentMismatch*>(&e) && what.find("required") != std::string::npos)
-        return "option " + what.substr(0, what.find(':')) + " needs a value";
-    if (dynamic_cast<const CLI::ExtrasError*>(&e))
-        return std::string(unknownWhat) + " " + what;
-    return what;
-}
-
 // Anything left over that looks like an option is one this program lacks.
-std::string Unknown(const std::vector<std::string>& rest)
+// CLI11 leaves the "--" that ends the options there too; only the download's
+// command line has ever taken it.
+std::string Unknown(const std::vector<std::string>& rest, bool takesEndOfOptions)
 {
     for (const std::string& a : rest)
-        if (a.size() > 1 && a[0] == '-')
+        if (a.size() > 1 && a[0] == '-' && !(takesEndOfOptions && a == "--"))
             return a;
     return std::string();
+}
+
+// Reads the arguments into the options added to `app`; "" when they are
+// all taken, else what is wrong in this program's words. A missing value
+// comes first, then an option this program lacks, then a refused value.
+std::string Read(CLI::App& app, const std::vector<std::string>& args, const char* unknownWhat,
+                 bool takesEndOfOptions)
+{
+    std::vector<const char*> argv = {app.get_name().c_str()};
+    for (const std::string& a : args)
+        argv.push_back(a.c_str());
+    std::string refused;
+    try {
+        app.parse(int(argv.size()), argv.data());
+    } catch (const CLI::ParseError& e) {
+        std::string what = e.what();
+        if (dynamic_cast<const CLI::ArgumentMismatch*>(&e) && what.find("required") != std::string::npos)
+            return "option " + what.substr(0, what.find(':')) + " needs a value";
+        return what;
+    } catch (const Refused& r) {
+        refused = r.why;
+    }
+    std::string unknown = Unknown(app.remaining(), takesEndOfOptions);
+    if (!unknown.empty())
+        return std::string(unknownWhat) + " " + unknown;
+    return refused;
 }
 
 ParseResult ParseInspect(const std::vector<std::string>& args)
@@ -157,40 +201,34 @@ ParseResult ParsePack(const std::vector<std::string>& args)
     PackOptions& p = r.options.pack;
     CLI::App app("pack", "pack");
     Configure(app);
-    std::string version, service, mask, out;
     std::vector<std::string> payloads;
-    CLI::Option* versionOpt = app.add_option("--version", version);
-    CLI::Option* serviceOpt = app.add_option("--service-word", service);
-    CLI::Option* maskOpt = app.add_option("--mask-key", mask);
-    app.add_option("-o,--output", out);
+    CLI::Option* versionOpt = AddValue(app, "--version", [&p](const std::string& v) {
+        size_t dot = v.find('.');
+        if (dot == std::string::npos || !ParseVersionPart(v.substr(0, dot), &p.major) ||
+            !ParseVersionPart(v.substr(dot + 1), &p.minor))
+            return "--version wants MAJOR.MINOR, each -128..255: " + v;
+        return std::string();
+    });
+    CLI::Option* serviceOpt = AddValue(app, "--service-word", [&p](const std::string& v) {
+        if (!ParseHexBytes(v, p.serviceWord, 4))
+            return "--service-word wants 8 hex digits (the four bytes in file order): " + v;
+        return std::string();
+    });
+    AddValue(app, "--mask-key", [&p](const std::string& v) {
+        if (!ParseHexBytes(v, &p.maskKey, 1))
+            return "--mask-key wants 2 hex digits: " + v;
+        return std::string();
+    });
+    app.add_option("-o,--output", p.out);
     app.add_option("payload", payloads);
-    try {
-        std::vector<std::string> reversed(args.rbegin(), args.rend() - 1);
-        app.parse(reversed);
-    } catch (const CLI::ParseError& e) {
-        return Fail(Explain(e, "unknown pack option"));
-    }
-    std::string unknown = Unknown(app.remaining());
-    if (!unknown.empty())
-        return Fail("unknown pack option " + unknown);
-    if (*versionOpt) {
-        size_t dot = version.find('.');
-        if (dot == std::string::npos || !ParseVersionPart(version.substr(0, dot), &p.major) ||
-            !ParseVersionPart(version.substr(dot + 1), &p.minor))
-            return Fail("--version wants MAJOR.MINOR, each -128..255: " + version);
-    }
-    if (*serviceOpt && !ParseHexBytes(service, p.serviceWord, 4))
-        return Fail("--service-word wants 8 hex digits (the four bytes in file order): " + service);
-    if (*maskOpt && !ParseHexBytes(mask, &p.maskKey, 1))
-        return Fail("--mask-key wants 2 hex digits: " + mask);
-    std::vector<std::string> rest = app.remaining();
-    payloads.insert(payloads.end(), rest.begin(), rest.end());
+    std::string why = Read(app, std::vector<std::string>(args.begin() + 1, args.end()), "unknown pack option", false);
+    if (!why.empty())
+        return Fail(why);
     if (payloads.size() > 1)
         return Fail("pack takes one PAYLOAD file");
     if (!*versionOpt || !*serviceOpt)
         return Fail("pack needs --version and --service-word");
     p.payload = payloads.empty() ? "" : payloads[0];
-    p.out = out;
     if (p.payload.empty() || p.out.empty())
         return Fail("pack needs a PAYLOAD file and -o OUT");
     r.ok = true;
@@ -221,77 +259,47 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args)
 
     CLI::App app("marbrix-cli", "marbrix-cli");
     Configure(app);
-    std::vector<std::string> ports, files;
-    std::string baud, timeout, waitPort, logFile;
+    std::vector<std::string> files;
     bool image = false, served = false, listPorts = false;
     // One value per -p; a list goes in one value, with commas.
-    app.add_option("-p,--port", ports)
+    app.add_option_function<std::vector<std::string>>("-p,--port",
+                                                      [&d](const std::vector<std::string>& values) {
+                                                          std::string why;
+                                                          for (const std::string& v : values)
+                                                              if (!AddPorts(v, &d.ports, &why))
+                                                                  throw Refused{why};
+                                                      })
         ->expected(1)
         ->allow_extra_args(false)
         ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
-    CLI::Option* baudOpt = app.add_option("-b,--baud", baud);
+    AddValue(app, "-b,--baud", [&d](const std::string& v) {
+        uint64_t b = 0;
+        if (!ParseUnsigned(v, &b) || b > UINT32_MAX || !PortBaudSupported(uint32_t(b)))
+            return "unsupported baud rate '" + v + "'; the rates are: " + RateList();
+        d.baud = uint32_t(b);
+        return std::string();
+    });
+    AddValue(app, "--timeout", [&d](const std::string& v) {
+        return ParseSeconds(v, &d.timeoutSec) ? std::string() : "--timeout wants a positive number of seconds: " + v;
+    });
+    AddValue(app, "--wait-port", [&d](const std::string& v) {
+        return ParseSeconds(v, &d.waitPortSec) ? std::string()
+                                               : "--wait-port wants a positive number of seconds: " + v;
+    });
+    AddValue(app, "--log", [&d](const std::string& v) {
+        d.logFile = v;
+        return v.empty() ? "--log wants a FILE name" : "";
+    });
     app.add_flag("--image", image);
     app.add_flag("--served", served);
-    CLI::Option* timeoutOpt = app.add_option("--timeout", timeout);
     app.add_flag("--list-ports", listPorts);
     app.add_flag("--loop", d.loop);
     app.add_flag("--json", d.json);
-    CLI::Option* logOpt = app.add_option("--log", logFile);
-    CLI::Option* waitOpt = app.add_option("--wait-port", waitPort);
-    app.add_option("file", files);
     // After "--" everything is a file name, even one that starts with '-'.
-    std::vector<std::string> before = args, after;
-    for (size_t i = 0; i < args.size(); ++i)
-        if (args[i] == "--") {
-            before.assign(args.begin(), args.begin() + long(i));
-            after.assign(args.begin() + long(i) + 1, args.end());
-            break;
-        }
-    try {
-        // CLI11 takes its arguments last first.
-        std::vector<std::string> reversed(before.rbegin(), before.rend());
-        app.parse(reversed);
-    } catch (const CLI::ParseError& e) {
-        return Fail(Explain(e, "unknown option"));
-    }
-    std::string unknown = Unknown(app.remaining());
-    if (!unknown.empty())
-        return Fail("unknown option " + unknown);
-    std::vector<std::string> rest = app.remaining();
-    files.insert(files.end(), rest.begin(), rest.end());
-    files.insert(files.end(), after.begin(), after.end());
-
-    for (const std::string& v : ports) {
-        if (v.empty())
-            return Fail(kEmptyPort);
-        std::string why;
-        if (!AddPorts(v, &d.ports, &why))
-            return Fail(why);
-    }
-    if (*baudOpt) {
-        uint64_t b = 0;
-        if (!ParseUnsigned(baud, &b) || b > UINT32_MAX || !PortBaudSupported(uint32_t(b)))
-            return Fail("unsupported baud rate '" + baud + "'; the rates are: " + RateList());
-        d.baud = uint32_t(b);
-    }
-    auto seconds = [](const std::string& v, double* out) {
-        char* end = nullptr;
-        errno = 0;
-        double t = strtod(v.c_str(), &end);
-        if (v.empty() || errno || *end || !std::isfinite(t) || t <= 0 || t > 1e7)
-            return false;
-        *out = t;
-        return true;
-    };
-    if (*timeoutOpt && !seconds(timeout, &d.timeoutSec))
-        return Fail("--timeout wants a positive number of seconds: " + timeout);
-    if (*waitOpt && !seconds(waitPort, &d.waitPortSec))
-        return Fail("--wait-port wants a positive number of seconds: " + waitPort);
-    if (*logOpt) {
-        if (logFile.empty())
-            return Fail("--log wants a FILE name");
-        d.logFile = logFile;
-    }
+    app.add_option("file", files);
+    std::string why = Read(app, args, "unknown option", true);
+    if (!why.empty())
+        return Fail(why);
     if (files.size() > 1)
         return Fail("only one download FILE");
     if (!files.empty())
@@ -317,21 +325,6 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args)
     return r;
 }
 
-bool ExtensionSelectsImage(const std::string& path)
-{
-    size_t slash = path.find_last_of('/');
-    std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-    size_t dot = name.find_last_of('.');
-    if (dot == std::string::npos)
-        return false;
-    std::string ext = name.substr(dot + 1);
-    static const char kDat[] = "dat";
-    for (size_t i = 0; i < 3; ++i)
-        if (i >= ext.size() || tolower(static_cast<unsigned char>(ext[i])) != kDat[i])
-            return false;
-    return true;
-}
-
 bool DownloadIsImage(const DownloadOptions& options)
 {
     switch (options.mode) {
@@ -342,7 +335,7 @@ bool DownloadIsImage(const DownloadOptions& options)
     case ModeChoice::ByExtension:
         break;
     }
-    return ExtensionSelectsImage(options.file);
+    return IsImageFileName(options.file);
 }
 
 std::string UsageText(const char* program)
@@ -356,19 +349,7 @@ std::string UsageText(const char* program)
            "Sends FILE to a set-top box over a serial line. The box leads the exchange.\n"
            "A file whose extension begins with \"dat\" (any case: .dat, .DAT, .data) is an\n"
            "image download, sent once with YMODEM-1K; any other file is served to the box\n"
-#ifdef _WIN32
-           "on request until the download is stopped (Ctrl-C, Ctrl-Break, closing the\n"
-           "console window, or --timeout).\n"
-           "\n"
-           "Options:\n"
-           "  -p, --port PORT      COM port, COM1..COM256 (see --list-ports); default COM2\n"
-#else
-           "on request until the download is stopped (Ctrl-C, SIGTERM or --timeout).\n"
-           "\n"
-           "Options:\n"
-           "  -p, --port PORT      device path (/dev/ttyUSB0, /dev/serial/by-id/...) or\n"
-           "                       COM1..COM4 (= /dev/ttyS0../dev/ttyS3); default COM2\n"
-#endif
+           + kUsageStopAndPortText +
            "  -b, --baud RATE      default 115200; one of: " + RateList() + "\n"
            "      --image          image download whatever the extension\n"
            "      --served         served download whatever the extension\n"

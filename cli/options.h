@@ -51,9 +51,7 @@ struct ParseResult {
 
 ParseResult ParseCommandLine(const std::vector<std::string>& args);
 
-// The console's rule: the text after the last dot of the file name; its first
-// three characters D, A, T in any case select an image download.
-bool ExtensionSelectsImage(const std::string& path);
+// --image, --served, or else the file's name (IsImageFileName, image_file.h).
 bool DownloadIsImage(const DownloadOptions& options);
 
 std::string UsageText(const char* program);

@@ -2,6 +2,7 @@
 // pack: builds an image file the engine accepts from a raw payload.
 #include "exit_codes.h"
 #include "image_tools.h"
+#include "output_file.h"
 
 #include "image_file.h"
 
@@ -11,37 +12,10 @@
 #include <cstring>
 #include <fcntl.h>
 #include <string>
-#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
-#ifdef _WIN32
-#include <io.h>
-#include <windows.h>
-#endif
-
 namespace {
-
-#ifdef _WIN32
-// Windows has neither fsync nor a rename that replaces: their equivalents.
-int fsync(int fd)
-{
-    return _commit(fd);
-}
-
-int ReplaceFile(const char* from, const char* to)
-{
-    if (MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-        return 0;
-    errno = EACCES;
-    return -1;
-}
-#else
-int ReplaceFile(const char* from, const char* to)
-{
-    return rename(from, to);
-}
-#endif
 
 bool WriteAll(int fd, const uint8_t* data, size_t size)
 {
@@ -94,11 +68,7 @@ int PackImage(const PackOptions& o)
 
     // A temp file beside the target, renamed over it at the end, so a reader
     // never sees half an image and a failure leaves the old file alone.
-#ifdef _WIN32
-    size_t slash = o.out.find_last_of("/\\");
-#else
-    size_t slash = o.out.find_last_of('/');
-#endif
+    size_t slash = o.out.find_last_of(kPathSeparators);
     std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : o.out.substr(0, slash));
     std::string base = slash == std::string::npos ? o.out : o.out.substr(slash + 1);
     std::string tmpl = dir + "/." + base + ".XXXXXX";
@@ -109,16 +79,12 @@ int PackImage(const PackOptions& o)
         fprintf(stderr, "%s: cannot create a file in %s: %s\n", o.out.c_str(), dir.c_str(), strerror(errno));
         return EXIT_FILE;
     }
-#ifndef _WIN32
-    mode_t mask = umask(0);
-    umask(mask);
-    fchmod(fd, 0666 & ~mask);
-#endif
+    OutputFileUsualMode(fd);
     bool ok = WriteAll(fd, header, sizeof header) && WriteAll(fd, payload.data(), payload.size()) &&
-              fsync(fd) == 0;
+              OutputFileSync(fd) == 0;
     int err = errno;
     ok = (close(fd) == 0) && ok;
-    if (ok && ReplaceFile(tmp.data(), o.out.c_str()) != 0) {
+    if (ok && OutputFileReplace(tmp.data(), o.out.c_str()) != 0) {
         err = errno;
         ok = false;
     }

@@ -1,9 +1,11 @@
 // SPDX-License-Identifier: MIT
 #include "run.h"
 
+#include "download_file.h"
 #include "exit_codes.h"
 #include "json_events.h"
 #include "log_output.h"
+#include "platform_words.h"
 #include "stdout_end.h"
 #include "stdout_writer.h"
 #include "stop_events.h"
@@ -20,16 +22,8 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
 #include <mutex>
 #include <string>
-#include <sys/stat.h>
-
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <unistd.h>
-#endif
 
 namespace {
 
@@ -102,70 +96,6 @@ bool Signalled()
     return StopSignalled();
 }
 
-#ifdef _WIN32
-
-// Opens the download file for binary reading; only regular files are taken.
-FILE* OpenDownloadFile(const std::string& name, uint64_t* size, bool* regular, std::string* why)
-{
-    FILE* file = fopen(name.c_str(), "rb");
-    if (!file) {
-        *why = strerror(errno);
-        return nullptr;
-    }
-    struct _stat64 st{};
-    if (_fstat64(_fileno(file), &st) < 0 || !(st.st_mode & _S_IFREG)) {
-        *why = (st.st_mode & _S_IFDIR) ? strerror(EISDIR) : "not a regular file";
-        fclose(file);
-        return nullptr;
-    }
-    *size = uint64_t(st.st_size);
-    *regular = true;
-    return file;
-}
-
-#else
-
-// Opens the download file without ever waiting: a FIFO or a socket would block
-// open() or the engine's reads on a writer that may never come, so only
-// regular files and devices are taken. The descriptor stays non-blocking; a
-// device with nothing to give reads short instead of stopping the worker.
-FILE* OpenDownloadFile(const std::string& name, uint64_t* size, bool* regular, std::string* why)
-{
-    struct stat st{};
-    int fd = open(name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        *why = strerror(errno);
-        return nullptr;
-    }
-    if (fstat(fd, &st) < 0) {
-        *why = strerror(errno);
-        close(fd);
-        return nullptr;
-    }
-    if (S_ISDIR(st.st_mode)) {
-        *why = strerror(EISDIR);
-        close(fd);
-        return nullptr;
-    }
-    if (!S_ISREG(st.st_mode) && !S_ISCHR(st.st_mode) && !S_ISBLK(st.st_mode)) {
-        *why = std::string("not a regular file or a device (") + (S_ISFIFO(st.st_mode) ? "a FIFO" : "a socket") +
-               " would leave the download waiting for its writer)";
-        close(fd);
-        return nullptr;
-    }
-    FILE* file = fdopen(fd, "rb");
-    if (!file) {
-        *why = strerror(errno);
-        close(fd);
-        return nullptr;
-    }
-    *size = uint64_t(st.st_size);
-    *regular = S_ISREG(st.st_mode);
-    return file;
-}
-
-#endif
-
 int64_t MsSince(Clock::time_point t)
 {
     return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t).count();
@@ -188,8 +118,7 @@ bool LineLost()
     return g_doneSeen && g_doneText == kLineLostText;
 }
 
-// Names the port as the operator gave it: the device path on POSIX, "COM7"
-// (not "\\.\COM7") on Windows.
+// Names the port as the operator gave it (PortNameShown).
 void LogLineLost(const std::string& path)
 {
     const char* reason = EngineLineLostReason();
@@ -204,11 +133,7 @@ int RunDownload(const DownloadOptions& o, OutputEnd* outputEnd)
     const bool image = DownloadIsImage(o);
     const std::string path = PortDevicePath(o.port);
     const std::string shortName = PortShortName(o.port);
-#ifdef _WIN32
-    const std::string& portName = shortName;
-#else
-    const std::string& portName = path;
-#endif
+    const std::string& portName = PortNameShown(path, shortName);
 
     if (!StopEventsInit(GuardExpired, kGuardMs)) {
         LogPrintf(LOG_ERROR, "Can't set up signal handling: %s\n", strerror(errno));

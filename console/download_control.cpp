@@ -2,6 +2,7 @@
 // Choosing the download file and the Start/Abort toggle.
 #include "console_globals.h"
 #include "engine.h"
+#include "image_file.h"
 #include "loader_dlg.h"
 #include "resource.h"
 #include "serial_port.h"
@@ -10,34 +11,6 @@ const char kDownloadFileFilter[] =
     "SDL files(*.SDL)|*.SDL|dnl Files(*.dnl)|*.dnl|VDL Files(*.VDL)|*.VDL|dat Files(*.dat)|*.dat|All files(*.*)|*.*||";
 
 FileChooser g_pfnChooseFile = ChooseFileWithDialog;
-
-CString FileExtOf(const CString& path)
-{
-    // The name is what follows the last separator (Windows has two).
-    const std::string& p = path.Str();
-#ifdef _WIN32
-    const size_t sep = p.find_last_of("/\\");
-#else
-    const size_t sep = p.rfind('/');
-#endif
-    const std::string name = sep == std::string::npos ? p : p.substr(sep + 1);
-    const size_t dot = name.rfind('.');
-    return dot == std::string::npos ? CString() : CString(name.substr(dot + 1));
-}
-
-bool IsImageFileExt(const CString& ext)
-{
-    static const char upper[] = "DAT";
-    static const char lower[] = "dat";
-    const std::string& e = ext.Str();
-    for (size_t i = 0; i < 3; ++i) {
-        if (i >= e.size())
-            return false;
-        if (e[i] != upper[i] && e[i] != lower[i])
-            return false;
-    }
-    return true;
-}
 
 void CLoaderDlg::OnBrowse()
 {
@@ -50,7 +23,7 @@ void CLoaderDlg::OnBrowse()
         return;
     UpdateData(true);
     m_strFile = chosen;
-    g_bImageMode = IsImageFileExt(FileExtOf(chosen)) ? 1 : 0;
+    g_bImageMode = IsImageFileName(chosen.Str()) ? 1 : 0;
     UpdateData(false);
 }
 

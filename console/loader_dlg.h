@@ -136,11 +136,6 @@ extern LogClock g_pfnLogClock;
 // The file chooser's filter: five label and pattern pairs.
 extern const char kDownloadFileFilter[];
 
-// Image mode from a file's extension (the text after the last dot of its
-// name): its first three characters are D, A, T in any case.
-bool IsImageFileExt(const CString& ext);
-CString FileExtOf(const CString& path);
-
 // The engine's sinks: they post the dialog a notification and return.
 int ConsoleLogSink(const char* text, int level);
 void ConsoleProgressSink(int percent);

@@ -10,6 +10,24 @@
 #include <cstdlib>
 #include <cstring>
 
+bool IsImageFileName(const std::filesystem::path& file)
+{
+    // The native string: no conversion to the narrow code page on Windows.
+    const std::filesystem::path name = file.filename();
+    const auto& text = name.native();
+    const size_t dot = text.rfind('.');
+    if (dot == text.npos || text.size() - dot - 1 < 3)
+        return false;
+    static const char kLower[] = "dat";
+    static const char kUpper[] = "DAT";
+    for (size_t i = 0; i < 3; ++i) {
+        const auto c = text[dot + 1 + i];
+        if (c != kLower[i] && c != kUpper[i])
+            return false;
+    }
+    return true;
+}
+
 uint64_t ImagePaddedSize(uint64_t fileLength)
 {
     // The payload starts at offset 15: 15 + 1008 = 1023, so this rounds the

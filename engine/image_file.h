@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
 
 constexpr size_t IMAGE_HEADER_SIZE = 15;
 constexpr size_t IMAGE_VERSION_OFFSET = 9;  // major, then minor
@@ -18,6 +19,12 @@ struct ImageLoad {
     uint32_t size;          // payload length rounded up to a multiple of 1024
     uint8_t serviceWord[4]; // file offsets 11..14, in file order
 };
+
+// Whether a file is sent as an image rather than served, from its name alone:
+// the text after the last dot of the file name (not of a folder) begins with
+// D, A, T in any case (.dat, .DAT, .data). The folder separators are the
+// platform's own: a backslash separates only on Windows.
+bool IsImageFileName(const std::filesystem::path& file);
 
 // Payload length rounded up to whole KiB: (file length + 1008) & ~1023.
 uint64_t ImagePaddedSize(uint64_t fileLength);

@@ -6,22 +6,6 @@
 
 namespace {
 
-TEST(CliOptions, ExtensionDecidesTheMode)
-{
-    const struct {
-        const char* path;
-        bool image;
-    } cases[] = {
-        {"app.dat", true},       {"app.DAT", true},       {"app.Dat", true},   {"app.data", true},
-        {"app.datx", true},      {"x.tar.dat", true},     {"app.da", false},   {"app.sdl", false},
-        {"app.dnl", false},      {"app.vdl", false},      {"app.bin", false},  {"app", false},
-        {"app.", false},         {"dat", false},          {"app.dat.bin", false},
-        {"dir.dat/app", false},  {"dir.sdl/app.dat", true}, {".dat", true},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(ExtensionSelectsImage(c.path), c.image) << c.path;
-}
-
 TEST(CliOptions, DefaultsAndOverrides)
 {
     ParseResult r = ParseCommandLine({"app.sdl"});

@@ -183,4 +183,28 @@ TEST_F(ImageFile, TooLargeImageIsRejectedBeforeAnythingIsSent)
     EXPECT_TRUE(Written().empty());
 }
 
+// The name alone decides image or served, in the console and the CLI alike.
+TEST(ImageFileName, ExtensionDecidesTheMode)
+{
+    // A backslash separates folders on Windows only; elsewhere it is part of
+    // the name.
+    const bool backslashSeparates = std::filesystem::path::preferred_separator == '\\';
+    const struct {
+        const char* path;
+        bool image;
+    } cases[] = {
+        {"app.dat", true},       {"app.DAT", true},       {"app.Dat", true},   {"app.data", true},
+        {"app.datx", true},      {"x.tar.dat", true},     {"app.da", false},   {"app.sdl", false},
+        {"app.dnl", false},      {"app.vdl", false},      {"app.bin", false},  {"app", false},
+        {"app.", false},         {"dat", false},          {"app.dat.bin", false},
+        {"dir.dat/app", false},  {"dir.sdl/app.dat", true}, {".dat", true},
+        {"/tmp/x.dat/app", false}, {"app.dAt", true},     {"app.dat/", false},
+        {"dir.sdl\\app.dat", true},
+        {"dir.dat\\app", !backslashSeparates},
+        {"C:\\dir.dat\\app.sdl", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(IsImageFileName(c.path), c.image) << c.path;
+}
+
 }  // namespace
