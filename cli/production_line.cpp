@@ -17,6 +17,8 @@
 
 #include "serial_port.h"
 
+#include <nlohmann/json.hpp>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -249,15 +251,18 @@ void Line::Pump(Lane& lane)
 // events sees every run of every port end.
 void Line::WriteMissingResult(Lane& lane, int exitCode)
 {
-    char secs[32];
-    snprintf(secs, sizeof secs, "%.3f", Seconds(lane.started ? lane.startedAt : lane.spawnedAt));
-    std::string event = "{\"event\":\"result\",\"time\":\"" + IsoTimeNow() + "\",\"port\":" + JsonQuote(lane.port);
+    EventObject event;
+    event["event"] = "result";
+    event["time"] = IsoTimeNow();
+    event["port"] = lane.port;
     if (lane.box > 0)
-        event += ",\"box\":" + std::to_string(lane.box);
-    event += ",\"ok\":false,\"reason\":" + JsonQuote(kEndedAbnormally) + ",\"exit_code\":" +
-             std::to_string(exitCode) + ",\"seconds\":" + secs + "}";
+        event["box"] = lane.box;
+    event["ok"] = false;
+    event["reason"] = std::string(kEndedAbnormally);
+    event["exit_code"] = exitCode;
+    event["seconds"] = Seconds(lane.started ? lane.startedAt : lane.spawnedAt);
     // Through the same path as the child's own events.
-    OnEvent(lane, event);
+    OnEvent(lane, EventText(event));
 }
 
 void Line::Finish(Lane& lane, int exitCode)

@@ -40,4 +40,9 @@ private:
     int saved = -1;
 };
 
+// Sets or removes an environment variable in the C runtime the tests run in,
+// for the tests that change TZ.
+void SetEnvVar(const char* name, const char* value);
+void UnsetEnvVar(const char* name);
+
 }  // namespace etest

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "test_platform.h"
 
+#include <cstdlib>
 #include <unistd.h>
 
 namespace etest {
@@ -38,6 +39,16 @@ void RestoreStdout(int saved)
 {
     dup2(saved, STDOUT_FILENO);
     close(saved);
+}
+
+void SetEnvVar(const char* name, const char* value)
+{
+    setenv(name, value, 1);
+}
+
+void UnsetEnvVar(const char* name)
+{
+    unsetenv(name);
 }
 
 }  // namespace etest

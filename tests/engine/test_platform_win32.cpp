@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "test_platform.h"
 
+#include <cstdlib>
 #include <fcntl.h>
 #include <io.h>
 
@@ -40,6 +41,17 @@ void RestoreStdout(int saved)
 {
     _dup2(saved, 1);
     _close(saved);
+}
+
+void SetEnvVar(const char* name, const char* value)
+{
+    _putenv_s(name, value);
+}
+
+// An empty value removes the variable from the C runtime's environment.
+void UnsetEnvVar(const char* name)
+{
+    _putenv_s(name, "");
 }
 
 }  // namespace etest

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The time reply: MJD and BCD time of day, always in UTC.
 #include "engine_fixture.h"
-#include "env_var.h"
+#include "test_platform.h"
 
 #include <cstdlib>
 #include <string>
@@ -98,16 +98,16 @@ TEST_F(TimeReply, LocalTimeZoneHasNoEffect)
     g_fixedNow = 1709249400;  // 2024-02-29 23:30:00 UTC
     for (const char* tz : {"XST-14", "YST12", "UTC0"}) {
         SCOPED_TRACE(tz);
-        SetEnvVar("TZ", tz);
+        etest::SetEnvVar("TZ", tz);
         tzset();
         line.ClearWritten();
         EXPECT_EQ(SendTimeReply(), 0);
         EXPECT_EQ(Written(), (Bytes{0x02, 0x03, 0xEB, 0xD1, 0x23, 0x30, 0x00, 0x03})) << Hex(Written());
     }
     if (saved)
-        SetEnvVar("TZ", keep.c_str());
+        etest::SetEnvVar("TZ", keep.c_str());
     else
-        UnsetEnvVar("TZ");
+        etest::UnsetEnvVar("TZ");
     tzset();
 }
 
