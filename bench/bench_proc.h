@@ -25,8 +25,8 @@ pid_t Spawn(const std::vector<std::string>& argv, int in, int out, int err, cons
             const std::vector<std::string>& env = {});
 
 struct Ended {
-    bool ended = false;  // false: still running after the wait
-    int status = -1;     // exit code, or 128 + signal
+    bool ended = false;     // false: still running after the wait
+    int status = -1;        // exit code, or 128 + signal
     double cpuSeconds = 0;  // user + system of the whole process
 };
 // Waits up to `timeoutMs` for the child; on time-out it is killed and reaped.

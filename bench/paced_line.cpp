@@ -58,8 +58,7 @@ bool PacedLine::Deliver(int fd, int64_t now)
             if (m_queue.size() == 1)
                 m_addedNs += std::max<int64_t>(0, now - int64_t(DueOf(c, c.data.size() - 1)));
             m_queue.pop_front();
-        }
-        else
+        } else
             return true;
     }
     return true;

@@ -48,13 +48,13 @@ public:
     int64_t ByteNs() const { return int64_t(m_byteNs); }
 
     struct Arrival {
-        int64_t at;        // read from the sending side
-        uint8_t first;     // its first byte
+        int64_t at;     // read from the sending side
+        uint8_t first;  // its first byte
         size_t count;
     };
     struct Delivery {
-        int64_t at;        // written to the far end
-        uint8_t last;      // the last byte of the batch
+        int64_t at;    // written to the far end
+        uint8_t last;  // the last byte of the batch
         size_t count;
     };
     const std::vector<Arrival>& Arrivals() const { return m_arrivals; }

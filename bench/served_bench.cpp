@@ -125,7 +125,7 @@ private:
             }
         } else if (code == 0x03) {
             const time_t now = time(nullptr);
-            struct tm utc{};
+            struct tm utc {};
             gmtime_r(&now, &utc);
             std::vector<uint8_t> reply = {0x02, 0x03, 0, 0, 0, 0, 0, 0x03};
             BuildTimeReply(&utc, reply.data() + 2);
@@ -171,8 +171,8 @@ int OpenRaw(const std::string& path)
 
 // ---------------------------------------------------------------------------
 
-Run RunServed(const Options& o, uint32_t baud, uint32_t chunk, uint32_t timeEvery, bool fast,
-              const std::string& dir, const std::string& file)
+Run RunServed(const Options& o, uint32_t baud, uint32_t chunk, uint32_t timeEvery, bool fast, const std::string& dir,
+              const std::string& file)
 {
     Run r;
     const std::string path = dir + "/app.sdl";
@@ -181,10 +181,10 @@ Run RunServed(const Options& o, uint32_t baud, uint32_t chunk, uint32_t timeEver
         r.why = "no pipe";
         return r;
     }
-    const pid_t sim = Spawn({o.sim, "--mode", "served", "--expect", path, "--chunk", std::to_string(chunk),
-                             "--time-every", std::to_string(timeEvery), "--pace", std::to_string(baud),
-                             "--timeout", "600"},
-                            -1, out[1], -1);
+    const pid_t sim =
+        Spawn({o.sim, "--mode", "served", "--expect", path, "--chunk", std::to_string(chunk), "--time-every",
+               std::to_string(timeEvery), "--pace", std::to_string(baud), "--timeout", "600"},
+              -1, out[1], -1);
     close(out[1]);
 
     pid_t cli = -1;
@@ -344,13 +344,14 @@ int main(int argc, char** argv)
                                 cpu.Add(r.cpuPerMiB);
                                 break;
                             }
-                            fprintf(stderr, "  run failed (%s)%s\n", r.why.c_str(), attempt < kRetries ? ", again" : "");
+                            fprintf(stderr, "  run failed (%s)%s\n", r.why.c_str(),
+                                    attempt < kRetries ? ", again" : "");
                         }
                     }
                     printf("%-7u %-7s %-6u %-6s %-12s %-24s %-24s %s\n", baud,
                            (std::to_string(payload / 1024) + "KiB").c_str(), chunk,
-                           every ? ("/" + std::to_string(every)).c_str() : "off", fast ? "fast server" : "marbrix-cli",
-                           eff.Show("%.3f").c_str(), gap.Show("%.0f").c_str(),
+                           every ? ("/" + std::to_string(every)).c_str() : "off",
+                           fast ? "fast server" : "marbrix-cli", eff.Show("%.3f").c_str(), gap.Show("%.0f").c_str(),
                            fast ? "-" : cpu.Show("%.3f").c_str());
                     fflush(stdout);
                 }

@@ -26,8 +26,8 @@
 #include <poll.h>
 #include <sched.h>
 #include <signal.h>
-#include <sys/stat.h>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -78,15 +78,15 @@ struct Spread {
 
 struct Transfer {
     bool ok = false;
-    std::string why;         // when not ok
-    double seconds = 0;      // first byte of block 0 on the line to the last data block's ACK
-    double efficiency = 0;   // payload byte times over that duration
-    double turnaroundUs = 0; // mean, ACK's last bit to the next block's first byte
+    std::string why;          // when not ok
+    double seconds = 0;       // first byte of block 0 on the line to the last data block's ACK
+    double efficiency = 0;    // payload byte times over that duration
+    double turnaroundUs = 0;  // mean, ACK's last bit to the next block's first byte
     int turnarounds = 0;
-    double receiverUs = 0;   // mean, block's last byte to rb to rb's ACK
-    double cpuPerMiB = 0;    // the sender's user + system seconds per MiB
-    double maxLateUs = 0;    // the relay's worst delay beyond its batch
-    double addedShare = 0;   // the relay's own delays over the duration
+    double receiverUs = 0;  // mean, block's last byte to rb to rb's ACK
+    double cpuPerMiB = 0;   // the sender's user + system seconds per MiB
+    double maxLateUs = 0;   // the relay's worst delay beyond its batch
+    double addedShare = 0;  // the relay's own delays over the duration
 };
 
 // A run is counted only when the relay's own delays, taken off its
@@ -478,7 +478,7 @@ Usage RunChatter(const Options& o, const std::string& dir)
     const int64_t t1 = MonoNs();
     // What the CLI still holds must come out soon after.
     const int64_t deadline = MonoNs() + 3000000000LL;
-    struct stat st{};
+    struct stat st {};
     while ((stat(echoPath.c_str(), &st) != 0 || size_t(st.st_size) < total) && MonoNs() < deadline)
         usleep(20000);
     kill(cli, SIGTERM);

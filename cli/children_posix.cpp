@@ -155,7 +155,7 @@ bool StopSignalsInstall()
 {
     if (pipe2(g_wake, O_CLOEXEC | O_NONBLOCK) < 0)
         return false;
-    struct sigaction sa{};
+    struct sigaction sa {};
     sa.sa_handler = OnStopSignal;
     sigemptyset(&sa.sa_mask);
     sa.sa_flags = SA_RESTART;

@@ -7,14 +7,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-
 // Opens the download file without ever waiting: a FIFO or a socket would block
 // open() or the engine's reads on a writer that may never come, so only
 // regular files and devices are taken. The descriptor stays non-blocking; a
 // device with nothing to give reads short instead of stopping the worker.
 FILE* OpenDownloadFile(const std::string& name, uint64_t* size, bool* regular, std::string* why)
 {
-    struct stat st{};
+    struct stat st {};
     int fd = open(name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         *why = strerror(errno);

@@ -13,7 +13,7 @@ FILE* OpenDownloadFile(const std::string& name, uint64_t* size, bool* regular, s
         *why = strerror(errno);
         return nullptr;
     }
-    struct _stat64 st{};
+    struct _stat64 st {};
     if (_fstat64(_fileno(file), &st) < 0 || !(st.st_mode & _S_IFREG)) {
         *why = (st.st_mode & _S_IFDIR) ? strerror(EISDIR) : "not a regular file";
         fclose(file);

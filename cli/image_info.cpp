@@ -18,7 +18,7 @@ int InspectImage(const std::string& path)
         fprintf(stderr, "%s: cannot open: %s\n", path.c_str(), strerror(errno));
         return EXIT_FILE;
     }
-    struct stat st{};
+    struct stat st {};
     if (fstat(fileno(f), &st) < 0 || !S_ISREG(st.st_mode)) {
         fprintf(stderr, "%s: not a regular file\n", path.c_str());
         fclose(f);
@@ -43,12 +43,11 @@ int InspectImage(const std::string& path)
     // The engine's own rules, in the engine's order.
     switch (ImageCheck(length, header)) {
     case IMAGE_NO_PAYLOAD:
-        printf("valid image: no (%s)\n", length < IMAGE_HEADER_SIZE ? "shorter than the 15-byte header"
-                                                                     : "no payload after the header");
+        printf("valid image: no (%s)\n",
+               length < IMAGE_HEADER_SIZE ? "shorter than the 15-byte header" : "no payload after the header");
         return EXIT_REJECTED;
     case IMAGE_BAD_MAGIC:
-        printf("valid image: no (the magic does not decode to %s with mask key 0x%02X)\n", IMAGE_MAGIC,
-               header[0]);
+        printf("valid image: no (the magic does not decode to %s with mask key 0x%02X)\n", IMAGE_MAGIC, header[0]);
         return EXIT_REJECTED;
     case IMAGE_TOO_LARGE:
         printf("valid image: no (padded size %llu is above the largest image, %llu)\n",

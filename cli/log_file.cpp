@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "log_file.h"
 
-#include "log_file_device.h"
 #include "local_time.h"
+#include "log_file_device.h"
 #include "log_output.h"
 
 #include "engine.h"

@@ -35,7 +35,7 @@ int LogDeviceOpen(const std::string& path, std::string* why)
 {
     // Looked at before the open: opening a FIFO that has no reader fails
     // with words that would not say why it is refused.
-    struct stat st{};
+    struct stat st {};
     if (stat(path.c_str(), &st) == 0 && RefusedKind(st.st_mode, why))
         return -1;
     // Non-blocking, so the open itself can never wait.

@@ -16,7 +16,7 @@ int LogDeviceOpen(const std::string& path, std::string* why)
         *why = strerror(errno);
         return -1;
     }
-    struct _stat64 st{};
+    struct _stat64 st {};
     if (_fstat64(fd, &st) < 0) {
         *why = strerror(errno);
         _close(fd);

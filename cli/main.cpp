@@ -4,9 +4,9 @@
 #include "image_tools.h"
 #include "log_output.h"
 #include "options.h"
-#include "usb_identity.h"
 #include "single_port.h"
 #include "std_streams.h"
+#include "usb_identity.h"
 
 #include <cstdio>
 #include <string>

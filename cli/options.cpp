@@ -160,8 +160,7 @@ std::string Unknown(const std::vector<std::string>& rest, bool takesEndOfOptions
 // Reads the arguments into the options added to `app`; "" when they are
 // all taken, else what is wrong in this program's words. A missing value
 // comes first, then an option this program lacks, then a refused value.
-std::string Read(CLI::App& app, const std::vector<std::string>& args, const char* unknownWhat,
-                 bool takesEndOfOptions)
+std::string Read(CLI::App& app, const std::vector<std::string>& args, const char* unknownWhat, bool takesEndOfOptions)
 {
     std::vector<const char*> argv = {app.get_name().c_str()};
     for (const std::string& a : args)
@@ -338,6 +337,7 @@ bool DownloadIsImage(const DownloadOptions& options)
     return IsImageFileName(options.file);
 }
 
+// clang-format off
 std::string UsageText(const char* program)
 {
     std::string p = program;
@@ -394,3 +394,4 @@ std::string UsageText(const char* program)
            "  6  several ports or --loop: some port or some box failed (the summary\n"
            "     says which), or a station's --log file failed\n";
 }
+// clang-format on

@@ -21,10 +21,10 @@ struct DownloadOptions {
     // Every port as given (-p repeated or a comma list); `port` is the first.
     // More than one runs the production line (production_line.h).
     std::vector<std::string> ports;
-    bool loop = false;        // station mode: box after box on every port
-    bool json = false;        // events for machines on stdout (json_events.h)
-    std::string logFile;      // --log: every log line appended here too
-    double waitPortSec = 0;   // --wait-port: how long a missing port may take to appear
+    bool loop = false;       // station mode: box after box on every port
+    bool json = false;       // events for machines on stdout (json_events.h)
+    std::string logFile;     // --log: every log line appended here too
+    double waitPortSec = 0;  // --wait-port: how long a missing port may take to appear
 };
 
 struct PackOptions {

@@ -1,16 +1,14 @@
 // SPDX-License-Identifier: MIT
 #include "output_file.h"
 
+#include <windows.h>
 #include <cerrno>
 #include <io.h>
-#include <windows.h>
 
 const char kPathSeparators[] = "/\\";
 
 // The file's permissions follow its folder's; nothing to give.
-void OutputFileUsualMode(int)
-{
-}
+void OutputFileUsualMode(int) {}
 
 int OutputFileSync(int fd)
 {

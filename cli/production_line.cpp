@@ -128,8 +128,8 @@ private:
 
 void Line::Spawn(Lane& lane)
 {
-    std::vector<std::string> argv = {m_exe, "-p", lane.port, "-b", std::to_string(m_o.baud),
-                                     m_image ? "--image" : "--served"};
+    std::vector<std::string> argv = {
+        m_exe, "-p", lane.port, "-b", std::to_string(m_o.baud), m_image ? "--image" : "--served"};
     char num[32];
     // In station mode the time limit is the box's, from its first word: the
     // line keeps that clock itself (a port may wait long for its next box).
@@ -394,7 +394,9 @@ int Line::Summary()
         table += row;
         for (const Lane& l : m_lanes) {
             snprintf(row, sizeof row, "  %-*s %6d %6d %6d  %s\n", width, l.port.c_str(), l.boxes, l.passed, l.failed,
-                     l.fatal ? l.lastReason.c_str() : l.boxes ? (l.failed ? "had failures" : "all passed") : "no box");
+                     l.fatal   ? l.lastReason.c_str()
+                     : l.boxes ? (l.failed ? "had failures" : "all passed")
+                               : "no box");
             table += row;
             if (l.failed > 0 || l.fatal)
                 failedPorts.push_back(l.port);

@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: MIT
 #include "std_streams.h"
 
+#include <windows.h>
 #include <cstdio>
 #include <fcntl.h>
 #include <io.h>
-#include <windows.h>
 
 #ifndef ENABLE_VIRTUAL_TERMINAL_PROCESSING
 #define ENABLE_VIRTUAL_TERMINAL_PROCESSING 0x0004

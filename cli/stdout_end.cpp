@@ -46,8 +46,8 @@ void EndLineOutput(bool json)
 {
     if (json)
         JsonEmitLineDropped(StdoutDropped().pieces);
-    const StdoutLoss lost = StdoutFinish(StopRequested() ? kLineStoppedGraceMs : kStdoutGraceMs,
-                                         [] { return !StopRequested(); });
+    const StdoutLoss lost =
+        StdoutFinish(StopRequested() ? kLineStoppedGraceMs : kStdoutGraceMs, [] { return !StopRequested(); });
     if (lost.pieces == 0)
         return;
     const std::string text = LossText(json, lost, "the boxes'");

@@ -34,9 +34,9 @@ struct WriterState {
     // (a deque keeps its elements in place when others are added).
     std::deque<Chunk> queue;
     bool writing = false;
-    size_t queuedBytes = 0;    // including the chunk in flight
+    size_t queuedBytes = 0;  // including the chunk in flight
     uint64_t queuedPieces = 0;
-    uint64_t mustWrite = 0;    // Kept and Essential pieces among them
+    uint64_t mustWrite = 0;  // Kept and Essential pieces among them
     StdoutLoss dropped;
     bool started = false;
     bool failed = false;    // stdout refused bytes for good, or no thread

@@ -89,7 +89,7 @@ bool StopEventsInit(void (*guardExpired)(), int guardMs)
     } catch (...) {  // no thread: the main thread's own bounds still hold
     }
     StopSignalsRestore();
-    struct sigaction sa{};
+    struct sigaction sa {};
     sa.sa_handler = OnSignal;
     sigemptyset(&sa.sa_mask);
     // No SA_RESTART: a signal must end whatever this thread waits in.
@@ -124,9 +124,7 @@ void StopWaitForWake(int waitMs)
     }
 }
 
-void StopFinished()
-{
-}
+void StopFinished() {}
 
 void StopSignalsBlock()
 {

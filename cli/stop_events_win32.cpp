@@ -90,13 +90,9 @@ void StopFinished()
         SetEvent(g_finishedEvent);
 }
 
-void StopSignalsBlock()
-{
-}
+void StopSignalsBlock() {}
 
-void StopSignalsRestore()
-{
-}
+void StopSignalsRestore() {}
 
 void ExitAtOnce(int code)
 {

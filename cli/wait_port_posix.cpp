@@ -5,6 +5,6 @@
 
 bool PortPathPresent(const std::string& path)
 {
-    struct stat st{};
+    struct stat st {};
     return stat(path.c_str(), &st) == 0;
 }

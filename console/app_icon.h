@@ -13,9 +13,9 @@ extern const uint32_t kIconPalette16[16];
 
 struct IconShape {
     enum Kind {
-        Frame,    // a rectangle: outlined in `pen`, filled with `brush`
-        Fill,     // a rectangle filled with `brush`, no outline
-        Triangle, // a triangle through the three points, outlined and filled
+        Frame,     // a rectangle: outlined in `pen`, filled with `brush`
+        Fill,      // a rectangle filled with `brush`, no outline
+        Triangle,  // a triangle through the three points, outlined and filled
     } kind;
     int pen;    // palette index, or -1 for none
     int brush;  // palette index

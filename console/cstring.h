@@ -7,6 +7,13 @@
 #include <cstdio>
 #include <string>
 
+// Lets the compiler check Format's arguments against its format string.
+#if defined(__GNUC__)
+#define CSTRING_PRINTF_LIKE __attribute__((format(printf, 2, 3)))
+#else
+#define CSTRING_PRINTF_LIKE
+#endif
+
 class CString {
 public:
     CString() = default;
@@ -14,11 +21,7 @@ public:
     CString(std::string s) : m_str(std::move(s)) {}
 
     // printf-style; the arguments' strings are UTF-8.
-    void Format(const char* format, ...)
-#if defined(__GNUC__)
-        __attribute__((format(printf, 2, 3)))
-#endif
-        ;
+    void Format(const char* format, ...) CSTRING_PRINTF_LIKE;
     const char* GetString() const { return m_str.c_str(); }
     const std::string& Str() const { return m_str; }
     int GetLength() const { return int(m_str.size()); }  // in bytes

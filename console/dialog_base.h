@@ -25,11 +25,11 @@ using AFX_PMSG = void (CDialog::*)();
 using AFX_PMSGL = LRESULT (CDialog::*)(WPARAM, LPARAM);
 
 struct AFX_MSGMAP_ENTRY {
-    UINT nMessage;  // WM_COMMAND, or a message posted to the dialog; 0 ends the map
-    UINT nCode;     // for WM_COMMAND: the notification (BN_CLICKED, CBN_DROPDOWN)
-    int nID;        // for WM_COMMAND: the control
-    AFX_PMSG pfn;   // WM_COMMAND handler
-    AFX_PMSGL pfnL; // posted-message handler
+    UINT nMessage;   // WM_COMMAND, or a message posted to the dialog; 0 ends the map
+    UINT nCode;      // for WM_COMMAND: the notification (BN_CLICKED, CBN_DROPDOWN)
+    int nID;         // for WM_COMMAND: the control
+    AFX_PMSG pfn;    // WM_COMMAND handler
+    AFX_PMSGL pfnL;  // posted-message handler
 };
 
 struct AFX_MSGMAP {
@@ -37,6 +37,7 @@ struct AFX_MSGMAP {
     const AFX_MSGMAP_ENTRY* lpEntries;
 };
 
+// clang-format off
 #define DECLARE_MESSAGE_MAP()                        \
 protected:                                           \
     static const AFX_MSGMAP* GetThisMessageMap();    \
@@ -58,6 +59,7 @@ protected:                                           \
     static const AFX_MSGMAP messageMap = {&TheBaseClass::GetThisMessageMap, entries}; \
     return &messageMap;                                                   \
     }
+// clang-format on
 
 // The window a message is posted to. On Windows the dialog's HWND; under Qt
 // its top-level widget.

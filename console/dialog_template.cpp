@@ -15,6 +15,8 @@ int ScaleRounded(int a, int b, int c)
 
 const DlgTemplate& MainDialogTemplate()
 {
+    // One control a line, as the dialog reads.
+    // clang-format off
     static const DlgTemplate t = {
         IDD_MAIN, "Marbrix", 320, 227, "宋体", 9, true, true,
         {
@@ -34,11 +36,14 @@ const DlgTemplate& MainDialogTemplate()
             {IDC_STATUS, DlgClass::Static, "", DS_CENTER_TEXT | DS_SUNKEN | DS_PATH_ELLIPSIS | DS_GROUP | DS_SIZE_X, 7, 70, 306, 17},
         },
     };
+    // clang-format on
     return t;
 }
 
 const DlgTemplate& AboutDialogTemplate()
 {
+    // One control a line, as the dialog reads.
+    // clang-format off
     static const DlgTemplate t = {
         IDD_ABOUTBOX, "关于 Marbrix", 235, 55, "宋体", 9, false, false,
         {
@@ -47,10 +52,12 @@ const DlgTemplate& AboutDialogTemplate()
             {IDOK, DlgClass::PushButton, "确定", DS_DEFPUSH | DS_GROUP | DS_TABSTOP, 178, 7, 50, 14},
         },
     };
+    // clang-format on
     return t;
 }
 
 DlgRect DlgToPixels(const DlgRect& dlu, DlgBaseUnits u)
 {
-    return DlgRect{ScaleRounded(dlu.x, u.cx, 4), ScaleRounded(dlu.y, u.cy, 8), ScaleRounded(dlu.cx, u.cx, 4), ScaleRounded(dlu.cy, u.cy, 8)};
+    return DlgRect{ScaleRounded(dlu.x, u.cx, 4), ScaleRounded(dlu.y, u.cy, 8), ScaleRounded(dlu.cx, u.cx, 4),
+                   ScaleRounded(dlu.cy, u.cy, 8)};
 }

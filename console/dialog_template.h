@@ -12,20 +12,20 @@ enum class DlgClass { GroupBox, ComboBox, PushButton, Static, StaticIcon, RichEd
 // Style bits the layer understands, named after the template's styles.
 enum DlgStyle : unsigned {
     DS_NONE = 0,
-    DS_CENTER_TEXT = 1u << 0,   // SS_CENTER | SS_CENTERIMAGE
-    DS_BORDER = 1u << 1,        // WS_BORDER
-    DS_SUNKEN = 1u << 2,        // SS_SUNKEN / WS_EX_CLIENTEDGE / WS_EX_STATICEDGE
-    DS_TABSTOP = 1u << 3,       // WS_TABSTOP
-    DS_DEFPUSH = 1u << 4,       // BS_DEFPUSHBUTTON
-    DS_FLAT = 1u << 5,          // BS_FLAT
-    DS_SMOOTH = 1u << 6,        // PBS_SMOOTH
-    DS_PATH_ELLIPSIS = 1u << 7, // SS_PATHELLIPSIS: a long path loses its middle
+    DS_CENTER_TEXT = 1u << 0,    // SS_CENTER | SS_CENTERIMAGE
+    DS_BORDER = 1u << 1,         // WS_BORDER
+    DS_SUNKEN = 1u << 2,         // SS_SUNKEN / WS_EX_CLIENTEDGE / WS_EX_STATICEDGE
+    DS_TABSTOP = 1u << 3,        // WS_TABSTOP
+    DS_DEFPUSH = 1u << 4,        // BS_DEFPUSHBUTTON
+    DS_FLAT = 1u << 5,           // BS_FLAT
+    DS_SMOOTH = 1u << 6,         // PBS_SMOOTH
+    DS_PATH_ELLIPSIS = 1u << 7,  // SS_PATHELLIPSIS: a long path loses its middle
     // How a control follows a dialog enlarged beyond its template: moved
     // with the right edge, or given the extra width or height.
     DS_MOVE_X = 1u << 8,
     DS_SIZE_X = 1u << 9,
     DS_SIZE_Y = 1u << 10,
-    DS_GROUP = 1u << 11,        // WS_GROUP
+    DS_GROUP = 1u << 11,  // WS_GROUP
 };
 
 struct DlgItemTemplate {
@@ -42,8 +42,8 @@ struct DlgTemplate {
     int cx, cy;           // client size, dialog units
     const char* face;     // font face, UTF-8
     int pointSize;
-    bool sizable;         // may be enlarged (never below the template's size)
-    bool appWindow;       // shown on the task bar
+    bool sizable;    // may be enlarged (never below the template's size)
+    bool appWindow;  // shown on the task bar
     std::vector<DlgItemTemplate> items;
 };
 

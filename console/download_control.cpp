@@ -7,8 +7,8 @@
 #include "resource.h"
 #include "serial_port.h"
 
-const char kDownloadFileFilter[] =
-    "SDL files(*.SDL)|*.SDL|dnl Files(*.dnl)|*.dnl|VDL Files(*.VDL)|*.VDL|dat Files(*.dat)|*.dat|All files(*.*)|*.*||";
+const char kDownloadFileFilter[] = "SDL files(*.SDL)|*.SDL|dnl Files(*.dnl)|*.dnl|VDL Files(*.VDL)|*.VDL|dat "
+                                   "Files(*.dat)|*.dat|All files(*.*)|*.*||";
 
 FileChooser g_pfnChooseFile = ChooseFileWithDialog;
 

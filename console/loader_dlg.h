@@ -23,13 +23,13 @@ public:
     ~CLoaderDlg() override;
 
     // --- the dialog's members, exchanged with the controls ---
-    CProgressCtrl m_progress;  // IDC_PROGRESS
-    CRichEditCtrl m_log;       // IDC_LOG
-    CString m_strFile;         // IDC_FILE
+    CProgressCtrl m_progress;                       // IDC_PROGRESS
+    CRichEditCtrl m_log;                            // IDC_LOG
+    CString m_strFile;                              // IDC_FILE
     int m_nBaud = PortRateIndex(kPortDefaultRate);  // IDC_BAUD: "115200"
-    int m_nPort = 1;           // IDC_PORT: "COM2"
-    CString m_strLink;         // IDC_LINK
-    CString m_strStatus;       // IDC_STATUS
+    int m_nPort = 1;                                // IDC_PORT: "COM2"
+    CString m_strLink;                              // IDC_LINK
+    CString m_strStatus;                            // IDC_STATUS
 
     // --- port connection ---
     void OnConnect();

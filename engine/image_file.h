@@ -8,16 +8,16 @@
 #include <filesystem>
 
 constexpr size_t IMAGE_HEADER_SIZE = 15;
-constexpr size_t IMAGE_VERSION_OFFSET = 9;  // major, then minor
-constexpr size_t IMAGE_SERVICE_OFFSET = 11; // four bytes, passed on in file order
-constexpr char IMAGE_MAGIC[] = "VELTOWDL";  // eight characters, XORed with the mask key
+constexpr size_t IMAGE_VERSION_OFFSET = 9;   // major, then minor
+constexpr size_t IMAGE_SERVICE_OFFSET = 11;  // four bytes, passed on in file order
+constexpr char IMAGE_MAGIC[] = "VELTOWDL";   // eight characters, XORed with the mask key
 // Larger images cannot be announced in YMODEM's decimal size field.
 constexpr uint64_t IMAGE_MAX_SIZE = 0x7FFFFC00u;
 
 struct ImageLoad {
-    uint8_t* buffer;        // image size bytes, payload then 0xFF; malloc'ed
-    uint32_t size;          // payload length rounded up to a multiple of 1024
-    uint8_t serviceWord[4]; // file offsets 11..14, in file order
+    uint8_t* buffer;         // image size bytes, payload then 0xFF; malloc'ed
+    uint32_t size;           // payload length rounded up to a multiple of 1024
+    uint8_t serviceWord[4];  // file offsets 11..14, in file order
 };
 
 // Whether a file is sent as an image rather than served, from its name alone:
@@ -36,7 +36,7 @@ enum ImageVerdict {
     IMAGE_ACCEPTED,
     IMAGE_NO_PAYLOAD,  // the header alone, or less
     IMAGE_BAD_MAGIC,
-    IMAGE_TOO_LARGE,   // padded size above IMAGE_MAX_SIZE
+    IMAGE_TOO_LARGE,  // padded size above IMAGE_MAX_SIZE
 };
 ImageVerdict ImageCheck(uint64_t fileLength, const uint8_t header[9]);
 

@@ -65,7 +65,7 @@ bool HoldsDevice(const std::string& procDir, dev_t rdev, dev_t fsDev)
         ssize_t n = readlink(link.c_str(), target, sizeof target - 1);
         if (n < 5 || memcmp(target, "/dev/", 5) != 0)
             continue;
-        struct stat st{};
+        struct stat st {};
         if (stat(link.c_str(), &st) < 0 || !S_ISCHR(st.st_mode) || st.st_rdev != rdev)
             continue;
         if (IsPtySlave(rdev) && st.st_dev != fsDev)

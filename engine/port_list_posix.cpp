@@ -64,7 +64,6 @@ std::vector<PortInfo> ListSerialPorts()
         result.push_back(info);
     }
     sp_free_port_list(ports);
-    std::sort(result.begin(), result.end(),
-              [](const PortInfo& a, const PortInfo& b) { return a.path < b.path; });
+    std::sort(result.begin(), result.end(), [](const PortInfo& a, const PortInfo& b) { return a.path < b.path; });
     return result;
 }

@@ -10,7 +10,7 @@ namespace {
 // The group a user must join to open the device: the one that owns it.
 std::string OwnerGroup(const std::string& path)
 {
-    struct stat st{};
+    struct stat st {};
     if (stat(path.c_str(), &st) < 0)
         return "";
     group* g = getgrgid(st.st_gid);

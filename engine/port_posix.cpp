@@ -39,8 +39,8 @@ struct SpeedEntry {
 };
 
 const SpeedEntry kSpeedCodes[] = {
-    {2400, B2400},   {4800, B4800},   {9600, B9600},     {19200, B19200},
-    {38400, B38400}, {57600, B57600}, {115200, B115200},
+    {2400, B2400},     {4800, B4800},   {9600, B9600},     {19200, B19200},
+    {38400, B38400},   {57600, B57600}, {115200, B115200},
 #ifdef B230400
     {230400, B230400},
 #endif
@@ -290,7 +290,7 @@ PortHandle PortOpenDevice(const char* path, uint32_t baud, PortOpenError* error)
         int e = errno;
         SetError(error, e, std::string("cannot open ") + path);
         // EBUSY: another program has set the exclusive flag.
-        struct stat st{};
+        struct stat st {};
         if (e == EBUSY && stat(path, &st) == 0)
             NoteHolders(error, st);
         return nullptr;
@@ -302,7 +302,7 @@ PortHandle PortOpenDevice(const char* path, uint32_t baud, PortOpenError* error)
     }
     // The advisory lock is what keeps a second program off the port: root
     // passes TIOCEXCL, but not a held lock.
-    struct stat st{};
+    struct stat st {};
     fstat(fd, &st);
     if (flock(fd, LOCK_EX | LOCK_NB) < 0) {
         int e = errno == EWOULDBLOCK ? EBUSY : errno;
@@ -371,8 +371,8 @@ void PortReleaseDevice(PortHandle port)
 
 std::string PortDevicePath(const std::string& name)
 {
-    if (name.size() == 4 && (name.compare(0, 3, "COM") == 0 || name.compare(0, 3, "com") == 0) &&
-        name[3] >= '1' && name[3] <= '4')
+    if (name.size() == 4 && (name.compare(0, 3, "COM") == 0 || name.compare(0, 3, "com") == 0) && name[3] >= '1' &&
+        name[3] <= '4')
         return "/dev/ttyS" + std::string(1, char(name[3] - 1));
     return name;
 }

@@ -188,8 +188,8 @@ PortHandle PortOpenDevice(const char* path, uint32_t baud, PortOpenError* error)
         return nullptr;
     }
     // Share mode 0: a port another program holds is refused (ERROR_ACCESS_DENIED).
-    HANDLE h = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                           nullptr);
+    HANDLE h =
+        CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
         DWORD e = GetLastError();
         PORT_TRACE("CreateFileA(%s) failed: %lu", path, (unsigned long)e);
@@ -256,9 +256,7 @@ void PortCloseDevice(PortHandle port)
 
 // Nothing to drop short of closing: the handle itself is the exclusive claim,
 // and the system closes it when the process ends.
-void PortReleaseDevice(PortHandle)
-{
-}
+void PortReleaseDevice(PortHandle) {}
 
 std::string PortDevicePath(const std::string& name)
 {

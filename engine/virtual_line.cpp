@@ -124,8 +124,8 @@ void VirtualLine::Feed(const std::vector<uint8_t>& bytes, int64_t at)
     if (at < m_now)
         at = m_now;
     // Keep the schedule sorted; bytes fed for the same tick keep their order.
-    auto pos = std::upper_bound(m_future.begin(), m_future.end(), at,
-                                [](int64_t t, const Arrival& a) { return t < a.at; });
+    auto pos =
+        std::upper_bound(m_future.begin(), m_future.end(), at, [](int64_t t, const Arrival& a) { return t < a.at; });
     std::vector<Arrival> add;
     add.reserve(bytes.size());
     for (uint8_t b : bytes)
@@ -162,12 +162,31 @@ void VirtualLine::SetTransmitStuck(bool stuck)
     m_stuck = stuck;
 }
 
-void VirtualLine::FailStatus(int n) { std::lock_guard<std::recursive_mutex> g(m_lock); m_failStatus = n; }
-void VirtualLine::FailReads(int n) { std::lock_guard<std::recursive_mutex> g(m_lock); m_failReads = n; }
-void VirtualLine::FailWrites(int n) { std::lock_guard<std::recursive_mutex> g(m_lock); m_failWrites = n; }
+void VirtualLine::FailStatus(int n)
+{
+    std::lock_guard<std::recursive_mutex> g(m_lock);
+    m_failStatus = n;
+}
+void VirtualLine::FailReads(int n)
+{
+    std::lock_guard<std::recursive_mutex> g(m_lock);
+    m_failReads = n;
+}
+void VirtualLine::FailWrites(int n)
+{
+    std::lock_guard<std::recursive_mutex> g(m_lock);
+    m_failWrites = n;
+}
 
-int64_t VirtualLine::Now() const { std::lock_guard<std::recursive_mutex> g(m_lock); return m_now; }
-int64_t VirtualLine::Sleeps() const { return Now(); }
+int64_t VirtualLine::Now() const
+{
+    std::lock_guard<std::recursive_mutex> g(m_lock);
+    return m_now;
+}
+int64_t VirtualLine::Sleeps() const
+{
+    return Now();
+}
 
 int64_t VirtualLine::Microseconds() const
 {

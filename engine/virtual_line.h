@@ -60,11 +60,11 @@ public:
     void FailReads(int n);
     void FailWrites(int n);
 
-    int64_t Now() const;        // ticks since the start
-    int64_t Sleeps() const;     // same as Now(): only sleeps move the clock
+    int64_t Now() const;           // ticks since the start
+    int64_t Sleeps() const;        // same as Now(): only sleeps move the clock
     int64_t Microseconds() const;  // ticks and short sleeps together
     int64_t ShortSleeps() const;
-    uint32_t Pending() const;   // arrived, not yet read
+    uint32_t Pending() const;  // arrived, not yet read
     std::vector<uint8_t> Written() const;
     std::vector<std::vector<uint8_t>> WriteCalls() const;  // one entry per Write
     void ClearWritten();
@@ -78,7 +78,7 @@ private:
 
     mutable std::recursive_mutex m_lock;
     int64_t m_now = 0;
-    std::deque<Arrival> m_future;   // sorted by time
+    std::deque<Arrival> m_future;  // sorted by time
     std::deque<uint8_t> m_arrived;
     std::vector<uint8_t> m_written;
     std::vector<std::vector<uint8_t>> m_calls;
@@ -87,8 +87,8 @@ private:
     uint32_t m_rate = 0;
     bool m_stuck = false;
     uint64_t m_outQueue = 0;
-    int64_t m_partUs = 0;          // short sleeps short of a whole tick
-    uint64_t m_sendCreditUs = 0;   // x rate: bytes under way, not yet whole
+    int64_t m_partUs = 0;         // short sleeps short of a whole tick
+    uint64_t m_sendCreditUs = 0;  // x rate: bytes under way, not yet whole
     int64_t m_shortSleeps = 0;
     int m_failStatus = 0;
     int m_failReads = 0;

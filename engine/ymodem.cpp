@@ -23,7 +23,7 @@ uint8_t g_ymodemBlock[1027];
 
 namespace {
 
-constexpr int kHeaderTries = 100;      // 'C' tries per block 0 attempt
+constexpr int kHeaderTries = 100;  // 'C' tries per block 0 attempt
 constexpr int kHeaderTryTicks = 500;
 constexpr int kHeaderReplyTicks = 5000;
 constexpr int kHeaderAttempts = 10;

@@ -12,10 +12,10 @@ uint32_t Crc16Update(uint32_t byte, uint32_t crc);
 int YmodemMakeBlock(const uint8_t* source, uint8_t* block, int length, uint8_t number);
 // Results of the exchanges below, beyond 0 (done) and 1 (failed).
 enum : int {
-    YM_RX_CANCELLED = 2,  // the receiver sent CAN where the sender listens for it
-    YM_STOPPED = 3,       // the operator's stop, or the port was lost
-    YM_NOT_ACKED = 4,     // block 0 answered with NAK or a garbled byte: send it again
-    YM_BOX_RESTARTED = 5, // the box sent its opening frame 02 AA 03 where a 'C' was due
+    YM_RX_CANCELLED = 2,   // the receiver sent CAN where the sender listens for it
+    YM_STOPPED = 3,        // the operator's stop, or the port was lost
+    YM_NOT_ACKED = 4,      // block 0 answered with NAK or a garbled byte: send it again
+    YM_BOX_RESTARTED = 5,  // the box sent its opening frame 02 AA 03 where a 'C' was due
 };
 
 // Block 0 with the file name and size. 0 when the receiver acknowledged it

@@ -13,9 +13,9 @@ namespace stbsim {
 std::uint16_t Crc16Xmodem(const std::uint8_t* data, std::size_t len);
 
 struct CivilDate {
-  int year = 0;
-  int month = 0;  // 1..12
-  int day = 0;    // 1..31
+    int year = 0;
+    int month = 0;  // 1..12
+    int day = 0;    // 1..31
 };
 
 // Modified Julian Date (days since 1858-11-17) to a Gregorian date.

@@ -14,11 +14,11 @@ namespace stbsim {
 // The fault knobs are the options themselves; what changes during a run
 // lives here.
 struct Faults {
-  explicit Faults(const Options& options) : opt(options), badEtxPending(options.badEtx) {}
+    explicit Faults(const Options& options) : opt(options), badEtxPending(options.badEtx) {}
 
-  const Options& opt;
-  bool badEtxPending;         // cleared once the bad frame has gone out
-  bool firstTransfer = true;  // block faults apply while this holds
+    const Options& opt;
+    bool badEtxPending;         // cleared once the bad frame has gone out
+    bool firstTransfer = true;  // block faults apply while this holds
 };
 
 // Printable console chatter, as a booting box prints it, that never holds
@@ -30,17 +30,17 @@ std::string JunkNotC(std::size_t n);
 
 // Flips each bit of a byte independently with the given probability.
 class BitErrors {
- public:
-  BitErrors(double rate, std::uint64_t seed) : rate_(rate), rng_(seed), uni_(0.0, 1.0) {}
-  std::uint8_t Apply(std::uint8_t b);
-  std::uint64_t Flips() const { return flips_; }
-  bool Active() const { return rate_ > 0.0; }
+public:
+    BitErrors(double rate, std::uint64_t seed) : rate_(rate), rng_(seed), uni_(0.0, 1.0) {}
+    std::uint8_t Apply(std::uint8_t b);
+    std::uint64_t Flips() const { return flips_; }
+    bool Active() const { return rate_ > 0.0; }
 
- private:
-  double rate_;
-  std::mt19937_64 rng_;
-  std::uniform_real_distribution<double> uni_;
-  std::uint64_t flips_ = 0;
+private:
+    double rate_;
+    std::mt19937_64 rng_;
+    std::uniform_real_distribution<double> uni_;
+    std::uint64_t flips_ = 0;
 };
 
 }  // namespace stbsim

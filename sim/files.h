@@ -13,9 +13,9 @@ bool WriteWholeFile(const std::string& path, const std::vector<std::uint8_t>& da
 // What the box should receive for an image file: its service word and the
 // payload padded with 0xFF to a multiple of 1024.
 struct ExpectedImage {
-  std::uint8_t serviceWord[4] = {0, 0, 0, 0};
-  std::vector<std::uint8_t> padded;
-  bool magicValid = false;
+    std::uint8_t serviceWord[4] = {0, 0, 0, 0};
+    std::vector<std::uint8_t> padded;
+    bool magicValid = false;
 };
 bool ExpectImage(const std::vector<std::uint8_t>& file, ExpectedImage& img, std::string& error);
 

@@ -8,11 +8,11 @@
 namespace stbsim {
 
 struct DecodedTime {
-  bool valid = false;
-  std::string why;  // when not valid
-  long mjd = 0;
-  int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
-  std::string text;  // "YYYY-MM-DD hh:mm:ss"
+    bool valid = false;
+    std::string why;  // when not valid
+    long mjd = 0;
+    int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+    std::string text;  // "YYYY-MM-DD hh:mm:ss"
 };
 
 // The five payload bytes: MJD high, MJD low, hour, minute, second.

@@ -155,9 +155,12 @@ QFont DialogFont(const DlgTemplate& t)
     // The face names Windows knows for this font, then the Song-style faces
     // Linux ships; whichever fontconfig has installed wins.
     static const QStringList songFaces = {
-        QStringLiteral("SimSun"),         QStringLiteral("NSimSun"),
-        QStringLiteral("AR PL UMing CN"), QStringLiteral("AR PL SungtiL GB"),
-        QStringLiteral("Noto Serif CJK SC"), QStringLiteral("Source Han Serif SC"),
+        QStringLiteral("SimSun"),
+        QStringLiteral("NSimSun"),
+        QStringLiteral("AR PL UMing CN"),
+        QStringLiteral("AR PL SungtiL GB"),
+        QStringLiteral("Noto Serif CJK SC"),
+        QStringLiteral("Source Han Serif SC"),
     };
     if (QFont::substitutes(face).isEmpty())
         QFont::insertSubstitutions(face, songFaces);
@@ -173,8 +176,7 @@ QFont DialogFont(const DlgTemplate& t)
 DlgBaseUnits BaseUnitsOf(const QFont& font)
 {
     QFontMetrics fm(font);
-    const int width =
-        fm.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
+    const int width = fm.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
     DlgBaseUnits u;
     u.cx = (width / 26 + 1) / 2;
     u.cy = fm.height();
@@ -187,8 +189,8 @@ DlgBaseUnits BaseUnitsOf(const QFont& font)
 
 QRect DlgToPixels(const QRect& dlu, DlgBaseUnits u)
 {
-    return QRect(ScaleRounded(dlu.x(), u.cx, 4), ScaleRounded(dlu.y(), u.cy, 8),
-                 ScaleRounded(dlu.width(), u.cx, 4), ScaleRounded(dlu.height(), u.cy, 8));
+    return QRect(ScaleRounded(dlu.x(), u.cx, 4), ScaleRounded(dlu.y(), u.cy, 8), ScaleRounded(dlu.width(), u.cx, 4),
+                 ScaleRounded(dlu.height(), u.cy, 8));
 }
 
 QFont LogFont(int pointSize)
@@ -199,10 +201,10 @@ QFont LogFont(int pointSize)
     // has it.
     QFont font(QStringLiteral("DejaVu Sans Mono"));
     font.setFamilies({QStringLiteral("DejaVu Sans Mono"), QStringLiteral("Consolas"),
-                      QStringLiteral("Liberation Mono"), QStringLiteral("Courier New"),
-                      QString::fromUtf8("宋体"), QStringLiteral("SimSun"), QStringLiteral("NSimSun"),
-                      QStringLiteral("AR PL UMing CN"), QStringLiteral("AR PL SungtiL GB"),
-                      QStringLiteral("Noto Serif CJK SC"), QStringLiteral("Source Han Serif SC")});
+                      QStringLiteral("Liberation Mono"), QStringLiteral("Courier New"), QString::fromUtf8("宋体"),
+                      QStringLiteral("SimSun"), QStringLiteral("NSimSun"), QStringLiteral("AR PL UMing CN"),
+                      QStringLiteral("AR PL SungtiL GB"), QStringLiteral("Noto Serif CJK SC"),
+                      QStringLiteral("Source Han Serif SC")});
     font.setStyleHint(QFont::TypeWriter);
     font.setPointSize(pointSize);
     return font;

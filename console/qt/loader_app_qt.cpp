@@ -5,8 +5,8 @@
 
 #include "about_dlg.h"
 #include "loader_dlg.h"
-#include "resource.h"
 #include "qt_backend.h"
+#include "resource.h"
 
 #include <QDialog>
 #include <QProgressBar>
@@ -87,7 +87,8 @@ bool CLoaderApp::InitInstance()
             if (!m_strScreenshot.IsEmpty() && !m_strScreenshotDownload.IsEmpty()) {
                 ShootDownload(*this, dlg);
             } else if (!m_strScreenshot.IsEmpty()) {
-                QTimer::singleShot(400, w, [this, &dlg, w] { dlg.EndDialog(SaveWindow(w, m_strScreenshot) ? 0 : 1); });
+                QTimer::singleShot(400, w,
+                                   [this, &dlg, w] { dlg.EndDialog(SaveWindow(w, m_strScreenshot) ? 0 : 1); });
             }
         });
     }

@@ -4,8 +4,8 @@
 //     --port PATH   add a serial device (a USB adapter, a pty) to the port
 //                   list and select it
 //   marbrix --help | --version
-#include "loader_app.h"
 #include "app_icon_qt.h"
+#include "loader_app.h"
 #include "qt_backend.h"
 
 #include <QApplication>

@@ -20,12 +20,30 @@ constexpr COLORREF RGB(unsigned r, unsigned g, unsigned b)
 {
     return COLORREF((r & 0xFF) | ((g & 0xFF) << 8) | ((b & 0xFF) << 16));
 }
-constexpr unsigned GetRValue(COLORREF c) { return c & 0xFF; }
-constexpr unsigned GetGValue(COLORREF c) { return (c >> 8) & 0xFF; }
-constexpr unsigned GetBValue(COLORREF c) { return (c >> 16) & 0xFF; }
-constexpr unsigned LOWORD(uintptr_t v) { return unsigned(v & 0xFFFF); }
-constexpr unsigned HIWORD(uintptr_t v) { return unsigned((v >> 16) & 0xFFFF); }
-constexpr WPARAM MAKEWPARAM(unsigned lo, unsigned hi) { return WPARAM((lo & 0xFFFF) | ((hi & 0xFFFF) << 16)); }
+constexpr unsigned GetRValue(COLORREF c)
+{
+    return c & 0xFF;
+}
+constexpr unsigned GetGValue(COLORREF c)
+{
+    return (c >> 8) & 0xFF;
+}
+constexpr unsigned GetBValue(COLORREF c)
+{
+    return (c >> 16) & 0xFF;
+}
+constexpr unsigned LOWORD(uintptr_t v)
+{
+    return unsigned(v & 0xFFFF);
+}
+constexpr unsigned HIWORD(uintptr_t v)
+{
+    return unsigned((v >> 16) & 0xFFFF);
+}
+constexpr WPARAM MAKEWPARAM(unsigned lo, unsigned hi)
+{
+    return WPARAM((lo & 0xFFFF) | ((hi & 0xFFFF) << 16));
+}
 
 constexpr UINT WM_CLOSE = 0x0010;
 constexpr UINT WM_COMMAND = 0x0111;

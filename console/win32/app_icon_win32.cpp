@@ -49,9 +49,8 @@ void PaintShapes(HDC dc, double s, bool silhouette)
             break;
         }
         case IconShape::Triangle: {
-            POINT pts[3] = {{Px(sh.v[0], s), Px(sh.v[1], s)},
-                            {Px(sh.v[2], s), Px(sh.v[3], s)},
-                            {Px(sh.v[4], s), Px(sh.v[5], s)}};
+            POINT pts[3] = {
+                {Px(sh.v[0], s), Px(sh.v[1], s)}, {Px(sh.v[2], s), Px(sh.v[3], s)}, {Px(sh.v[4], s), Px(sh.v[5], s)}};
             Polygon(dc, pts, 3);
             break;
         }

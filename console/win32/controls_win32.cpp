@@ -144,8 +144,9 @@ void CRichEditCtrl::SetLogFont(int pointSize)
     // the first three. The others are what Wine finds on Linux, where the
     // rich edit neither binds fonts nor gets linked ones: a face with both
     // Latin and Chinese first.
-    static const wchar_t* const faces[] = {L"Consolas", L"Lucida Console", L"Courier New",
-                                           L"WenQuanYi Micro Hei Mono", L"DejaVu Sans Mono", L"Liberation Mono"};
+    static const wchar_t* const faces[] = {L"Consolas",         L"Lucida Console",
+                                           L"Courier New",      L"WenQuanYi Micro Hei Mono",
+                                           L"DejaVu Sans Mono", L"Liberation Mono"};
     const wchar_t* face = L"Courier New";
     for (const wchar_t* f : faces)
         if (HasFace(f)) {

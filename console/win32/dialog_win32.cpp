@@ -250,7 +250,8 @@ public:
         if (!m_hIconBig)
             m_hIconBig = CreateMainFrameIcon(GetSystemMetrics(SM_CXICON) > 0 ? GetSystemMetrics(SM_CXICON) : 32);
         if (!m_hIconSmall)
-            m_hIconSmall = CreateMainFrameIcon(GetSystemMetrics(SM_CXSMICON) > 0 ? GetSystemMetrics(SM_CXSMICON) : 16);
+            m_hIconSmall =
+                CreateMainFrameIcon(GetSystemMetrics(SM_CXSMICON) > 0 ? GetSystemMetrics(SM_CXSMICON) : 16);
     }
     void DestroyIcons()
     {
@@ -351,7 +352,8 @@ void CDialogImpl::OnSize(int cx, int cy)
         if (!(style & (DS_SIZE_X | DS_SIZE_Y)))
             flags |= SWP_NOSIZE;
         if (dwp)
-            dwp = DeferWindowPos(dwp, m_controls[i], nullptr, r.left, r.top, r.right - r.left, r.bottom - r.top, flags);
+            dwp =
+                DeferWindowPos(dwp, m_controls[i], nullptr, r.left, r.top, r.right - r.left, r.bottom - r.top, flags);
         else
             SetWindowPos(m_controls[i], nullptr, r.left, r.top, r.right - r.left, r.bottom - r.top, flags);
     }
@@ -475,9 +477,9 @@ INT_PTR CDialog::DoModal()
     if (impl.m_templateBytes.empty())
         impl.m_templateBytes = BuildTemplate(m_template);
     impl.m_bModal = true;
-    const INT_PTR result =
-        DialogBoxIndirectParamW(GetModuleHandleW(nullptr), reinterpret_cast<LPCDLGTEMPLATEW>(impl.m_templateBytes.data()),
-                                impl.OwnerWindow(true), &CDialogImpl::DialogProc, LPARAM(&impl));
+    const INT_PTR result = DialogBoxIndirectParamW(GetModuleHandleW(nullptr),
+                                                   reinterpret_cast<LPCDLGTEMPLATEW>(impl.m_templateBytes.data()),
+                                                   impl.OwnerWindow(true), &CDialogImpl::DialogProc, LPARAM(&impl));
     impl.m_bModal = false;
     return result;
 }

@@ -22,10 +22,9 @@
 
 namespace {
 
-const char kUsage[] =
-    "usage: marbrix [--port PATH]\n"
-    "  --port PATH   add a serial port (COM7, \\\\.\\COM12) to the port list and select it\n"
-    "  -V, --version print the program's version\n";
+const char kUsage[] = "usage: marbrix [--port PATH]\n"
+                      "  --port PATH   add a serial port (COM7, \\\\.\\COM12) to the port list and select it\n"
+                      "  -V, --version print the program's version\n";
 
 // "--name=value" or "--name value"; advances i past what it took.
 bool TakeValue(const std::vector<std::wstring>& args, size_t& i, const wchar_t* name, std::wstring* value)

@@ -279,7 +279,7 @@ TEST(CliEnding, StuckWorkerStillEndsAndReleasesThePort)
 // refused at once; a device is served as before.
 struct FileKindCase {
     const char* name;
-    bool fifo;                // else /dev/null, served until --timeout
+    bool fifo;  // else /dev/null, served until --timeout
     int exitCode;
     const char* mentions;
 };

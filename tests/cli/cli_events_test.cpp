@@ -83,12 +83,18 @@ TEST(CliEvents, QuotingKeepsUtf8AndEscapesTheRest)
         {"four bytes", "\xF0\x9F\x98\x80", "\"\xF0\x9F\x98\x80\""},
         {"highest code point", "\xF4\x8F\xBF\xBF", "\"\xF4\x8F\xBF\xBF\""},
         {"Latin-1 byte", "caf\xE9", "\"caf\\u00e9\""},
-        {"lone continuation", "a\x80" "b", "\"a\\u0080b\""},
+        {"lone continuation",
+         "a\x80"
+         "b",
+         "\"a\\u0080b\""},
         {"overlong slash", "\xC0\xAF", "\"\\u00c0\\u00af\""},
         {"overlong three bytes", "\xE0\x80\xAF", "\"\\u00e0\\u0080\\u00af\""},
         {"surrogate", "\xED\xA0\x80", "\"\\u00ed\\u00a0\\u0080\""},
         {"past U+10FFFF", "\xF4\x90\x80\x80", "\"\\u00f4\\u0090\\u0080\\u0080\""},
-        {"cut short", "\xE5\x9B" "x", "\"\\u00e5\\u009bx\""},
+        {"cut short",
+         "\xE5\x9B"
+         "x",
+         "\"\\u00e5\\u009bx\""},
         {"cut at the end", "ok \xE5\x9B", "\"ok \\u00e5\\u009b\""},
         {"JSON's own escapes", "\"\\\n\r\t\x01\x1F", "\"\\\"\\\\\\n\\r\\t\\u0001\\u001f\""},
         {"DEL as it is", "a\x7F", "\"a\x7F\""},
@@ -150,12 +156,8 @@ TEST(CliEvents, TimeIsIsoWithTheWholeOffset)
         const char* tz;
         const char* offset;
     } cases[] = {
-        {"UTC0", "+00:00"},
-        {"IST-5:30", "+05:30"},
-        {"NPT-5:45", "+05:45"},
-        {"EST5", "-05:00"},
-        {"LMT-0:53:28", "+00:53:28"},
-        {"XMT+3:25:07", "-03:25:07"},
+        {"UTC0", "+00:00"}, {"IST-5:30", "+05:30"},       {"NPT-5:45", "+05:45"},
+        {"EST5", "-05:00"}, {"LMT-0:53:28", "+00:53:28"}, {"XMT+3:25:07", "-03:25:07"},
     };
     const char* was = getenv("TZ");
     const std::string saved = was ? was : "";

@@ -25,11 +25,13 @@ TEST(CliLine, FourBoxesAtOnceAllGetTheImage)
     TempDir dir;
     ASSERT_TRUE(WriteFile(dir / "img.dat", MakeImage(RandomBytes(40 * 1024, 7))));
     Child boxes[4];
-    const std::vector<std::string> ports = StartBoxes(boxes, 4, dir.path, dir / "img.dat", {"--junk-before-stx", "6"});
+    const std::vector<std::string> ports =
+        StartBoxes(boxes, 4, dir.path, dir / "img.dat", {"--junk-before-stx", "6"});
     ASSERT_EQ(ports.size(), 4u);
     Child cli;
     // Both ways of naming several ports.
-    ASSERT_TRUE(cli.Spawn({kCli, "-p", ports[0] + "," + ports[1], "-p", ports[2], "--port", ports[3], dir / "img.dat"}));
+    ASSERT_TRUE(
+        cli.Spawn({kCli, "-p", ports[0] + "," + ports[1], "-p", ports[2], "--port", ports[3], dir / "img.dat"}));
     auto rc = cli.Wait(120000);
     ASSERT_TRUE(rc.has_value()) << cli.err;
     EXPECT_EQ(*rc, kExitSent) << cli.err;
@@ -122,7 +124,8 @@ void CheckEvents(const std::string& out, const std::map<std::string, const Child
                 int p = atoi(e.at("percent").c_str());
                 EXPECT_GT(p, lastPercent);
                 lastPercent = p;
-                EXPECT_LE(strtoull(e.at("bytes").c_str(), nullptr, 10), strtoull(start.at("size").c_str(), nullptr, 10));
+                EXPECT_LE(strtoull(e.at("bytes").c_str(), nullptr, 10),
+                          strtoull(start.at("size").c_str(), nullptr, 10));
             }
             if (e.at("event") == "log" && e.at("level") == "done" && e.at("text") == "Velto file send OK!")
                 sentOk = true;

@@ -28,8 +28,8 @@ TEST(CliOptions, DefaultsAndOverrides)
 
 TEST(CliOptions, EveryRateOfTheListIsAccepted)
 {
-    for (const char* rate : {"2400", "4800", "9600", "14400", "19200", "38400", "57600", "115200", "230400",
-                             "460800", "921600"}) {
+    for (const char* rate :
+         {"2400", "4800", "9600", "14400", "19200", "38400", "57600", "115200", "230400", "460800", "921600"}) {
         ParseResult r = ParseCommandLine({"-b", rate, "f"});
         EXPECT_TRUE(r.ok) << rate << ": " << r.error;
     }
@@ -57,7 +57,8 @@ TEST(CliOptions, PackFields)
 
 TEST(CliOptions, SeveralPorts)
 {
-    ParseResult r = ParseCommandLine({"-p", "/dev/ttyUSB0,/dev/ttyUSB1", "--port=COM3", "-p", "usb:0403:6001", "f.dat"});
+    ParseResult r =
+        ParseCommandLine({"-p", "/dev/ttyUSB0,/dev/ttyUSB1", "--port=COM3", "-p", "usb:0403:6001", "f.dat"});
     ASSERT_TRUE(r.ok) << r.error;
     EXPECT_EQ(r.options.download.ports,
               (std::vector<std::string>{"/dev/ttyUSB0", "/dev/ttyUSB1", "COM3", "usb:0403:6001"}));
@@ -95,8 +96,8 @@ TEST(CliOptions, ProductionLineOptions)
 TEST(CliOptions, TheReaderKeepsItsOldRules)
 {
     // An option given twice: the last counts. Values after "=", or next.
-    ParseResult r = ParseCommandLine({"-b", "9600", "--baud=57600", "--timeout", "1", "--timeout=2", "--image",
-                                      "--image", "f"});
+    ParseResult r =
+        ParseCommandLine({"-b", "9600", "--baud=57600", "--timeout", "1", "--timeout=2", "--image", "--image", "f"});
     ASSERT_TRUE(r.ok) << r.error;
     EXPECT_EQ(r.options.download.baud, 57600u);
     EXPECT_DOUBLE_EQ(r.options.download.timeoutSec, 2);

@@ -7,11 +7,11 @@
 
 #include <csignal>
 #include <grp.h>
+#include <gtest/gtest.h>
 #include <pwd.h>
+#include <regex>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <gtest/gtest.h>
-#include <regex>
 
 namespace {
 
@@ -38,7 +38,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         UsageCase{"NoFile", {}, "no download FILE"},
         UsageCase{"UnknownOption", {"--bogus", "a.dat"}, "unknown option --bogus"},
-        UsageCase{"BaudNotInTheList", {"-b", "12345", "a.dat"},
+        UsageCase{"BaudNotInTheList",
+                  {"-b", "12345", "a.dat"},
                   "2400 4800 9600 14400 19200 38400 57600 115200 230400 460800 921600"},
         UsageCase{"BaudNotANumber", {"--baud=fast", "a.dat"}, "unsupported baud rate"},
         UsageCase{"PortWithoutValue", {"a.dat", "-p"}, "needs a value"},
@@ -47,9 +48,11 @@ INSTANTIATE_TEST_SUITE_P(
         UsageCase{"BadTimeout", {"--timeout", "0", "a.dat"}, "--timeout"},
         UsageCase{"InspectWithoutFile", {"inspect"}, "inspect"},
         UsageCase{"PackWithoutOutput", {"pack", "--version", "1.2", "--service-word", "11223344", "p.bin"}, "-o"},
-        UsageCase{"PackShortServiceWord", {"pack", "--version", "1.2", "--service-word", "1122", "p", "-o", "x"},
+        UsageCase{"PackShortServiceWord",
+                  {"pack", "--version", "1.2", "--service-word", "1122", "p", "-o", "x"},
                   "8 hex digits"},
-        UsageCase{"PackBadVersion", {"pack", "--version", "1", "--service-word", "11223344", "p", "-o", "x"},
+        UsageCase{"PackBadVersion",
+                  {"pack", "--version", "1", "--service-word", "11223344", "p", "-o", "x"},
                   "MAJOR.MINOR"}),
     [](const auto& info) { return std::string(info.param.name); });
 
@@ -57,8 +60,8 @@ TEST(CliHelp, HelpAndVersionExitZero)
 {
     std::string out, err;
     ASSERT_EQ(RunCommand({kCli, "--help"}, &out, &err), 0);
-    for (const char* s : {"--port", "--baud", "--image", "--served", "--timeout", "--list-ports", "inspect", "pack",
-                          "Exit codes"})
+    for (const char* s :
+         {"--port", "--baud", "--image", "--served", "--timeout", "--list-ports", "inspect", "pack", "Exit codes"})
         EXPECT_NE(out.find(s), std::string::npos) << s;
     ASSERT_EQ(RunCommand({kCli, "--version"}, &out, &err), 0);
     EXPECT_NE(out.find("marbrix-cli"), std::string::npos);
@@ -156,9 +159,10 @@ TEST(CliPack, FailuresLeaveNoFile)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.payload);
         std::string out, err;
-        EXPECT_EQ(RunCommand({kCli, "pack", "--version", "1.0", "--service-word", "00000000", c.payload, "-o", c.output},
-                             &out, &err),
-                  c.exit)
+        EXPECT_EQ(
+            RunCommand({kCli, "pack", "--version", "1.0", "--service-word", "00000000", c.payload, "-o", c.output},
+                       &out, &err),
+            c.exit)
             << err;
     }
     std::string ls;
@@ -172,7 +176,8 @@ struct BadImage {
 };
 
 const BadImage kBadImages[] = {
-    {"WrongMagicByte", [] {
+    {"WrongMagicByte",
+     [] {
          std::string f = MakeImage("payload");
          f[8] ^= 1;
          return f;
@@ -291,7 +296,7 @@ TEST(CliPort, PermissionDeniedNamesTheOwningGroup)
     Pty pty;
     ASSERT_TRUE(pty.Open());
     // A pty slave belongs to its creator and the group tty (mode 0620).
-    struct stat st{};
+    struct stat st {};
     ASSERT_EQ(stat(pty.slavePath.c_str(), &st), 0);
     group* owner = getgrgid(st.st_gid);
     ASSERT_NE(owner, nullptr);
@@ -378,14 +383,13 @@ TEST_P(TimeoutStops, AbortLineAndExitByMode)
     EXPECT_NE(cli.err.find("  VUMO 0.2 STB DownLoad Software.\r\n"), std::string::npos) << cli.err;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cli, TimeoutStops,
-    ::testing::Values(TimeoutCase{"ImageByExtension", "app.DaTa", {}, true},
-                      TimeoutCase{"ServedShortExtension", "app.da", {}, false},
-                      TimeoutCase{"ServedNoExtension", "app", {}, false},
-                      TimeoutCase{"ImageForced", "app.sdl", {"--image"}, true},
-                      TimeoutCase{"ServedForced", "app.dat", {"--served"}, false}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Cli, TimeoutStops,
+                         ::testing::Values(TimeoutCase{"ImageByExtension", "app.DaTa", {}, true},
+                                           TimeoutCase{"ServedShortExtension", "app.da", {}, false},
+                                           TimeoutCase{"ServedNoExtension", "app", {}, false},
+                                           TimeoutCase{"ImageForced", "app.sdl", {"--image"}, true},
+                                           TimeoutCase{"ServedForced", "app.dat", {"--served"}, false}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST(CliSignal, SigtermStopsAServedDownload)
 {

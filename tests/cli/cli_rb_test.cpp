@@ -9,10 +9,10 @@
 #include <chrono>
 #include <csignal>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <optional>
 #include <poll.h>
 #include <thread>
-#include <gtest/gtest.h>
 #include <unistd.h>
 
 namespace {
@@ -102,9 +102,9 @@ bool HaveRb()
 struct RbRun {
     std::optional<int> cliStatus;  // nullopt: the CLI did not end
     std::string cliErr;
-    std::optional<int> rbStatus;   // nullopt: rb did not end and was killed
+    std::optional<int> rbStatus;  // nullopt: rb did not end and was killed
     std::string rbErr;
-    std::string received;          // the file rb wrote
+    std::string received;  // the file rb wrote
 };
 
 // marbrix-cli sends `image` to rb through the trouble asked for. The test
@@ -245,20 +245,20 @@ TEST_P(RbThroughTrouble, SentOnlyWhenRbHoldsTheImage)
     EXPECT_EQ(*run.rbStatus, 0) << run.rbErr;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cli, RbThroughTrouble,
-    ::testing::Values(Trouble{"FlippedBitInBlock2", {InBlock(2, 500), -1, 0}},
-                      Trouble{"FlippedBitInTheLastBlock", {InBlock(5, 500), -1, 0}},
-                      Trouble{"FlippedHeaderOfBlock3", {InBlock(3, -3), -1, 0}},
-                      // Stopped in the middle of writing a block (a laptop
-                      // suspending, a swapping host): rb times out inside
-                      // the block and waiting for the next one, and its
-                      // NAKs wait on the line for the CLI.
-                      Trouble{"CliStopped7sInTheLastBlock", {-1, InBlock(5, 500), 7000}},
-                      Trouble{"FlippedBitAndCliStoppedInBlock4", {InBlock(4, 500), InBlock(4, 500), 7000}},
-                      // Stopped while it waits for block 4's answer: rb's
-                      // ACK and then its time-out NAKs pile up for it.
-                      Trouble{"CliStopped7sAfterBlock4", {-1, InBlock(4, 1025), 7000}}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Cli, RbThroughTrouble,
+                         ::testing::Values(Trouble{"FlippedBitInBlock2", {InBlock(2, 500), -1, 0}},
+                                           Trouble{"FlippedBitInTheLastBlock", {InBlock(5, 500), -1, 0}},
+                                           Trouble{"FlippedHeaderOfBlock3", {InBlock(3, -3), -1, 0}},
+                                           // Stopped in the middle of writing a block (a laptop
+                                           // suspending, a swapping host): rb times out inside
+                                           // the block and waiting for the next one, and its
+                                           // NAKs wait on the line for the CLI.
+                                           Trouble{"CliStopped7sInTheLastBlock", {-1, InBlock(5, 500), 7000}},
+                                           Trouble{"FlippedBitAndCliStoppedInBlock4",
+                                                   {InBlock(4, 500), InBlock(4, 500), 7000}},
+                                           // Stopped while it waits for block 4's answer: rb's
+                                           // ACK and then its time-out NAKs pile up for it.
+                                           Trouble{"CliStopped7sAfterBlock4", {-1, InBlock(4, 1025), 7000}}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <fcntl.h>
 #include <functional>
 #include <gtest/gtest.h>
 #include <memory>
@@ -14,7 +15,6 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
-#include <fcntl.h>
 #include <unistd.h>
 
 namespace {
@@ -197,7 +197,8 @@ TEST_P(LogFileFull, IsSaidAtOnceAndAtTheEnd)
     const std::string atOnce = "Can't write to the log file /dev/full: " + std::string(strerror(ENOSPC));
     const size_t said = cli.err.find(atOnce);
     ASSERT_NE(said, std::string::npos) << cli.err;
-    EXPECT_TRUE(Matches(cli.err, R"(The log file /dev/full is incomplete: \d+ lines could not be written)")) << cli.err;
+    EXPECT_TRUE(Matches(cli.err, R"(The log file /dev/full is incomplete: \d+ lines could not be written)"))
+        << cli.err;
     EXPECT_EQ(cli.err.find("The station stopped: it must not run without its log file.") != std::string::npos,
               c.stationStops)
         << cli.err;
@@ -211,12 +212,11 @@ TEST_P(LogFileFull, IsSaidAtOnceAndAtTheEnd)
         EXPECT_EQ(box->Wait(30000), 0) << box->out;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cli, LogFileFull,
-    ::testing::Values(FullLogCase{"OneDownload", {}, 1, kExitSent, false},
-                      FullLogCase{"SeveralPortsOnce", {}, 2, kExitSent, false},
-                      FullLogCase{"Station", {"--loop"}, 1, kExitSomeFailed, true}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Cli, LogFileFull,
+                         ::testing::Values(FullLogCase{"OneDownload", {}, 1, kExitSent, false},
+                                           FullLogCase{"SeveralPortsOnce", {}, 2, kExitSent, false},
+                                           FullLogCase{"Station", {"--loop"}, 1, kExitSomeFailed, true}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // --log naming a FIFO or a socket is refused at once (exit 4, as for the
 // download file), with or without a reader on the FIFO: nothing may wait.

@@ -109,14 +109,13 @@ TEST_P(ImageSurvives, BoxQuirk)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cli, ImageSurvives,
-    ::testing::Values(Quirk{"NakedBlock", {"--nak-block", "2:4"}, false},
-                      Quirk{"NakedFirstBlock0", {"--nak-block0"}, false},
-                      Quirk{"JunkBeforeC", {"--junk-before-c", "5"}, false},
-                      Quirk{"WrongFrameEnd", {"--bad-etx"}, false},
-                      Quirk{"ConsoleChatter", {"--junk-before-stx", "24"}, true}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Cli, ImageSurvives,
+                         ::testing::Values(Quirk{"NakedBlock", {"--nak-block", "2:4"}, false},
+                                           Quirk{"NakedFirstBlock0", {"--nak-block0"}, false},
+                                           Quirk{"JunkBeforeC", {"--junk-before-c", "5"}, false},
+                                           Quirk{"WrongFrameEnd", {"--bad-etx"}, false},
+                                           Quirk{"ConsoleChatter", {"--junk-before-stx", "24"}, true}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // Box faults that leave a stale byte on the line or start the session over.
 // The CLI may say "sent" only when the box holds the whole image; each of
@@ -143,8 +142,8 @@ TEST_P(VerdictHolds, SentOnlyWhenTheBoxHoldsTheImage)
     TempDir dir;
     const std::string payload = RandomBytes(5000, 23);  // five data blocks
     ASSERT_TRUE(WriteFile(dir / "img.dat", MakeImage(payload)));
-    std::vector<std::string> args = {"--mode",  "image",  "--expect",  dir / "img.dat", "--out",
-                                     dir / "box.bin", "--pace", "115200", "--timeout", "90"};
+    std::vector<std::string> args = {"--mode",        "image",  "--expect", dir / "img.dat", "--out",
+                                     dir / "box.bin", "--pace", "115200",   "--timeout",     "90"};
     args.insert(args.end(), f.args.begin(), f.args.end());
     Child sim, cli;
     const auto rc = DownloadTo(&sim, &cli, args, dir / "img.dat");
@@ -214,9 +213,8 @@ TEST(CliImage, SigintDuringTheTransferExitsFive)
     Child sim;
     std::string pty;
     // Paced like a real line, so the transfer is still running when the signal comes.
-    ASSERT_TRUE(StartSim(&sim,
-                         {"--mode", "image", "--expect", dir / "img.dat", "--pace", "115200", "--timeout", "120"},
-                         &pty))
+    ASSERT_TRUE(StartSim(
+        &sim, {"--mode", "image", "--expect", dir / "img.dat", "--pace", "115200", "--timeout", "120"}, &pty))
         << sim.out << sim.err;
     Child cli;
     ASSERT_TRUE(cli.Spawn({kCli, "-p", pty, dir / "img.dat"}));

@@ -181,7 +181,7 @@ struct StartCase {
     const char* kind;  // --image or --served
     const char* stop;  // "timeout", "sigterm" or "" (ends by itself)
     int exitCode;
-    bool start;        // a "start" event comes
+    bool start;  // a "start" event comes
     const char* reason;
 };
 

@@ -64,4 +64,3 @@ bool ReadUntil(int fd, std::string* buffer, const std::string& needle, int timeo
 bool ReadExactly(int fd, std::string* buffer, size_t count, int timeoutMs);
 // Whatever is waiting on fd, collected until `quietMs` pass without a byte.
 std::string ReadQuiet(int fd, int quietMs, int limitMs);
-

@@ -74,8 +74,8 @@ private:
 QString StbSimPath();  // empty when the simulator is not built
 
 struct LogLine {
-    QString text;   // the whole line as shown, without its break
-    QColor color;   // colour of the text after the time stamp
+    QString text;  // the whole line as shown, without its break
+    QColor color;  // colour of the text after the time stamp
 };
 std::vector<LogLine> LogLines(CLoaderDlg& dlg);
 // The last line whose text contains needle; an empty LogLine if none.

@@ -14,22 +14,22 @@
 #include "qt_controls.h"
 #include "resource.h"
 
+#include <QAbstractTextDocumentLayout>
 #include <QApplication>
 #include <QClipboard>
 #include <QComboBox>
 #include <QDialog>
 #include <QFileDialog>
+#include <QGlyphRun>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QTemporaryDir>
-#include <QAbstractTextDocumentLayout>
-#include <QGlyphRun>
 #include <QRawFont>
+#include <QTemporaryDir>
+#include <QTest>
 #include <QTextBlock>
 #include <QTextEdit>
 #include <QTextLayout>
-#include <QTest>
 #include <QTimer>
 
 #include <atomic>
@@ -211,12 +211,12 @@ private slots:
         QTest::addColumn<QString>("shown");
         QTest::addColumn<QColor>("colour");
         QTest::newRow("error") << "No download file!\r\n" << 1 << "00:01:05  No download file!" << QColor(255, 0, 0);
-        QTest::newRow("notice") << "[VUMO] User break off\r\n" << 2 << "00:01:05  [VUMO] User break off"
-                                << QColor(255, 128, 0);
-        QTest::newRow("info") << "Start Download Service\r\n" << 0 << "00:01:05  Start Download Service"
-                              << QColor(0, 123, 22);
-        QTest::newRow("bare newline") << "Velto File Download!\n" << 0 << "00:01:05  Velto File Download!"
-                                      << QColor(0, 123, 22);
+        QTest::newRow("notice") << "[VUMO] User break off\r\n"
+                                << 2 << "00:01:05  [VUMO] User break off" << QColor(255, 128, 0);
+        QTest::newRow("info") << "Start Download Service\r\n"
+                              << 0 << "00:01:05  Start Download Service" << QColor(0, 123, 22);
+        QTest::newRow("bare newline") << "Velto File Download!\n"
+                                      << 0 << "00:01:05  Velto File Download!" << QColor(0, 123, 22);
         QTest::newRow("unknown level") << "x\n" << 9 << "00:01:05  x" << QColor(0, 123, 22);
     }
     void logLineFormatAndColour()
@@ -295,7 +295,8 @@ private slots:
         const auto lines = LogLines(dlg);
         QCOMPARE(int(lines.size()), 301);
         for (int i = 0; i < 300; ++i)
-            QVERIFY2(lines[size_t(i)].text.endsWith(QString::asprintf("  line %03d", i)), qPrintable(lines[size_t(i)].text));
+            QVERIFY2(lines[size_t(i)].text.endsWith(QString::asprintf("  line %03d", i)),
+                     qPrintable(lines[size_t(i)].text));
         QVERIFY(lines[300].text.endsWith("  Velto file send OK!"));
         QCOMPARE(lines[300].color, QColor(255, 0, 0));
         QCOMPARE(downloadingWhenShown, 0);
@@ -349,7 +350,8 @@ private slots:
         const auto lines = LogLines(second);
         QCOMPARE(int(lines.size()), 3);
         for (int i = 0; i < 3; ++i)
-            QVERIFY2(lines[size_t(i)].text.endsWith(QString::asprintf("  second %d", i)), qPrintable(lines[size_t(i)].text));
+            QVERIFY2(lines[size_t(i)].text.endsWith(QString::asprintf("  second %d", i)),
+                     qPrintable(lines[size_t(i)].text));
         QCOMPARE(ProgressBar(second)->value(), 0);
     }
 
@@ -580,7 +582,8 @@ private slots:
         QVERIFY2(label->fontMetrics().horizontalAdvance(shown) <= label->contentsRect().width(), qPrintable(shown));
         if (label->fontMetrics().horizontalAdvance(path) <= label->contentsRect().width()) {
             QCOMPARE(shown, path);
-        } else if (label->fontMetrics().horizontalAdvance(QString::fromUtf8("…") + name) <= label->contentsRect().width()) {
+        } else if (label->fontMetrics().horizontalAdvance(QString::fromUtf8("…") + name) <=
+                   label->contentsRect().width()) {
             QVERIFY2(shown.endsWith(name), qPrintable(shown));
             QVERIFY2(shown.startsWith(path.left(4)), qPrintable(shown));
             QVERIFY(shown.contains(QString::fromUtf8("…")));

@@ -14,11 +14,11 @@
 
 #include <QDialog>
 #include <QProgressBar>
-#include <QTextEdit>
 #include <QRandomGenerator>
 #include <QSemaphore>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextEdit>
 
 #include <atomic>
 
@@ -166,8 +166,7 @@ private slots:
         QTemporaryDir dir;
         const QString file = dir.filePath("app.dnl");
         QVERIFY(WriteFile(file, RandomBytes(50000, 3)));
-        StbSim sim({"--mode", "served", "--expect", file, "--chunk", "512", "--pace", "115200", "--timeout",
-                    "90"});
+        StbSim sim({"--mode", "served", "--expect", file, "--chunk", "512", "--pace", "115200", "--timeout", "90"});
         QVERIFY2(sim.started(), qPrintable(sim.output()));
         const QString pty = sim.pty();
         {

@@ -121,7 +121,8 @@ private slots:
         QTest::newRow("download: close box, No") << true << "close box" << false << true << true << 1;
         QTest::newRow("download: close box, Yes") << true << "close box" << true << false << false << 1;
         QTest::newRow("download: closed by the program, No") << true << "close widget" << false << true << true << 1;
-        QTest::newRow("download: closed by the program, Yes") << true << "close widget" << true << false << false << 1;
+        QTest::newRow("download: closed by the program, Yes")
+            << true << "close widget" << true << false << false << 1;
         QTest::newRow("download: F1, About closed by Esc") << true << "about f1 esc" << false << true << true << 0;
         QTest::newRow("download: context menu, About closed by Enter")
             << true << "about menu enter" << false << true << true << 0;
@@ -160,8 +161,8 @@ private slots:
         QWidget* target = LogEdit(dlg);
         if (parts[0] == "esc" || parts[0] == "enter") {
             const QString on = parts[1];
-            target = on == "port" ? QtControl(dlg, IDC_PORT)
-                     : on == "log" ? LogEdit(dlg)
+            target = on == "port"      ? QtControl(dlg, IDC_PORT)
+                     : on == "log"     ? LogEdit(dlg)
                      : on == "connect" ? QtControl(dlg, IDC_CONNECT)
                                        : QtControl(dlg, IDC_START);
         }

@@ -11,8 +11,8 @@
 #include "resource.h"
 #include "serial_port.h"
 
-#include <QProgressBar>
 #include <QDialog>
+#include <QProgressBar>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextEdit>

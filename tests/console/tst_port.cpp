@@ -13,9 +13,9 @@
 #include "serial_port.h"
 
 #include <QComboBox>
+#include <QDialog>
 #include <QLabel>
 #include <QProcess>
-#include <QDialog>
 #include <QTemporaryDir>
 #include <QTest>
 

@@ -59,8 +59,14 @@ inline std::ostream& operator<<(std::ostream& os, const Entry& e)
     return os << "log(\"" << shown << "\", " << e.value << ")";
 }
 
-inline Entry Log(const std::string& text, int level) { return {false, text, level}; }
-inline Entry Prog(int value) { return {true, "", value}; }
+inline Entry Log(const std::string& text, int level)
+{
+    return {false, text, level};
+}
+inline Entry Prog(int value)
+{
+    return {true, "", value};
+}
 
 inline std::mutex& JournalLock()
 {
@@ -153,8 +159,8 @@ inline Bytes Pattern(size_t n, uint32_t seed = 1)
 constexpr std::array<uint8_t, 4> kServiceWord = {0xDE, 0x01, 0xBE, 0x7F};
 
 // A 15-byte header with the magic masked by `key`, then the payload.
-inline Bytes ImageFileBytes(const Bytes& payload, uint8_t key = 0x5A, uint8_t major = 1,
-                            uint8_t minor = 2, std::array<uint8_t, 4> service = kServiceWord)
+inline Bytes ImageFileBytes(const Bytes& payload, uint8_t key = 0x5A, uint8_t major = 1, uint8_t minor = 2,
+                            std::array<uint8_t, 4> service = kServiceWord)
 {
     Bytes b;
     b.push_back(key);
@@ -169,7 +175,10 @@ inline Bytes ImageFileBytes(const Bytes& payload, uint8_t key = 0x5A, uint8_t ma
 
 // ---------------------------------------------------------------------------
 // The tests' own CRC-16/XMODEM (tests/common), not the engine's.
-inline uint16_t Crc16(const uint8_t* p, size_t n) { return XmodemCrc16(p, n); }
+inline uint16_t Crc16(const uint8_t* p, size_t n)
+{
+    return XmodemCrc16(p, n);
+}
 
 // ---------------------------------------------------------------------------
 // A YMODEM receiver that answers by the book from the line's write hook,
@@ -200,8 +209,8 @@ public:
     // Replace an answer: return the bytes to send instead (empty: stay
     // silent), or nothing to answer by the book.
     std::function<std::optional<Bytes>(const RxEvent&)> fault;
-    int replyDelay = 0;      // ticks between the sender's last byte and the answer
-    bool closingC = true;    // send 'C' after acknowledging the closing block 0
+    int replyDelay = 0;    // ticks between the sender's last byte and the answer
+    bool closingC = true;  // send 'C' after acknowledging the closing block 0
 
     // Start a transfer once `skip` more bytes have been written (the service
     // word of an image session): then say 'C'.
@@ -237,8 +246,7 @@ public:
 
     int CountHeaders() const
     {
-        return int(std::count_if(blocks.begin(), blocks.end(),
-                                 [](const RxBlock& b) { return b.header == YM_SOH; }));
+        return int(std::count_if(blocks.begin(), blocks.end(), [](const RxBlock& b) { return b.header == YM_SOH; }));
     }
 
 private:

@@ -131,10 +131,10 @@ TEST_F(Engine, AbortInIdleThenStartRunsNormally)
     EXPECT_EQ(line.Written(), (Bytes{0x02, 0x01, 0x0A, 0x03}));
     engine.Abort();
     ASSERT_TRUE(EngineWaitIdle(20000));
-    EXPECT_EQ(LogLines(), (std::vector<Entry>{Log(kBanner1, LOG_INFO), Log(kBanner2, LOG_INFO),
-                                              Log("[VUMO] => STB_START\r\n", LOG_INFO),
-                                              Log("[VUMO] <= VUMO_START\r\n", LOG_INFO),
-                                              Log(kBreakOff, LOG_NOTICE)}));
+    EXPECT_EQ(LogLines(),
+              (std::vector<Entry>{Log(kBanner1, LOG_INFO), Log(kBanner2, LOG_INFO),
+                                  Log("[VUMO] => STB_START\r\n", LOG_INFO), Log("[VUMO] <= VUMO_START\r\n", LOG_INFO),
+                                  Log(kBreakOff, LOG_NOTICE)}));
 }
 
 TEST_F(Engine, ImageDownloadEndsByItself)

@@ -65,8 +65,8 @@ using Clock = std::chrono::steady_clock;
 
 int MsUntil(Clock::time_point t)
 {
-    return int(std::max<long long>(
-        0, std::chrono::duration_cast<std::chrono::milliseconds>(t - Clock::now()).count()));
+    return int(
+        std::max<long long>(0, std::chrono::duration_cast<std::chrono::milliseconds>(t - Clock::now()).count()));
 }
 
 // The box: bounded reads and writes on the master, failures kept as text for
@@ -90,8 +90,7 @@ public:
             if (n < 0 && errno != EAGAIN && errno != EINTR && errno != EIO)
                 return Fail("write failed: " + std::string(strerror(errno)));
             if (MsUntil(until) == 0)
-                return Fail("the line took " + std::to_string(done) + " of " + std::to_string(b.size()) +
-                            " bytes");
+                return Fail("the line took " + std::to_string(done) + " of " + std::to_string(b.size()) + " bytes");
             pollfd p = {m_fd, POLLOUT, 0};
             if (poll(&p, 1, std::min(MsUntil(until), 50)) > 0 && !(p.revents & POLLOUT))
                 std::this_thread::sleep_for(std::chrono::milliseconds(kNoPeerPauseMs));
@@ -219,7 +218,10 @@ TEST_F(PtyEndToEnd, ImageDownload)
             return;
         if (!box.Send({YM_CRC}) || !box.ReadBlock(YM_SOH, 0, &d))
             return;
-        if (memcmp(d.data(), "VELTO\0" "3072\0", 11) != 0) {
+        if (memcmp(d.data(),
+                   "VELTO\0"
+                   "3072\0",
+                   11) != 0) {
             box.error = "bad block 0: " + Hex(d, 16);
             return;
         }

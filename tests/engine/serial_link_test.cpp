@@ -18,7 +18,11 @@ struct WaitCase {
 
 const WaitCase kWaits[] = {
     {"PortReceiveByte", [](VirtualLine& l, int t) { return PortReceiveByte(&l, t) == 0x5A; }},
-    {"PortGetByte", [](VirtualLine&, int t) { uint8_t b = 0; return PortGetByte(&b, t) == 0 && b == 0x5A; }},
+    {"PortGetByte",
+     [](VirtualLine&, int t) {
+         uint8_t b = 0;
+         return PortGetByte(&b, t) == 0 && b == 0x5A;
+     }},
     {"PortWaitFor", [](VirtualLine& l, int t) { return PortWaitFor(&l, 0x5A, t) == 1; }},
 };
 

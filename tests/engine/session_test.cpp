@@ -68,6 +68,7 @@ TEST_F(Session, EachCommandInEachMode)
     auto unknown = [](const char* hex) {
         return std::vector<Entry>{Log(std::string("[VUMO] Unknown STB command 0x") + hex + ".\r\n", LOG_ERROR)};
     };
+    // clang-format off
     const CommandCase cases[] = {
         {"served STB_START", false, {0x02, 0x01, 0x03}, {0x02, 0x01, 0x0A, 0x03},
          {Log("[VUMO] => STB_START\r\n", LOG_INFO), Log("[VUMO] <= VUMO_START\r\n", LOG_INFO)}},
@@ -97,6 +98,7 @@ TEST_F(Session, EachCommandInEachMode)
          {Log("[VUMO] Receive nothing in 10000ms.\r\n", LOG_ERROR),
           Log("[VUMO] Receive nothing in 1000ms.\r\n", LOG_ERROR)}},
     };
+    // clang-format on
     for (const CommandCase& c : cases) {
         SCOPED_TRACE(c.name);
         VirtualLine l;
@@ -150,6 +152,7 @@ TEST_F(Session, ChunkRequests)
     const uint32_t end = uint32_t(served.size());
     std::vector<size_t> full(255, 256);
     full.push_back(255);
+    // clang-format off
     const Case cases[] = {
         {"256 at 4096", 4096, 256, {256}},
         {"300 at 4096", 4096, 300, {256, 44}},
@@ -160,6 +163,7 @@ TEST_F(Session, ChunkRequests)
         {"across the end", end - 100, 256, {100}},
         {"65535 at 0", 0, 65535, full},
     };
+    // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         VirtualLine l;
@@ -181,8 +185,8 @@ TEST_F(Session, ChunkRequests)
             if (v.Now() - last >= 3000)
                 g_engineState = ENGINE_ABORT;
         });
-        l.Feed({0x02, 0x02, uint8_t(c.length), uint8_t(c.length >> 8), uint8_t(c.offset),
-                uint8_t(c.offset >> 8), uint8_t(c.offset >> 16), uint8_t(c.offset >> 24), 0x03},
+        l.Feed({0x02, 0x02, uint8_t(c.length), uint8_t(c.length >> 8), uint8_t(c.offset), uint8_t(c.offset >> 8),
+                uint8_t(c.offset >> 16), uint8_t(c.offset >> 24), 0x03},
                1);
         UseFile(servedFile.f, false);
         EXPECT_EQ(RunSession(), 0);
@@ -253,8 +257,8 @@ TEST_F(Session, ImageDownloadSucceeds)
     const Bytes w = Written();
     ASSERT_GE(w.size(), 8u);
     EXPECT_EQ(Bytes(w.begin(), w.begin() + 4), (Bytes{0x02, 0xAB, 0xAC, 0x03}));
-    EXPECT_EQ(rx.preamble, (Bytes{0x02, 0xAB, 0xAC, 0x03, kServiceWord[0], kServiceWord[1],
-                                  kServiceWord[2], kServiceWord[3]}));
+    EXPECT_EQ(rx.preamble,
+              (Bytes{0x02, 0xAB, 0xAC, 0x03, kServiceWord[0], kServiceWord[1], kServiceWord[2], kServiceWord[3]}));
     // The service word goes out byte by byte.
     const auto calls = line.WriteCalls();
     ASSERT_GE(calls.size(), 8u);
@@ -377,9 +381,8 @@ struct LostCase {
 
 TEST_F(Session, LostPortEndsTheSessionOnceInEveryPhase)
 {
-    const auto atTick = [](int64_t t) {
-        return [t](VirtualLine& l, YmodemReceiver&) { return l.Now() >= t; };
-    };
+    const auto atTick = [](int64_t t) { return [t](VirtualLine& l, YmodemReceiver&) { return l.Now() >= t; }; };
+    // clang-format off
     const LostCase cases[] = {
         {"served, listening", false, {0x02, 0x01, 0x03}, atTick(500)},
         // 60000 bytes at 0, the transmit queue draining slowly.
@@ -391,6 +394,7 @@ TEST_F(Session, LostPortEndsTheSessionOnceInEveryPhase)
         {"image, sending block 2", true, {0x02, 0xB0, 0x03},
          [](VirtualLine&, YmodemReceiver& r) { return r.file.size() >= 1024; }},
     };
+    // clang-format on
     for (const LostCase& c : cases) {
         SCOPED_TRACE(c.name);
         VirtualLine l;
@@ -589,8 +593,15 @@ TEST_F(Session, ServedFileIsReadAsItIsAtEachRequest)
 {
     const Bytes now = Pattern(100, 11);
     auto request = [](uint32_t offset, uint16_t length) {
-        return Bytes{0x02, 0x02, uint8_t(length), uint8_t(length >> 8), uint8_t(offset),
-                     uint8_t(offset >> 8), uint8_t(offset >> 16), uint8_t(offset >> 24), 0x03};
+        return Bytes{0x02,
+                     0x02,
+                     uint8_t(length),
+                     uint8_t(length >> 8),
+                     uint8_t(offset),
+                     uint8_t(offset >> 8),
+                     uint8_t(offset >> 16),
+                     uint8_t(offset >> 24),
+                     0x03};
     };
     size_t writes = 0;
     line.OnWrite([&](VirtualLine& l, const uint8_t*, uint32_t) {

@@ -44,11 +44,13 @@ TEST_F(Ymodem, MakeBlockHeaders)
         uint8_t number;
         Bytes head;
     };
+    // clang-format off
     const Case cases[] = {
         {1024, 7, {YM_STX, 7, 248}},
         {128, 0, {YM_SOH, 0, 255}},
         {1024, 255, {YM_STX, 255, 0}},
     };
+    // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.length);
         uint8_t block[1027] = {};
@@ -70,7 +72,10 @@ TEST_F(Ymodem, ByTheBookTransferOf3072Bytes)
     ASSERT_EQ(rx.blocks.size(), 5u);
     // Opening block 0: "VELTO", NUL, "3072", NUL, then zeros.
     Bytes b0(128, 0);
-    memcpy(b0.data(), "VELTO\0" "3072", 10);
+    memcpy(b0.data(),
+           "VELTO\0"
+           "3072",
+           10);
     EXPECT_EQ(rx.blocks[0].header, YM_SOH);
     EXPECT_EQ(rx.blocks[0].number, 0);
     EXPECT_EQ(rx.blocks[0].complement, 0xFF);
@@ -151,11 +156,13 @@ TEST_F(Ymodem, DataBlockAnswersThatEndTheTransfer)
         Bytes reply;
         int64_t ticksAfterBlock;  // from the block's last byte to the end
     };
+    // clang-format off
     const Case cases[] = {
         {"single CAN", {YM_CAN}, 0},
         {"silence", {}, 2000},
         {"some other byte", {'x'}, 0},
     };
+    // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         CaseLine own;
@@ -226,7 +233,9 @@ TEST_F(Ymodem, BytesWaitingBeforeASendAreNotItsAnswer)
     const struct {
         const char* name;
         Before before;
-    } sends[] = {{"block 0", Before::Open}, {"data block 2", Before::Data}, {"EOT", Before::Eot},
+    } sends[] = {{"block 0", Before::Open},
+                 {"data block 2", Before::Data},
+                 {"EOT", Before::Eot},
                  {"closing block 0", Before::Close}};
     const struct {
         const char* name;
@@ -427,6 +436,7 @@ TEST_F(Ymodem, StopRequestBetweenBlocks)
         bool closed;
         int cans;
     };
+    // clang-format off
     const Case cases[] = {
         // The receiver is told at once with CAN CAN; no EOT follows.
         {"block 5 of 10", 5, 1, 5, false, 2},
@@ -434,6 +444,7 @@ TEST_F(Ymodem, StopRequestBetweenBlocks)
         // read, as bytes already waiting always are, and the batch closes.
         {"last block, answered at once", 10, 0, 10, true, 0},
     };
+    // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         CaseLine own;
@@ -478,6 +489,7 @@ TEST_F(Ymodem, StopRequestIsSeenInEveryWait)
             return std::nullopt;
         };
     };
+    // clang-format off
     const Case cases[] = {
         {"waiting for the first 'C'", false, nullptr},
         {"waiting for the ACK of block 0", true, silentAt(RxKind::Header)},
@@ -492,6 +504,7 @@ TEST_F(Ymodem, StopRequestIsSeenInEveryWait)
         {"waiting for 'C' before the closing block", true, silentAt(RxKind::Eot, {YM_ACK})},
         {"waiting for the ACK of the closing block", true, silentAt(RxKind::Close)},
     };
+    // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         CaseLine own;
@@ -551,6 +564,7 @@ TEST_F(Ymodem, EndPhaseAnswers)
             return std::nullopt;
         };
     };
+    // clang-format off
     const Case cases[] = {
         {"CAN CAN in reply to EOT", onEot([](VirtualLine&, int) { return Bytes{YM_CAN, YM_CAN}; }), 1, 0},
         {"CAN instead of the closing 'C'", onEot([](VirtualLine&, int) { return Bytes{YM_ACK, YM_CAN}; }), 1, 0},
@@ -580,6 +594,7 @@ TEST_F(Ymodem, EndPhaseAnswers)
         {"closing block NAKed every time", onClose([](int) { return Bytes{YM_NAK, YM_CRC}; }), 1, 10},
         {"closing block unanswered", onClose([](int) { return Bytes{}; }), 0, 1},
     };
+    // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         CaseLine own;
@@ -625,12 +640,14 @@ TEST_F(Ymodem, LostPortEndsEveryPhaseQuietly)
         RxKind kind;
         int dataIndex;
     };
+    // clang-format off
     const Case cases[] = {
         {"block 0", RxKind::Header, 0},
         {"a data block", RxKind::Data, 2},
         {"EOT", RxKind::Eot, 0},
         {"the closing block", RxKind::Close, 0},
     };
+    // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         VirtualLine l;
@@ -713,7 +730,10 @@ private:
 };
 
 std::vector<int> g_bigProgress;
-void BigProgress(int v) { g_bigProgress.push_back(v); }
+void BigProgress(int v)
+{
+    g_bigProgress.push_back(v);
+}
 
 TEST_F(Ymodem, ProgressStaysRightBeyond41943Blocks)
 {

@@ -70,9 +70,9 @@ public:
     // Installs the hooks on the line and feeds the first record.
     void Start();
 
-    int64_t stopAt = -1;      // tick of the operator's stop, -1 while none
-    bool livelock = false;    // never quiet although the box had said everything
-    int64_t doneAt = -1;      // tick the last record had been read
+    int64_t stopAt = -1;    // tick of the operator's stop, -1 while none
+    bool livelock = false;  // never quiet although the box had said everything
+    int64_t doneAt = -1;    // tick the last record had been read
 
 private:
     void OnTick();

@@ -15,8 +15,8 @@
     abort();
 }
 
-#define FUZZ_CHECK(cond, what)                      \
-    do {                                            \
-        if (!(cond))                                \
-            FuzzFail(__FILE__, __LINE__, (what));   \
+#define FUZZ_CHECK(cond, what)                    \
+    do {                                          \
+        if (!(cond))                              \
+            FuzzFail(__FILE__, __LINE__, (what)); \
     } while (0)

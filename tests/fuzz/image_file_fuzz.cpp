@@ -80,8 +80,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     const size_t payload = bytes.size() - 15;
     const size_t padded = (payload + 1023) / 1024 * 1024;
-    FUZZ_CHECK(image.size == padded, "image of " + std::to_string(image.size) + " bytes for a payload of " +
-                                         std::to_string(payload));
+    FUZZ_CHECK(image.size == padded,
+               "image of " + std::to_string(image.size) + " bytes for a payload of " + std::to_string(payload));
     FUZZ_CHECK(g_doneLines == 0, "an accepted file wrote an ending line");
     FUZZ_CHECK(memcmp(image.buffer, bytes.data() + 15, payload) == 0, "payload not loaded as it stands");
     for (size_t i = payload; i < padded; ++i)

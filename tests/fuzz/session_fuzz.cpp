@@ -242,9 +242,9 @@ std::string Mismatch(const char* what, const Bytes& got, const Bytes& want)
     size_t i = 0;
     while (i < got.size() && i < want.size() && got[i] == want[i])
         ++i;
-    return std::string(what) + ": " + std::to_string(got.size()) + " bytes, expected " +
-           std::to_string(want.size()) + "; first difference at " + std::to_string(i) + ": got [" + Show(got, i) +
-           "] expected [" + Show(want, i) + "]";
+    return std::string(what) + ": " + std::to_string(got.size()) + " bytes, expected " + std::to_string(want.size()) +
+           "; first difference at " + std::to_string(i) + ": got [" + Show(got, i) + "] expected [" + Show(want, i) +
+           "]";
 }
 
 void ResetEngine(BoxLine* line)
@@ -316,8 +316,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (lostFrom >= 0)
         line.LoseLine("Input/output error", lostFrom, lostUntil);
 
-    BoxScript script(line, std::move(records),
-                     imageMode ? BoxScript::Pace::Answer : BoxScript::Pace::Settled, quiet);
+    BoxScript script(line, std::move(records), imageMode ? BoxScript::Pace::Answer : BoxScript::Pace::Settled, quiet);
     script.Start();
     RunSession();
     const int64_t end = line.Now();
@@ -342,9 +341,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         FUZZ_CHECK(end - script.stopAt <= 100,
                    "the session took " + std::to_string(end - script.stopAt) + " ticks to stop");
     if (lostForGood && (script.stopAt < 0 || script.stopAt > lostFrom + PORT_LOST_TICKS) && lostLine)
-        FUZZ_CHECK(end <= lostFrom + PORT_LOST_TICKS + 100,
-                   "a lost port ended the session only at tick " + std::to_string(end) + ", lost at " +
-                       std::to_string(lostFrom));
+        FUZZ_CHECK(end <= lostFrom + PORT_LOST_TICKS + 100, "a lost port ended the session only at tick " +
+                                                                std::to_string(end) + ", lost at " +
+                                                                std::to_string(lostFrom));
     if (lostLine)
         FUZZ_CHECK(lostFrom >= 0, "a port that never went away was called lost");
 

@@ -105,9 +105,9 @@ std::string CheckSentTransfer(const std::vector<TimedByte>& written, size_t from
     const size_t eots = run(Kind::Eot);
     const size_t closes = run(Kind::Close);
     if (!opens || !datas || !eots || i != units.size())
-        return "blocks out of order: " + std::to_string(opens) + " opening, " + std::to_string(datas) +
-               " data, " + std::to_string(eots) + " EOT, " + std::to_string(closes) +
-               " closing, of " + std::to_string(units.size());
+        return "blocks out of order: " + std::to_string(opens) + " opening, " + std::to_string(datas) + " data, " +
+               std::to_string(eots) + " EOT, " + std::to_string(closes) + " closing, of " +
+               std::to_string(units.size());
 
     const size_t end = SIZE_MAX >> 1;
     auto next = [&](size_t k) { return k + 1 < units.size() ? units[k + 1].first : end; };

@@ -19,4 +19,3 @@
 std::string CheckSentTransfer(const std::vector<TimedByte>& written, size_t from,
                               const std::vector<TimedByte>& arrived, const std::vector<uint8_t>& image,
                               const std::string& name);
-

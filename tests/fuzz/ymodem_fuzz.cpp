@@ -24,7 +24,10 @@
 
 namespace {
 
-int QuietLog(const char*, int) { return 0; }
+int QuietLog(const char*, int)
+{
+    return 0;
+}
 void QuietEcho(const uint8_t*, uint32_t) {}
 
 const std::vector<uint8_t>& Image(int blocks)

@@ -58,7 +58,8 @@ TEST_F(WineCli, ImageArrivesIdentical)
     // Every byte value, and a last block that needs padding. (Block numbers
     // wrapping past 255 are the engine's business, tested on the virtual
     // line; here each byte is a WriteFile through Wine, some 6 s per 100 KiB.)
-    ASSERT_TRUE(WriteFile(dir / "img.dat", MakeImage(RandomBytes(64 * 1024 + 100, 3), std::string("\x00\xFF\x10\x01", 4))));
+    ASSERT_TRUE(
+        WriteFile(dir / "img.dat", MakeImage(RandomBytes(64 * 1024 + 100, 3), std::string("\x00\xFF\x10\x01", 4))));
     Child sim;
     ASSERT_NO_FATAL_FAILURE(StartSim(&sim, {"--mode", "image", "--expect", dir / "img.dat", "--timeout", "180"}));
     Child cli;

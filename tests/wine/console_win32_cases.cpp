@@ -529,7 +529,8 @@ TEST_F(Dialog, AboutFromTheWindowMenu)
     EXPECT_EQ(g_aboutSeen.caption, "关于 Marbrix");
     EXPECT_TRUE(g_aboutSeen.ownerDisabled) << "the About box was not modal over the dialog";
     EXPECT_TRUE(g_aboutSeen.hasIcon);
-    EXPECT_NE(std::find(g_aboutSeen.texts.begin(), g_aboutSeen.texts.end(), "Marbrix 1.0 版"), g_aboutSeen.texts.end());
+    EXPECT_NE(std::find(g_aboutSeen.texts.begin(), g_aboutSeen.texts.end(), "Marbrix 1.0 版"),
+              g_aboutSeen.texts.end());
     EXPECT_NE(std::find(g_aboutSeen.texts.begin(), g_aboutSeen.texts.end(), "确定"), g_aboutSeen.texts.end());
     ASSERT_TRUE(IsWindow(hwnd));
     EXPECT_TRUE(IsWindowEnabled(hwnd));
@@ -602,13 +603,13 @@ TEST_F(Download, ImageToTheEnd)
     int highest = 0;
     ASSERT_TRUE(PumpUntil([&] { return Text(IDC_START) == "Start"; }, 180000,
                           [&] { highest = std::max(highest, Progress()); }))
-        << "still downloading\n" << Dump(Log());
+        << "still downloading\n"
+        << Dump(Log());
     EXPECT_EQ(int(g_bDownloading), 0);
     EXPECT_TRUE(PumpUntil([&] { return LogHas("Velto file send OK!"); }, 10000)) << Dump(Log());
     EXPECT_EQ(FindLine("Velto file send OK!").colour, kRed);
     EXPECT_EQ(FindLine("Download File is valid, DL Version:1.2").colour, kGreen) << Dump(Log());
-    EXPECT_TRUE(PumpUntil([&] { return Progress() == 0; }, 10000,
-                          [&] { highest = std::max(highest, Progress()); }));
+    EXPECT_TRUE(PumpUntil([&] { return Progress() == 0; }, 10000, [&] { highest = std::max(highest, Progress()); }));
     EXPECT_EQ(highest, 100);
     EXPECT_EQ(Text(IDC_STATUS), "");
     EXPECT_EQ(Text(IDC_LINK), "OK");  // the port stays open for the next one

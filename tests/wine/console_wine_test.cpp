@@ -76,8 +76,8 @@ TEST_F(WineConsole, ImageDownloadArrivesIdentical)
     const std::string file = dir / "固件 主板-v1.2.dat";
     ASSERT_TRUE(WriteFile(file, MakeImage(payload, std::string("\x00\xFF\x10\x01", 4))));
     Child sim;
-    ASSERT_NO_FATAL_FAILURE(StartSim(&sim, {"--mode", "image", "--expect", file, "--out", dir / "received.bin",
-                                            "--timeout", "200"}));
+    ASSERT_NO_FATAL_FAILURE(
+        StartSim(&sim, {"--mode", "image", "--expect", file, "--out", dir / "received.bin", "--timeout", "200"}));
     ASSERT_NO_FATAL_FAILURE(RunCases("Download.ImageToTheEnd", file));
     ExpectSimPass(sim, 30000);
     EXPECT_EQ(ReadFileBytes(dir / "received.bin"), Padded(payload));
@@ -89,8 +89,8 @@ TEST_F(WineConsole, ServedDownloadThenAbort)
     const std::string file = dir / "应用程序.sdl";
     ASSERT_TRUE(WriteFile(file, RandomBytes(300 * 1024, 12)));
     Child sim;
-    ASSERT_NO_FATAL_FAILURE(StartSim(&sim, {"--mode", "served", "--expect", file, "--chunk", "1024",
-                                            "--time-every", "4", "--pace", "115200", "--timeout", "200"}));
+    ASSERT_NO_FATAL_FAILURE(StartSim(&sim, {"--mode", "served", "--expect", file, "--chunk", "1024", "--time-every",
+                                            "4", "--pace", "115200", "--timeout", "200"}));
     ASSERT_NO_FATAL_FAILURE(RunCases("Download.ServedThenAbort", file));
     // The box was cut off: it cannot have seen the whole file.
     sim.Wait(0);
