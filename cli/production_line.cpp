@@ -2,7 +2,7 @@
 #include "production_line.h"
 
 #include "box_verdict.h"
-#include "children.h"
+#include "child_process.h"
 #include "event_fields.h"
 #include "exit_codes.h"
 #include "json_events.h"

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "stdout_end.h"
 
-#include "children.h"
+#include "child_process.h"
 #include "json_events.h"
 #include "log_file.h"
 #include "log_output.h"

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
-// The exit codes of marbrix-cli; scripts and the tests rely on them.
+// The exit codes of marbrix-cli; scripts, the tests and the station
+// controller (which reads its children's) rely on them.
 #pragma once
 
 enum CliExit {

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "children.h"
+#include "child_process.h"
 
 #include <atomic>
 #include <cerrno>

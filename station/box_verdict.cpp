@@ -2,7 +2,6 @@
 #include "box_verdict.h"
 
 #include "exit_codes.h"
-#include "json_events.h"
 
 const char kEndedAbnormally[] = "ended abnormally";
 const char kLineLostInTransfer[] = "line lost during the transfer";

@@ -4,7 +4,7 @@
 // CTRL_BREAK_EVENT in a process group of its own, once the single download
 // takes that event as the operator's Abort. Until then several ports (and
 // --loop) end at once with a clear message; a single port works as before.
-#include "children.h"
+#include "child_process.h"
 
 #include <atomic>
 #include <csignal>
