@@ -486,8 +486,8 @@ int Line::Run()
                 OnEvent(l, l.pending);
             l.pending.clear();
             char drop[256];
-            for (int i = 0; i < 64 && l.child.events >= 0; ++i)
-                ChildRead(&l.child, drop, sizeof drop);
+            for (int i = 0; i < 64 && ChildRead(&l.child, drop, sizeof drop) != 0; ++i) {
+            }
             Finish(l, rc);
         }
         if (m_o.loop && m_o.timeoutSec > 0 && !m_stopping) {
