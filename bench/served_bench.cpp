@@ -13,12 +13,19 @@
 // time per request, an upper bound of the request turnaround. CPU s/MiB:
 // the CLI's user + system seconds over the same stretch, per MiB.
 //
+// request turnaround: measured apart, with the bench in the middle of the
+// line (stbsim's pty <-> the bench <-> a pty of the bench's that the CLI
+// opens): from the moment the last byte of a data request is handed to the
+// CLI's pty, to the moment the first byte of its answer is read back from
+// it. Two pty hops and the bench's own wake-ups are inside the figure, as in
+// wire_bench's ACK turnaround, so the two compare.
+//
 // Every figure is the median of --runs runs with min and max; a run whose
 // box did not end in PASS (its copy identical to the file) is repeated up
 // to twice and never counted. This prints figures; it asserts nothing.
 //
 // Usage: served_bench --cli PATH --sim PATH [--runs N] [--rates R,...]
-//                     [--chunks C,...] [--time-every 0,8]
+//                     [--chunks C,...] [--time-every 0,8] [--turnaround 1|0]
 #include "bench_proc.h"
 #include "time_reply.h"
 
@@ -50,6 +57,7 @@ struct Options {
     std::vector<uint32_t> rates = {115200, 460800, 921600};
     std::vector<uint32_t> chunks = {256, 4096, 65535};
     std::vector<uint32_t> timeEvery = {0, 8};
+    bool turnaround = true;  // the relayed runs that measure it
 };
 
 struct Spread {
@@ -72,8 +80,11 @@ struct Spread {
     }
 };
 
+enum class Server { Cli, Fast, CliRelayed };
+
 struct Run {
     bool ok = false;
+    double turnaroundUs = 0;  // median over the run's data requests (relayed runs)
     std::string why;
     double efficiency = 0;
     double gapUs = 0;
@@ -156,6 +167,94 @@ private:
     std::vector<uint8_t> m_in;
 };
 
+// ---------------------------------------------------------------------------
+// The bench in the middle of the line, stamping each data request's last byte
+// as it is handed to the CLI and the first byte of the answer read back.
+
+class Relay {
+public:
+    Relay(int boxFd, int cliMaster) : m_box(boxFd), m_cli(cliMaster) {}
+
+    // Moves what is waiting each way; false once the box's side failed.
+    bool Pump(short boxEvents, short cliEvents)
+    {
+        uint8_t buf[4096];
+        if (cliEvents & POLLIN) {
+            const ssize_t n = read(m_cli, buf, sizeof buf);
+            if (n > 0) {
+                if (m_requestAt >= 0) {
+                    m_turnarounds.push_back(double(MonoNs() - m_requestAt) / 1000.0);
+                    m_requestAt = -1;
+                }
+                WriteAll(m_box, buf, size_t(n));
+            }
+        }
+        // Until the CLI has its side open the pty hangs up; the box's bytes
+        // wait in stbsim's pty meanwhile.
+        if ((boxEvents & POLLIN) && !(cliEvents & POLLHUP)) {
+            const ssize_t n = read(m_box, buf, sizeof buf);
+            if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR))
+                return false;
+            if (n > 0) {
+                WriteAll(m_cli, buf, size_t(n));
+                if (EndsADataRequest(buf, size_t(n)))
+                    m_requestAt = MonoNs();
+            }
+        }
+        return true;
+    }
+
+    double MedianTurnaroundUs() const
+    {
+        if (m_turnarounds.empty())
+            return 0;
+        std::vector<double> s = m_turnarounds;
+        std::nth_element(s.begin(), s.begin() + s.size() / 2, s.end());
+        return s[s.size() / 2];
+    }
+
+private:
+    // Follows the box's frames (STX, code, ..., ETX: 9 bytes for a data
+    // request, 3 for the others); true when these bytes end a data request.
+    bool EndsADataRequest(const uint8_t* data, size_t count)
+    {
+        bool ended = false;
+        for (size_t i = 0; i < count; ++i) {
+            if (m_frame.empty() && data[i] != 0x02)
+                continue;
+            m_frame.push_back(data[i]);
+            const size_t length = m_frame.size() >= 2 && m_frame[1] == 0x02 ? 9 : 3;
+            if (m_frame.size() >= 2 && m_frame.size() == length) {
+                ended = m_frame[1] == 0x02 && i + 1 == count;
+                m_frame.clear();
+            }
+        }
+        return ended;
+    }
+
+    static void WriteAll(int fd, const uint8_t* data, size_t count)
+    {
+        size_t done = 0;
+        while (done < count) {
+            const ssize_t n = write(fd, data + done, count - done);
+            if (n > 0) {
+                done += size_t(n);
+                continue;
+            }
+            if (n < 0 && errno != EAGAIN && errno != EINTR)
+                return;
+            pollfd p = {fd, POLLOUT, 0};
+            poll(&p, 1, 100);
+        }
+    }
+
+    int m_box;
+    int m_cli;
+    std::vector<uint8_t> m_frame;
+    int64_t m_requestAt = -1;
+    std::vector<double> m_turnarounds;
+};
+
 int OpenRaw(const std::string& path)
 {
     const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
@@ -171,9 +270,10 @@ int OpenRaw(const std::string& path)
 
 // ---------------------------------------------------------------------------
 
-Run RunServed(const Options& o, uint32_t baud, uint32_t chunk, uint32_t timeEvery, bool fast, const std::string& dir,
-              const std::string& file)
+Run RunServed(const Options& o, uint32_t baud, uint32_t chunk, uint32_t timeEvery, Server kind,
+              const std::string& dir, const std::string& file)
 {
+    const bool fast = kind == Server::Fast;
     Run r;
     const std::string path = dir + "/app.sdl";
     int out[2];
@@ -190,18 +290,32 @@ Run RunServed(const Options& o, uint32_t baud, uint32_t chunk, uint32_t timeEver
     pid_t cli = -1;
     int serverFd = -1;
     std::optional<FastServer> server;
+    std::optional<Relay> relay;
+    Pty cliPty;
+    if (kind == Server::CliRelayed && !cliPty.Open()) {
+        r.why = "no pty for the relay";
+        return r;
+    }
     std::string text;
     int64_t start = -1, lastReply = -1;
     double cpuStart = 0, cpuEnd = 0;
     bool passed = false, ended = false;
     const int64_t deadline = MonoNs() + 600 * 1000000000LL;
     while (!ended && MonoNs() < deadline) {
-        pollfd p[2] = {{out[0], POLLIN, 0}, {serverFd, POLLIN, 0}};
-        if (poll(p, 2, 100) < 0 && errno != EINTR)
+        pollfd p[3] = {{out[0], POLLIN, 0}, {serverFd, POLLIN, 0}, {relay ? cliPty.master : -1, POLLIN, 0}};
+        if (poll(p, 3, relay && (p[2].revents & POLLHUP) ? 1 : 100) < 0 && errno != EINTR)
             break;
         const int64_t now = MonoNs();
         if (server && (p[1].revents & POLLIN))
             server->Serve();
+        if (relay) {
+            // A hung-up pty (the CLI not there yet) polls ready at once:
+            // look again in a millisecond rather than spin.
+            if ((p[2].revents & POLLHUP) && !(p[2].revents & POLLIN))
+                poll(nullptr, 0, 1);
+            if (!relay->Pump(p[1].revents, p[2].revents))
+                break;
+        }
         if (!(p[0].revents & (POLLIN | POLLHUP)))
             continue;
         char buf[4096];
@@ -218,6 +332,10 @@ Run RunServed(const Options& o, uint32_t baud, uint32_t chunk, uint32_t timeEver
                 if (fast) {
                     serverFd = OpenRaw(slave);
                     server.emplace(serverFd, file);
+                } else if (kind == Server::CliRelayed) {
+                    serverFd = OpenRaw(slave);
+                    relay.emplace(serverFd, cliPty.master);
+                    cli = Spawn({o.cli, "-p", cliPty.slave, "-b", std::to_string(baud), path}, -1, -1, -1);
                 } else {
                     cli = Spawn({o.cli, "-p", slave, "-b", std::to_string(baud), path}, -1, -1, -1);
                 }
@@ -261,6 +379,7 @@ Run RunServed(const Options& o, uint32_t baud, uint32_t chunk, uint32_t timeEver
     r.efficiency = payload * byteSeconds / seconds;
     r.gapUs = (seconds - lineSeconds) / (requests + timeRequests) * 1e6;
     r.cpuPerMiB = cli > 0 ? (cpuEnd - cpuStart) / (payload / 1048576.0) : 0;
+    r.turnaroundUs = relay ? relay->MedianTurnaroundUs() : 0;
     r.ok = true;
     return r;
 }
@@ -309,6 +428,8 @@ int main(int argc, char** argv)
             o.chunks = Numbers(v);
         else if (a == "--time-every")
             o.timeEvery = Numbers(v);
+        else if (a == "--turnaround")
+            o.turnaround = atoi(v) != 0;
         else {
             fprintf(stderr, "served_bench: unknown option %s\n", a.c_str());
             return 1;
@@ -316,7 +437,7 @@ int main(int argc, char** argv)
     }
     if (o.cli.empty() || o.sim.empty() || access(o.cli.c_str(), X_OK) != 0 || access(o.sim.c_str(), X_OK) != 0) {
         fprintf(stderr, "usage: served_bench --cli PATH --sim PATH [--runs N] [--rates R,...] [--chunks C,...] "
-                        "[--time-every 0,8]\n");
+                        "[--time-every 0,8] [--turnaround 1|0]\n");
         return 1;
     }
     signal(SIGPIPE, SIG_IGN);
@@ -325,6 +446,7 @@ int main(int argc, char** argv)
     printf("server: marbrix-cli, or the bench's own server that answers at once (the box's own limit)\n");
     printf("%-7s %-7s %-6s %-6s %-12s %-24s %-24s %s\n", "rate", "payload", "chunk", "time", "server", "efficiency",
            "gap per exchange us", "CPU s/MiB");
+    std::vector<std::string> turnLines;
     for (const uint32_t baud : o.rates) {
         const size_t payload = baud <= 115200 ? 256 * 1024 : 1024 * 1024;
         const std::string dir = MakeTempDir();
@@ -332,12 +454,12 @@ int main(int argc, char** argv)
         WriteFileBytes(dir + "/app.sdl", file);
         for (const uint32_t chunk : o.chunks) {
             for (const uint32_t every : o.timeEvery) {
-                for (int k = 0; k < 2; ++k) {
-                    const bool fast = k == 1;
+                for (const Server kind : {Server::Cli, Server::Fast}) {
+                    const bool fast = kind == Server::Fast;
                     Spread eff, gap, cpu;
                     for (int i = 0; i < o.runs; ++i) {
                         for (int attempt = 0; attempt <= kRetries; ++attempt) {
-                            const Run r = RunServed(o, baud, chunk, every, fast, dir, file);
+                            const Run r = RunServed(o, baud, chunk, every, kind, dir, file);
                             if (r.ok) {
                                 eff.Add(r.efficiency);
                                 gap.Add(r.gapUs);
@@ -357,7 +479,33 @@ int main(int argc, char** argv)
                 }
             }
         }
+        if (o.turnaround) {
+            for (const uint32_t chunk : o.chunks) {
+                Spread turn;
+                for (int i = 0; i < o.runs; ++i) {
+                    for (int attempt = 0; attempt <= kRetries; ++attempt) {
+                        const Run r = RunServed(o, baud, chunk, 0, Server::CliRelayed, dir, file);
+                        if (r.ok && r.turnaroundUs > 0) {
+                            turn.Add(r.turnaroundUs);
+                            break;
+                        }
+                        fprintf(stderr, "  relayed run failed (%s)%s\n", r.ok ? "no request seen" : r.why.c_str(),
+                                attempt < kRetries ? ", again" : "");
+                    }
+                }
+                char line[160];
+                snprintf(line, sizeof line, "%-7u %-6u %s", baud, chunk, turn.Show("%.0f").c_str());
+                turnLines.push_back(line);
+            }
+        }
         RemoveTree(dir);
+    }
+    if (!turnLines.empty()) {
+        printf("\nRequest turnaround, us (a data request's last byte handed to the CLI's pty, to the first byte of "
+               "its answer read back; median per run, then median [min..max] of the runs):\n");
+        printf("%-7s %-6s %s\n", "rate", "chunk", "turnaround us");
+        for (const std::string& l : turnLines)
+            printf("%s\n", l.c_str());
     }
     printf("load average at the end %.2f\n", LoadAverage());
     return 0;
