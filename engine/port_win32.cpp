@@ -107,7 +107,37 @@ public:
         return true;
     }
 
-    void SleepTick() override { Sleep(10); }
+    // A tick that ends as soon as a byte arrives, as on POSIX: the read
+    // time-outs (set at open) make ReadFile wait up to a tick for the first
+    // byte and return with whatever has come. What it brings goes into the
+    // read-ahead, where the serial link looks first. With bytes already
+    // held, or on a failing port, the tick is slept out.
+    void SleepTick() override
+    {
+        ReadAheadBuffer& ra = ReadAhead();
+        if (ra.head != ra.tail) {
+            Sleep(10);
+            return;
+        }
+        const auto from = std::chrono::steady_clock::now();
+        DWORD n = 0;
+        if (!ReadFile(m_h, ra.bytes, ReadAheadBuffer::kSize, &n, nullptr)) {
+            Failed("ReadFile(tick)");
+        } else if (n > 0) {
+            m_lost = nullptr;
+            ra.head = 0;
+            ra.tail = n;
+            PORT_TRACE("tick read %lu", (unsigned long)n);
+            return;
+        }
+        // Nothing came. A read that returned early (a failing port, or a
+        // hung-up line that reads as its end) must not shorten the tick:
+        // the engine's time-outs are counted in ticks.
+        const auto spent =
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - from).count();
+        if (spent < 10)
+            Sleep(DWORD(10 - spent));
+    }
 
     // Sleep takes whole milliseconds, and the system's timer may round them
     // up further: the time that really passed is what counts.
@@ -198,10 +228,14 @@ PortHandle PortOpenDevice(const char* path, uint32_t baud, PortOpenError* error)
     }
     PORT_TRACE("CreateFileA(%s) ok", path);
     SetupComm(h, 1024, 1024);
+    // Reads return at once with what has arrived; with nothing there they
+    // wait up to a tick for the first byte (the documented MAXDWORD,
+    // MAXDWORD, constant case). The engine reads only what the driver
+    // reports, so the wait is the tick's alone (SleepTick).
     COMMTIMEOUTS t{};
-    t.ReadIntervalTimeout = 1;
-    t.ReadTotalTimeoutMultiplier = 1;
-    t.ReadTotalTimeoutConstant = 1;
+    t.ReadIntervalTimeout = MAXDWORD;
+    t.ReadTotalTimeoutMultiplier = MAXDWORD;
+    t.ReadTotalTimeoutConstant = 10;
     t.WriteTotalTimeoutMultiplier = 50;
     t.WriteTotalTimeoutConstant = 500;
     SetCommTimeouts(h, &t);

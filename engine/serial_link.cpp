@@ -201,7 +201,8 @@ static Wait ReceiveWait(PortHandle port, uint8_t* out, int ticks)
                     return Wait::Interrupted;
                 SleepTick(port);
                 --n;
-                if (DriverInQueue(port) != 0)
+                // A tick may have read what arrived into the read-ahead.
+                if (Waiting(port) != 0)
                     break;
             }
         }
@@ -262,7 +263,7 @@ int PortWaitFor(PortHandle port, int awaited, int ticks)
                 break;
             SleepTick(port);
             --n;
-            waiting = DriverInQueue(port);
+            waiting = Waiting(port);
         }
         // Whatever is already waiting is consumed, even after a stop request:
         // the box's chatter goes to standard output, the awaited byte ends
