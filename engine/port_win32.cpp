@@ -107,11 +107,11 @@ public:
         return true;
     }
 
-    // A tick that ends as soon as a byte arrives, as on POSIX: the read
-    // time-outs (set at open) make ReadFile wait up to a tick for the first
-    // byte and return with whatever has come. What it brings goes into the
-    // read-ahead, where the serial link looks first. With bytes already
-    // held, or on a failing port, the tick is slept out.
+    // A tick that ends soon after a byte arrives, as the POSIX one does:
+    // the read time-outs (set at open) make ReadFile wait up to a tick and
+    // return a millisecond after the line falls quiet. What it brings goes
+    // into the read-ahead, where the serial link looks first. With bytes
+    // already held, or on a failing port, the tick is slept out.
     void SleepTick() override
     {
         ReadAheadBuffer& ra = ReadAhead();
@@ -228,13 +228,15 @@ PortHandle PortOpenDevice(const char* path, uint32_t baud, PortOpenError* error)
     }
     PORT_TRACE("CreateFileA(%s) ok", path);
     SetupComm(h, 1024, 1024);
-    // Reads return at once with what has arrived; with nothing there they
-    // wait up to a tick for the first byte (the documented MAXDWORD,
-    // MAXDWORD, constant case). The engine reads only what the driver
-    // reports, so the wait is the tick's alone (SleepTick).
+    // A read of bytes the driver reports returns at once. A read with
+    // nothing there (the tick's, SleepTick) waits up to a tick in all, and
+    // returns once the line has been quiet for a millisecond after its
+    // first byte. The documented wait for the first byte alone (MAXDWORD,
+    // MAXDWORD, constant) is not kept by Wine, which waits the whole
+    // constant; the gap between bytes works on both.
     COMMTIMEOUTS t{};
-    t.ReadIntervalTimeout = MAXDWORD;
-    t.ReadTotalTimeoutMultiplier = MAXDWORD;
+    t.ReadIntervalTimeout = 1;
+    t.ReadTotalTimeoutMultiplier = 0;
     t.ReadTotalTimeoutConstant = 10;
     t.WriteTotalTimeoutMultiplier = 50;
     t.WriteTotalTimeoutConstant = 500;
