@@ -273,7 +273,7 @@ TEST_F(WineLine, FourAtOnceAgainstOneAloneTimes)
     const std::string image = folder + "/img.dat";
     ASSERT_TRUE(WriteFile(image, MakeImage(RandomBytes(32 * 1024, 25))));
     auto run = [&](int ports) -> double {
-        std::vector<Child> boxes(size_t(ports));
+        std::vector<Child> boxes(static_cast<size_t>(ports));
         std::vector<std::string> args = {"--json"};
         for (int i = 0; i < ports; ++i) {
             StartBox(coms[size_t(i)], &boxes[size_t(i)], image);
