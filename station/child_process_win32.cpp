@@ -21,8 +21,13 @@ namespace {
 
 // An anonymous pipe has nothing to wait on for "data ready": ChildrenWait
 // looks at the pipes in slices this long, and wakes at once for a child's
-// end or the operator's stop.
-constexpr DWORD kPeekSliceMs = 10;
+// end or the operator's stop. Measured under Wine with four children waiting
+// for their boxes the parent spent 2.7 % of a core at 10 ms, 1.6 % at 20 ms; the
+// events lose nothing by a 20 ms delay (the live lines redraw every 200 ms,
+// and the pipe's buffer holds far more than a port brings in that time).
+constexpr DWORD kPeekSliceMs = 20;
+// The pipe's buffer: a child's writer never waits on a parent between looks.
+constexpr DWORD kPipeBytes = 64 * 1024;
 // A closing console window gives this process about 5 s before the system
 // ends it: the children get most of it to wind up, the rest is for the
 // summary.
@@ -238,7 +243,7 @@ bool ChildSpawn(const std::vector<std::string>& argv, const std::vector<std::str
     // inherit this one's pipe, or the parent would never see its end.
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
     HANDLE readEnd = nullptr, writeEnd = nullptr;
-    if (!CreatePipe(&readEnd, &writeEnd, &inherit, 0)) {
+    if (!CreatePipe(&readEnd, &writeEnd, &inherit, kPipeBytes)) {
         *why = SystemText(GetLastError());
         return false;
     }
