@@ -3,7 +3,8 @@
 # The Windows part of CI: cross-builds marbrix-cli.exe, marbrix.exe and the
 # engine's unit tests with mingw-w64, and runs them under Wine in a throwaway
 # prefix inside the build tree:
-#   1. the engine's unit tests (.exe) through CTest's emulator;
+#   1. the engine's unit tests and the production line's child processes
+#      (.exe) through CTest's emulator;
 #   2. marbrix-cli.exe across processes against stbsim (a Linux program) on a
 #      pty that Wine shows as COM7, and its production line against four
 #      stbsim boxes on COM7..COM10;
