@@ -1,9 +1,13 @@
 // SPDX-License-Identifier: MIT
 #include "stop_events.h"
 
+#include "child_process.h"
+
 #include <windows.h>
 
 #include <atomic>
+#include <cstdint>
+#include <cstdlib>
 #include <thread>
 
 namespace {
@@ -39,6 +43,29 @@ BOOL WINAPI OnConsoleControl(DWORD type)
     return TRUE;
 }
 
+// A production line's parent asks its child to stop through an event it
+// handed down (see kChildStopEventEnv): taken as Ctrl-Break, whether or not
+// a console control event could reach this process.
+void WatchParentStop(HANDLE stop)
+{
+    if (WaitForSingleObject(stop, INFINITE) == WAIT_OBJECT_0)
+        OnConsoleControl(CTRL_BREAK_EVENT);
+}
+
+HANDLE ParentStopEvent()
+{
+    const char* text = getenv(kChildStopEventEnv);
+    if (!text || !*text)
+        return nullptr;
+    char* end = nullptr;
+    const unsigned long long value = strtoull(text, &end, 10);
+    HANDLE stop = HANDLE(uintptr_t(value));
+    DWORD flags = 0;
+    if (*end || value == 0 || !GetHandleInformation(stop, &flags))
+        return nullptr;
+    return stop;
+}
+
 void GuardLoop()
 {
     WaitForSingleObject(g_guardEvent, INFINITE);
@@ -59,6 +86,8 @@ bool StopEventsInit(void (*guardExpired)(), int guardMs)
         return false;
     try {
         std::thread(GuardLoop).detach();
+        if (HANDLE stop = ParentStopEvent())
+            std::thread(WatchParentStop, stop).detach();
     } catch (...) {  // no thread: the main thread's own bounds still hold
     }
     return SetConsoleCtrlHandler(OnConsoleControl, TRUE) != 0;

@@ -3,17 +3,19 @@
 # The Windows part of CI: cross-builds marbrix-cli.exe, marbrix.exe and the
 # engine's unit tests with mingw-w64, and runs them under Wine in a throwaway
 # prefix inside the build tree:
-#   1. the engine's unit tests (.exe) through CTest's emulator;
+#   1. the engine's unit tests and the production line's child processes
+#      (.exe) through CTest's emulator;
 #   2. marbrix-cli.exe across processes against stbsim (a Linux program) on a
-#      pty that Wine shows as COM7;
+#      pty that Wine shows as COM7, and its production line against four
+#      stbsim boxes on COM7..COM10;
 #   3. the console's Win32 dialog (console_win32_cases.exe) on a virtual X
 #      server: its start-up state and log colours, and whole downloads pressed
 #      through its buttons against stbsim on COM7.
 #
 # Serial safety: Wine maps an unconfigured COM1..COM4 to /dev/ttyS0..3, and
-# /dev/ttyS0 may be the kernel's console. Only COM7 is used, mapped through
-# the registry to a fixed symlink in the build tree; the mapping is checked
-# before any program opens a port.
+# /dev/ttyS0 may be the kernel's console. Only COM7..COM10 are used, each
+# mapped through the registry to a fixed symlink of its own in the build tree
+# (ttyCOMn); the mappings are checked before any program opens a port.
 #
 # Environment: WIN_BUILD (default build-windows) and HOST_BUILD (default
 # build, the Linux tree that provides stbsim and the cross-process driver).
@@ -35,7 +37,7 @@ nice cmake --build "$WIN_BUILD" -j2
 if [[ ! -f $HOST_BUILD/CMakeCache.txt ]]; then
   cmake -S "$SRC" -B "$HOST_BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 fi
-nice cmake --build "$HOST_BUILD" -j2 --target stbsim cli_wine_test console_wine_test
+nice cmake --build "$HOST_BUILD" -j2 --target stbsim cli_wine_test line_wine_test console_wine_test
 echo "test-windows: built after ${SECONDS} s"
 
 # A fresh prefix for this run.
@@ -47,8 +49,9 @@ export WINEDLLOVERRIDES="mscoree,mshtml="  # no Mono or Gecko installer prompts
 if [[ -d $WINEPREFIX ]]; then wineserver -k 2>/dev/null || true; fi
 rm -rf "$WINE_DIR"
 mkdir -p "$WINE_DIR"
+LINE_COMS=(COM7 COM8 COM9 COM10)
+for com in "${LINE_COMS[@]}"; do ln -s /dev/null "$WINE_DIR/tty$com"; done
 COM_LINK=$WINE_DIR/ttyCOM7
-ln -s /dev/null "$COM_LINK"
 
 # At the end, pass or fail: the server and the X server stop and the prefix
 # (some 700 MB) goes, unless MARBRIX_KEEP_WINE_PREFIX=1 keeps it for a look.
@@ -83,7 +86,9 @@ export DISPLAY=":$(head -n 1 "$WINE_DIR/xvfb.display")"
 # Every Wine process started here gets /dev/null for its streams: the
 # services the first one starts outlive it and would hold a caller's pipe.
 wineboot -i </dev/null >/dev/null 2>&1
-wine reg add 'HKLM\Software\Wine\Ports' /v COM7 /d "$COM_LINK" /f </dev/null >/dev/null 2>&1
+for com in "${LINE_COMS[@]}"; do
+  wine reg add 'HKLM\Software\Wine\Ports' /v "$com" /d "$WINE_DIR/tty$com" /f </dev/null >/dev/null 2>&1
+done
 # Chinese in the dialogs: the UI face falls back to WenQuanYi Micro Hei for
 # what it has no glyphs for (without the link CJK draws as boxes).
 wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' /v Tahoma \
@@ -100,11 +105,13 @@ echo "test-windows: Wine prefix ready after ${SECONDS} s"
 # chatter (it dumps its objects when a pty it opened hangs up) goes to a log.
 wineserver -p 2>"$WINE_DIR/wineserver.log"
 wine cmd /c exit </dev/null >/dev/null 2>&1
-if [[ $(readlink "$WINEPREFIX/dosdevices/com7") != "$COM_LINK" ]]; then
-  echo "test-windows: COM7 is not mapped to $COM_LINK; not running the port tests" >&2
-  ls -l "$WINEPREFIX/dosdevices" >&2
-  exit 1
-fi
+for com in "${LINE_COMS[@]}"; do
+  if [[ $(readlink "$WINEPREFIX/dosdevices/${com,,}") != "$WINE_DIR/tty$com" ]]; then
+    echo "test-windows: $com is not mapped to $WINE_DIR/tty$com; not running the port tests" >&2
+    ls -l "$WINEPREFIX/dosdevices" >&2
+    exit 1
+  fi
+done
 
 echo "test-windows: engine unit tests under Wine (${SECONDS} s so far)"
 ctest --test-dir "$WIN_BUILD" --output-on-failure -j2 "$@"
@@ -115,6 +122,15 @@ MARBRIX_CLI_EXE="$WIN_BUILD/cli/marbrix-cli.exe" \
   MARBRIX_COM_NAME=COM7 \
   STBSIM="$HOST_BUILD/sim/stbsim" \
   "$HOST_BUILD/tests/wine/cli_wine_test"
+
+echo "test-windows: marbrix-cli.exe's production line on ${LINE_COMS[*]} (${SECONDS} s so far)"
+MARBRIX_CLI_EXE="$WIN_BUILD/cli/marbrix-cli.exe" \
+  MARBRIX_COM_LINK="$COM_LINK" \
+  MARBRIX_COM_NAME=COM7 \
+  MARBRIX_COM_DIR="$WINE_DIR" \
+  MARBRIX_LINE_COMS="$(IFS=,; echo "${LINE_COMS[*]}")" \
+  STBSIM="$HOST_BUILD/sim/stbsim" \
+  "$HOST_BUILD/tests/wine/line_wine_test"
 
 console_start=$SECONDS
 echo "test-windows: the console's dialog under Wine on $DISPLAY (${SECONDS} s so far)"

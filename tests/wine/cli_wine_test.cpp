@@ -107,17 +107,17 @@ TEST_F(WineCli, RejectedImageExitsTwoWithNothingOnTheLine)
 
 TEST_F(WineCli, MissingPortExitsThreeWithTheReason)
 {
-    // COM9 must be mapped to nothing at all.
-    ASSERT_EQ(access((Port().prefix + "/dosdevices/com9").c_str(), F_OK), -1) << "COM9 exists in this prefix";
+    // COM12 must be mapped to nothing at all (COM7..COM10 are the line's).
+    ASSERT_EQ(access((Port().prefix + "/dosdevices/com12").c_str(), F_OK), -1) << "COM12 exists in this prefix";
     ASSERT_TRUE(WriteFile(dir / "app.sdl", "x"));
     Child cli;
-    ASSERT_TRUE(SpawnCli(&cli, {"-p", "COM9", WinPath(dir / "app.sdl")}));
+    ASSERT_TRUE(SpawnCli(&cli, {"-p", "COM12", WinPath(dir / "app.sdl")}));
     auto rc = cli.Wait(30000);
     ASSERT_TRUE(rc.has_value()) << cli.err;
     EXPECT_EQ(*rc, kExitPort) << cli.err;
-    EXPECT_NE(cli.err.find("  COM9:115200-8-1 Open failed!\r\n"), std::string::npos) << cli.err;
+    EXPECT_NE(cli.err.find("  COM12:115200-8-1 Open failed!\r\n"), std::string::npos) << cli.err;
     // The system's own words follow the port's name.
-    size_t reason = cli.err.find("No such port: COM9 (see --list-ports): cannot open \\\\.\\COM9: ");
+    size_t reason = cli.err.find("No such port: COM12 (see --list-ports): cannot open \\\\.\\COM12: ");
     ASSERT_NE(reason, std::string::npos) << cli.err;
     EXPECT_GT(cli.err.find('\n', reason) - reason, 60u) << cli.err;
 }

@@ -3,7 +3,8 @@
 // scripts/test-windows.sh passes (the Wine prefix, the COM port and the
 // symlink it is mapped to, stbsim), the check that the port really leads to
 // that symlink before anything opens it, and stbsim started on a pty that
-// the port is then pointed at.
+// the port is then pointed at. The production line's tests use several such
+// ports, each with a symlink of its own.
 #pragma once
 
 #include "test_support.h"
@@ -64,6 +65,29 @@ inline const Setup& Port()
     return s;
 }
 
+// The production line's ports (MARBRIX_LINE_COMS, "COM7,COM8,COM9,COM10"),
+// each mapped to the symlink tty<COMn> in MARBRIX_COM_DIR.
+inline std::vector<std::string> LineComs()
+{
+    std::vector<std::string> coms;
+    std::string list = Env("MARBRIX_LINE_COMS");
+    size_t from = 0;
+    while (from < list.size()) {
+        size_t comma = list.find(',', from);
+        if (comma == std::string::npos)
+            comma = list.size();
+        if (comma > from)
+            coms.push_back(list.substr(from, comma - from));
+        from = comma + 1;
+    }
+    return coms;
+}
+
+inline std::string LinkOf(const std::string& com)
+{
+    return Env("MARBRIX_COM_DIR") + "/tty" + com;
+}
+
 class PortFixture : public ::testing::Test {
 protected:
     // Skips with `needs` unless the port's environment and `extra` are all
@@ -72,25 +96,36 @@ protected:
     {
         if (!Port().Complete() || !extra)
             GTEST_SKIP() << "run by scripts/test-windows.sh (needs " << needs << ")";
-        const int n = atoi(Port().com.c_str() + 3);
-        // Never COM1..COM4: unmapped, Wine sends them to /dev/ttyS0..3.
-        ASSERT_GT(n, 4) << Port().com;
-        const std::string dosdevice = Port().prefix + "/dosdevices/" + Lower(Port().com);
-        ASSERT_EQ(ReadLink(dosdevice), Port().link) << dosdevice;
+        ASSERT_NO_FATAL_FAILURE(CheckMapped(Port().com, Port().link));
+    }
+
+    // Never COM1..COM4 (unmapped, Wine sends them to /dev/ttyS0..3), and
+    // the port must lead to `link` before anything opens it.
+    static void CheckMapped(const std::string& com, const std::string& link)
+    {
+        ASSERT_EQ(Lower(com.substr(0, 3)), "com") << com;
+        ASSERT_GT(atoi(com.c_str() + 3), 4) << com;
+        const std::string dosdevice = Port().prefix + "/dosdevices/" + Lower(com);
+        ASSERT_EQ(ReadLink(dosdevice), link) << dosdevice;
     }
 
     // Re-points the COM port at `pty`; the rename makes the switch atomic.
-    void PointComAt(const std::string& pty)
+    void PointComAt(const std::string& pty) { PointLinkAt(Port().link, pty); }
+
+    static void PointLinkAt(const std::string& link, const std::string& pty)
     {
-        const std::string tmp = Port().link + ".new";
+        const std::string tmp = link + ".new";
         unlink(tmp.c_str());
         ASSERT_EQ(symlink(pty.c_str(), tmp.c_str()), 0);
-        ASSERT_EQ(rename(tmp.c_str(), Port().link.c_str()), 0);
-        ASSERT_EQ(ReadLink(Port().link), pty);
+        ASSERT_EQ(rename(tmp.c_str(), link.c_str()), 0);
+        ASSERT_EQ(ReadLink(link), pty);
     }
 
     // Starts stbsim, learns its pty and maps the COM port to it.
-    void StartSim(Child* sim, const std::vector<std::string>& args)
+    void StartSim(Child* sim, const std::vector<std::string>& args) { StartSimOn(Port().link, sim, args); }
+
+    // The same for the port mapped to `link`.
+    static void StartSimOn(const std::string& link, Child* sim, const std::vector<std::string>& args)
     {
         std::vector<std::string> argv = {Port().sim};
         argv.insert(argv.end(), args.begin(), args.end());
@@ -99,7 +134,7 @@ protected:
         size_t at = sim->out.find("stbsim: pty ") + 12;
         std::string pty = sim->out.substr(at, sim->out.find('\n', at) - at);
         ASSERT_FALSE(pty.empty());
-        PointComAt(pty);
+        PointLinkAt(link, pty);
     }
 
     static void ExpectSimPass(Child& sim, int timeoutMs)
