@@ -2,8 +2,10 @@
 #include "options.h"
 
 #include "platform_words.h"
+#include "usb_identity.h"
 
 #include "image_file.h"
+#include "port_name_key.h"
 #include "serial_port.h"
 
 #include <CLI/CLI.hpp>
@@ -82,6 +84,15 @@ ParseResult Fail(const std::string& why)
     return r;
 }
 
+// Two names of one port: usb: identities by the adapter they name, the rest
+// by the platform's rule (port_name_key.h).
+bool SamePort(const std::string& a, const std::string& b)
+{
+    if (IsUsbIdentity(a) || IsUsbIdentity(b))
+        return SameUsbIdentity(a, b);
+    return PortNameKey(a) == PortNameKey(b);
+}
+
 // One -p value: a port, or several separated by commas. A port named twice
 // would have two downloads fight over one line.
 bool AddPorts(const std::string& value, std::vector<std::string>* ports, std::string* why)
@@ -95,7 +106,7 @@ bool AddPorts(const std::string& value, std::vector<std::string>* ports, std::st
             return false;
         }
         for (const std::string& p : *ports)
-            if (p == one || (PortDevicePath(p) == PortDevicePath(one))) {
+            if (SamePort(p, one)) {
                 *why = "port " + one + " is given twice";
                 return false;
             }

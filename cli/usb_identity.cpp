@@ -49,11 +49,38 @@ bool Split(const std::string& text, Identity* id)
     return true;
 }
 
+// How close an adapter's serial number is to the one asked for; lower is
+// closer, kNoMatch not at all. Only the closest adapters are taken, so a
+// serial that is written exactly is never ambiguous with a looser one.
+enum SerialMatch { kExact, kIgnoringCase, kFtdiPortOf, kNoMatch };
+
+SerialMatch MatchSerial(const std::string& want, const std::string& have)
+{
+    if (want.empty() || want == have)
+        return kExact;
+    if (Lower(want) == Lower(have))
+        return kIgnoringCase;
+    // FTDI's driver on Windows: the chip's serial and the port's letter.
+    const char letter = have.empty() ? 0 : char(toupper(static_cast<unsigned char>(have.back())));
+    if (have.size() == want.size() + 1 && letter >= 'A' && letter <= 'D' &&
+        Lower(have.substr(0, want.size())) == Lower(want))
+        return kFtdiPortOf;
+    return kNoMatch;
+}
+
 }  // namespace
 
 bool IsUsbIdentity(const std::string& port)
 {
     return port.compare(0, 4, "usb:") == 0;
+}
+
+bool SameUsbIdentity(const std::string& a, const std::string& b)
+{
+    Identity x, y;
+    if (!Split(a, &x) || !Split(b, &y))
+        return a == b;
+    return x.vid == y.vid && x.pid == y.pid && x.serial == y.serial;
 }
 
 std::vector<PortInfo> CurrentPortListing()
@@ -65,6 +92,9 @@ std::vector<PortInfo> CurrentPortListing()
     std::ifstream in(file);
     std::string line;
     while (std::getline(in, line)) {
+        // A listing written on Windows may end its lines with CR LF.
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
         size_t tab = line.find('\t');
         if (line.empty() || tab == std::string::npos)
             continue;
@@ -91,13 +121,21 @@ bool ResolveUsbPort(const std::string& port, std::string* path, std::string* why
     }
     std::vector<PortInfo> ports = CurrentPortListing();
     std::vector<const PortInfo*> matches;
+    SerialMatch best = kNoMatch;
     std::string candidates;
     for (const PortInfo& p : ports) {
         Identity have;
         if (!Split(p.usbIdentity, &have))
             continue;
         candidates += "\n  " + p.usbIdentity + "  " + p.path;
-        if (have.vid == want.vid && have.pid == want.pid && (want.serial.empty() || want.serial == have.serial))
+        if (have.vid != want.vid || have.pid != want.pid)
+            continue;
+        const SerialMatch match = MatchSerial(want.serial, have.serial);
+        if (match < best) {
+            best = match;
+            matches.clear();
+        }
+        if (match == best && match != kNoMatch)
             matches.push_back(&p);
     }
     if (matches.size() == 1) {

@@ -7,8 +7,9 @@
 #include <string>
 
 // True when the path names something that can be opened as a port now
-// (a dangling link does not count). One file per platform
-// (wait_port_posix.cpp, wait_port_win32.cpp).
+// (a dangling link does not count). On Windows the port is opened to see:
+// any failure but "held by another program" counts as not there yet. One
+// file per platform (wait_port_posix.cpp, wait_port_win32.cpp).
 bool PortPathPresent(const std::string& path);
 // Polls for the path until it is present (true), the time is up or
 // stopRequested() says so (false). seconds <= 0: no limit.

@@ -19,8 +19,18 @@ std::string OwnerGroup(const std::string& path)
 
 }  // namespace
 
+bool PortHeldByAnother(const PortOpenError& e)
+{
+    return e.code == EBUSY;
+}
+
 std::string PortOpenFailureReason(const std::string& path, const PortOpenError& e, const char* missingHint)
 {
+    if (PortHeldByAnother(e)) {
+        if (!e.holders.empty())
+            return path + " is busy: another program holds it open: " + e.holders + " (close it first).";
+        return path + " is busy: another program holds it open (close that program first).";
+    }
     switch (e.code) {
     case EACCES:
     case EPERM: {
@@ -30,10 +40,6 @@ std::string PortOpenFailureReason(const std::string& path, const PortOpenError& 
         return "Permission denied on " + path + ": the user needs to be in the group '" + group +
                "' that owns the device (sudo usermod -aG " + group + " $USER, then log in again).";
     }
-    case EBUSY:
-        if (!e.holders.empty())
-            return path + " is busy: another program holds it open: " + e.holders + " (close it first).";
-        return path + " is busy: another program holds it open (close that program first).";
     case ENOENT:
     case ENODEV:
     case ENXIO:

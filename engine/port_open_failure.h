@@ -15,3 +15,6 @@
 // ("see --list-ports").
 std::string PortOpenFailureReason(const std::string& path, const PortOpenError& error,
                                   const char* missingHint = nullptr);
+// True when another program holds the device open: the operator has to
+// close it, so it is an error to report, never a port still to come.
+bool PortHeldByAnother(const PortOpenError& error);
