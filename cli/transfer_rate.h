@@ -16,11 +16,11 @@ public:
         double secondsLeft;  // at that rate; -1 without a rate or a size
     };
 
-    // One acknowledged block: `bytes` acknowledged so far, `percent` of the
+    // One acknowledged block: `acknowledged` bytes so far, `percent` of the
     // image. A count no higher than the last one means the box started the
     // transfer again: the clock starts over. True when the percentage moved
     // (from 0 at the start of a transfer).
-    bool Acknowledged(int percent, uint64_t bytes);
+    bool Acknowledged(int percent, uint64_t acknowledged);
     // The session's final 0: no transfer under way.
     void Reset();
     // Now; size 0 when the image's size is not known.

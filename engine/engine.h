@@ -38,8 +38,10 @@ using ByteProgressSink = void (*)(uint64_t acknowledged, uint64_t total);
 
 // How far the box has come in this session; each is reported once.
 enum class EngineStage {
-    Box,       // the first whole frame from the box, whatever its command
-    Transfer,  // the box's download start answered (image), or its first data request served (served)
+    Box,  // the first whole frame from the box, whatever its command
+    // Image: the box's download start answered, or its service request
+    // when it sent none. Served: its first data request served.
+    Transfer,
 };
 using StageSink = void (*)(EngineStage stage);
 
@@ -54,7 +56,7 @@ enum class EngineOutcome {
     FileError,  // the download file could not be read
     Stopped,    // the operator's stop (Abort)
     LineLost,   // the port stayed gone
-    Failed,     // the operator's stop after a transfer that failed, with none sent since
+    Failed,     // the operator's stop while the last transfer had failed (refused, unanswered)
     NoMemory,   // no memory to hold the image
 };
 

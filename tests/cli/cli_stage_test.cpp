@@ -11,37 +11,27 @@ namespace {
 
 using Event = std::map<std::string, std::string>;
 
-// Every event of the run, in order.
-std::vector<Event> AllEvents(const std::string& out)
-{
-    std::vector<Event> events;
-    for (const std::string& line : Lines(out)) {
-        Event e;
-        EXPECT_TRUE(JsonCheck::Object(line, &e)) << line;
-        events.push_back(e);
-    }
-    return events;
-}
-
-// The stages in the order they came, and where the first progress event is
-// among the events.
+// The stages in the order they came, and where each and the first progress
+// event are among all the events of the run.
 struct StageOrder {
     std::vector<std::string> stages;
     std::vector<size_t> at;
     size_t firstProgress = SIZE_MAX;
 };
 
-StageOrder Stages(const std::vector<Event>& events)
+StageOrder Stages(const std::string& out)
 {
     StageOrder o;
-    for (size_t i = 0; i < events.size(); ++i) {
-        const Event& e = events[i];
-        if (e.at("event") == "stage") {
-            o.stages.push_back(e.at("stage"));
+    const std::vector<std::string> lines = Lines(out);
+    for (size_t i = 0; i < lines.size(); ++i) {
+        Event e;
+        EXPECT_TRUE(JsonCheck::Object(lines[i], &e)) << lines[i];
+        if (e["event"] == "stage") {
+            o.stages.push_back(e["stage"]);
             o.at.push_back(i);
-            EXPECT_EQ(e.size(), 4u) << "event, time, port and stage only";
+            EXPECT_EQ(e.size(), 4u) << "event, time, port and stage only: " << lines[i];
         }
-        if (e.at("event") == "progress" && o.firstProgress == SIZE_MAX)
+        if (e["event"] == "progress" && o.firstProgress == SIZE_MAX)
             o.firstProgress = i;
     }
     return o;
@@ -68,8 +58,7 @@ TEST(CliStage, ImageRunHasBoxThenTransferBeforeProgressAndCountsBytes)
     ASSERT_TRUE(simRc.has_value());
     EXPECT_EQ(*simRc, 0) << sim.out;
 
-    const std::vector<Event> events = AllEvents(cli.out);
-    const StageOrder o = Stages(events);
+    const StageOrder o = Stages(cli.out);
     EXPECT_EQ(o.stages, kBoxThenTransfer) << cli.out.substr(0, 2000);
     ASSERT_NE(o.firstProgress, SIZE_MAX);
     for (size_t at : o.at)
@@ -103,7 +92,7 @@ TEST(CliStage, ServedRunHasBoxThenTransfer)
     EXPECT_EQ(*simRc, 0) << sim.out;
     ASSERT_NO_FATAL_FAILURE(ExpectSignalEnds(cli, SIGINT, kExitSent));
 
-    const StageOrder o = Stages(AllEvents(cli.out));
+    const StageOrder o = Stages(cli.out);
     EXPECT_EQ(o.stages, kBoxThenTransfer) << cli.out.substr(0, 2000);
 }
 

@@ -3,6 +3,7 @@
 // far the box came, and the progress as bytes. Run with RunSession on the
 // test thread over the virtual line, as the session's own tests are.
 #include "engine_fixture.h"
+#include "test_platform.h"
 
 #include "file_position.h"
 
@@ -32,27 +33,10 @@ Bytes Join(std::initializer_list<Bytes> parts)
 
 const char* Name(EngineOutcome o)
 {
-    switch (o) {
-    case EngineOutcome::None:
-        return "None";
-    case EngineOutcome::Sent:
-        return "Sent";
-    case EngineOutcome::Rejected:
-        return "Rejected";
-    case EngineOutcome::TooLarge:
-        return "TooLarge";
-    case EngineOutcome::FileError:
-        return "FileError";
-    case EngineOutcome::Stopped:
-        return "Stopped";
-    case EngineOutcome::LineLost:
-        return "LineLost";
-    case EngineOutcome::Failed:
-        return "Failed";
-    case EngineOutcome::NoMemory:
-        return "NoMemory";
-    }
-    return "?";
+    static const char* const kNames[] = {"None",    "Sent",     "Rejected", "TooLarge", "FileError",
+                                         "Stopped", "LineLost", "Failed",   "NoMemory"};
+    const size_t i = size_t(o);
+    return i < sizeof kNames / sizeof kNames[0] ? kNames[i] : "?";
 }
 
 // The outcome as the session's last log line finds it: a front end woken by
@@ -65,23 +49,21 @@ int OutcomeAtEachLine(const char* text, int level)
     return CaptureLog(text, level);
 }
 
-// A stream the loader cannot read: open for writing only, with the image's
-// bytes in it, so that its length and seeks are those of a good file.
-struct WriteOnlyFile {
+// An image file whose every read fails.
+struct UnreadableFile {
     std::filesystem::path path;
     FILE* f = nullptr;
-    explicit WriteOnlyFile(const Bytes& bytes)
+    explicit UnreadableFile(const Bytes& bytes)
     {
         path = std::filesystem::temp_directory_path() /
                ("marbrix-outcome-" + std::to_string(reinterpret_cast<uintptr_t>(this)) + ".dat");
-        f = fopen(path.string().c_str(), "wb");
-        if (f) {
-            fwrite(bytes.data(), 1, bytes.size(), f);
-            fflush(f);
-            rewind(f);
+        if (FILE* w = fopen(path.string().c_str(), "wb")) {
+            fwrite(bytes.data(), 1, bytes.size(), w);
+            fclose(w);
+            f = OpenUnreadableStream(path.string());
         }
     }
-    ~WriteOnlyFile()
+    ~UnreadableFile()
     {
         if (f)
             fclose(f);
@@ -118,7 +100,7 @@ TEST_F(Outcome, EachEndingOfASessionIsTyped)
     notAnImage[3] ^= 0x01;
     TempFile badMagic(notAnImage);
     TempFile headerOnly(ImageFileBytes(Bytes{}));
-    WriteOnlyFile unreadable(ImageFileBytes(payload));
+    UnreadableFile unreadable(ImageFileBytes(payload));
     ASSERT_NE(unreadable.f, nullptr);
 
     // clang-format off
