@@ -1,13 +1,17 @@
 // SPDX-License-Identifier: MIT
 #include "stop_events.h"
 
+#include "child_process.h"
+
 #include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <ctime>
 #include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
+#include <sys/prctl.h>
 #include <sys/syscall.h>
 #include <thread>
 #include <unistd.h>
@@ -69,6 +73,19 @@ sigset_t StopSignals()
     return s;
 }
 
+// A port's process of the production line stops when the line goes, as
+// the operator's stop, so it never holds its port after the line was
+// killed outright (Windows' Job object does this there).
+void FollowTheLine()
+{
+    const char* parent = getenv(kChildParentEnv);
+    if (!parent || !*parent)
+        return;
+    prctl(PR_SET_PDEATHSIG, SIGTERM);
+    if (getppid() != pid_t(atol(parent)))
+        OnSignal(SIGTERM);
+}
+
 }  // namespace
 
 bool StopEventsInit(void (*guardExpired)(), int guardMs)
@@ -96,6 +113,7 @@ bool StopEventsInit(void (*guardExpired)(), int guardMs)
     sa.sa_flags = 0;
     sigaction(SIGINT, &sa, nullptr);
     sigaction(SIGTERM, &sa, nullptr);
+    FollowTheLine();
     return true;
 }
 

@@ -28,6 +28,12 @@ struct ChildHandle {
 // set an event. The child takes it as it takes Ctrl-Break.
 constexpr const char kChildStopEventEnv[] = "MARBRIX_LINE_STOP_EVENT";
 
+// POSIX: the environment variable that gives a child its parent's process
+// id. Linux has no Job object; the child asks the kernel for the operator's
+// stop (SIGTERM) when its parent goes, however it goes (SIGKILL included),
+// and the id catches a parent that went before the child could ask.
+constexpr const char kChildParentEnv[] = "MARBRIX_LINE_PARENT";
+
 // This program's own executable, for starting the children.
 std::string SelfExecutable();
 // Starts argv[0] with argv, the environment plus `extraEnv` (NAME=VALUE), its

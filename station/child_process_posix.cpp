@@ -56,9 +56,12 @@ bool ChildSpawn(const std::vector<std::string>& argv, const std::vector<std::str
         args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);
     std::vector<std::string> envText;
+    const std::string parentKey = std::string(kChildParentEnv) + "=";
     for (char** e = environ; *e; ++e)
-        envText.push_back(*e);
+        if (strncmp(*e, parentKey.c_str(), parentKey.size()) != 0)
+            envText.push_back(*e);
     envText.insert(envText.end(), extraEnv.begin(), extraEnv.end());
+    envText.push_back(std::string(kChildParentEnv) + "=" + std::to_string(getpid()));
     std::vector<char*> env;
     for (const std::string& e : envText)
         env.push_back(const_cast<char*>(e.c_str()));
