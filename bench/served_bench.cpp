@@ -25,7 +25,7 @@
 // to twice and never counted. This prints figures; it asserts nothing.
 //
 // Usage: served_bench --cli PATH --sim PATH [--runs N] [--rates R,...]
-//                     [--chunks C,...] [--time-every 0,8] [--turnaround 1|0]
+//                     [--chunks C,...] [--time-every 0,8] [--turnaround 1|0] [--efficiency 1|0]
 #include "bench_proc.h"
 #include "time_reply.h"
 
@@ -58,6 +58,7 @@ struct Options {
     std::vector<uint32_t> chunks = {256, 4096, 65535};
     std::vector<uint32_t> timeEvery = {0, 8};
     bool turnaround = true;  // the relayed runs that measure it
+    bool efficiency = true;  // the table of direct runs
 };
 
 struct Spread {
@@ -291,6 +292,7 @@ Run RunServed(const Options& o, uint32_t baud, uint32_t chunk, uint32_t timeEver
     int serverFd = -1;
     std::optional<FastServer> server;
     std::optional<Relay> relay;
+    double turnaroundUs = 0;
     Pty cliPty;
     if (kind == Server::CliRelayed && !cliPty.Open()) {
         r.why = "no pty for the relay";
@@ -302,8 +304,10 @@ Run RunServed(const Options& o, uint32_t baud, uint32_t chunk, uint32_t timeEver
     bool passed = false, ended = false;
     const int64_t deadline = MonoNs() + 600 * 1000000000LL;
     while (!ended && MonoNs() < deadline) {
-        pollfd p[3] = {{out[0], POLLIN, 0}, {serverFd, POLLIN, 0}, {relay ? cliPty.master : -1, POLLIN, 0}};
-        if (poll(p, 3, relay && (p[2].revents & POLLHUP) ? 1 : 100) < 0 && errno != EINTR)
+        pollfd p[3] = {{out[0], POLLIN, 0},
+                       {server || relay ? serverFd : -1, POLLIN, 0},
+                       {relay ? cliPty.master : -1, POLLIN, 0}};
+        if (poll(p, 3, 100) < 0 && errno != EINTR)
             break;
         const int64_t now = MonoNs();
         if (server && (p[1].revents & POLLIN))
@@ -313,8 +317,12 @@ Run RunServed(const Options& o, uint32_t baud, uint32_t chunk, uint32_t timeEver
             // look again in a millisecond rather than spin.
             if ((p[2].revents & POLLHUP) && !(p[2].revents & POLLIN))
                 poll(nullptr, 0, 1);
-            if (!relay->Pump(p[1].revents, p[2].revents))
-                break;
+            // The box's side ends when stbsim does, just after it prints
+            // its verdict: that is read from its output below.
+            if (!relay->Pump(p[1].revents, p[2].revents)) {
+                turnaroundUs = relay->MedianTurnaroundUs();
+                relay.reset();
+            }
         }
         if (!(p[0].revents & (POLLIN | POLLHUP)))
             continue;
@@ -379,7 +387,7 @@ Run RunServed(const Options& o, uint32_t baud, uint32_t chunk, uint32_t timeEver
     r.efficiency = payload * byteSeconds / seconds;
     r.gapUs = (seconds - lineSeconds) / (requests + timeRequests) * 1e6;
     r.cpuPerMiB = cli > 0 ? (cpuEnd - cpuStart) / (payload / 1048576.0) : 0;
-    r.turnaroundUs = relay ? relay->MedianTurnaroundUs() : 0;
+    r.turnaroundUs = relay ? relay->MedianTurnaroundUs() : turnaroundUs;
     r.ok = true;
     return r;
 }
@@ -430,6 +438,8 @@ int main(int argc, char** argv)
             o.timeEvery = Numbers(v);
         else if (a == "--turnaround")
             o.turnaround = atoi(v) != 0;
+        else if (a == "--efficiency")
+            o.efficiency = atoi(v) != 0;
         else {
             fprintf(stderr, "served_bench: unknown option %s\n", a.c_str());
             return 1;
@@ -437,7 +447,7 @@ int main(int argc, char** argv)
     }
     if (o.cli.empty() || o.sim.empty() || access(o.cli.c_str(), X_OK) != 0 || access(o.sim.c_str(), X_OK) != 0) {
         fprintf(stderr, "usage: served_bench --cli PATH --sim PATH [--runs N] [--rates R,...] [--chunks C,...] "
-                        "[--time-every 0,8] [--turnaround 1|0]\n");
+                        "[--time-every 0,8] [--turnaround 1|0] [--efficiency 1|0]\n");
         return 1;
     }
     signal(SIGPIPE, SIG_IGN);
@@ -452,7 +462,7 @@ int main(int argc, char** argv)
         const std::string dir = MakeTempDir();
         const std::string file = RandomBytes(payload, baud);
         WriteFileBytes(dir + "/app.sdl", file);
-        for (const uint32_t chunk : o.chunks) {
+        for (const uint32_t chunk : o.efficiency ? o.chunks : std::vector<uint32_t>{}) {
             for (const uint32_t every : o.timeEvery) {
                 for (const Server kind : {Server::Cli, Server::Fast}) {
                     const bool fast = kind == Server::Fast;
