@@ -153,23 +153,34 @@ void JsonLogTap(const char* text, int level)
     Emit(e);
 }
 
-void JsonProgress(int percent)
+void JsonProgress(int percent, uint64_t acknowledged, uint64_t total)
 {
     if (!g_enabled)
         return;
     std::lock_guard<std::mutex> lock(g_mutex);
-    if (percent <= 0) {  // the session's final 0
+    if (acknowledged == 0) {  // the session's final report
         g_rate.Reset();
         return;
     }
-    if (!g_rate.Block(percent))
+    if (!g_rate.Acknowledged(percent, acknowledged))
         return;
     FlushChatterLocked(false);
-    const TransferRate::Figures now = g_rate.Now(g_size);
+    const TransferRate::Figures now = g_rate.Now(total);
     EventObject e = Head("progress");
     e["percent"] = percent;
     e["bytes"] = now.bytes;
     e["rate"] = uint64_t(now.rate);
+    Emit(e);
+}
+
+void JsonStageSink(EngineStage stage)
+{
+    if (!g_enabled)
+        return;
+    std::lock_guard<std::mutex> lock(g_mutex);
+    FlushChatterLocked(false);
+    EventObject e = Head("stage");
+    e["stage"] = stage == EngineStage::Box ? "box" : "transfer";
     Emit(e);
 }
 

@@ -13,6 +13,8 @@
 #include "exit_codes.h"
 #include "json_encoding.h"
 
+#include "engine.h"
+
 #include <cstdint>
 #include <string>
 
@@ -30,8 +32,12 @@ void JsonEmitStart(const std::string& file, bool image, bool sizeKnown, uint64_t
 void JsonImageSink(const uint8_t* image, uint32_t size);
 // A LogTap: every log line as a "log" event.
 void JsonLogTap(const char* text, int level);
-// The engine's progress value, as "progress" events (one per percent).
-void JsonProgress(int percent);
+// The engine's progress report (engine.h's ByteProgressSink, with the
+// percentage it makes), as "progress" events: one per percent.
+void JsonProgress(int percent, uint64_t acknowledged, uint64_t total);
+// The engine's StageSink: "stage" events, so that a reader learns that the
+// box is there and that its download has begun without reading log text.
+void JsonStageSink(EngineStage stage);
 // The engine's EchoSink: the box's console bytes as "box-output" events.
 void JsonEchoSink(const uint8_t* data, uint32_t count);
 // "result", from the exit code the download ends with, with the number of

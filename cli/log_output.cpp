@@ -161,20 +161,20 @@ void LogSetImageSize(uint64_t size)
     g_imageSize = size;
 }
 
-void LogProgress(int percent)
+void LogProgress(int percent, uint64_t acknowledged, uint64_t total)
 {
     std::lock_guard<std::mutex> lock(g_outMutex);
     if (!g_terminal || g_imageSize == 0 || g_quiet)
         return;
-    if (percent <= 0) {
-        // The session's final 0: the bar empties, as the console's does.
+    if (acknowledged == 0) {
+        // The session's final report: the bar empties, as the console's does.
         EraseBarLocked();
         g_barShown = false;
         g_rate.Reset();
         return;
     }
-    g_rate.Block(percent);
-    const TransferRate::Figures now = g_rate.Now(g_imageSize);
+    g_rate.Acknowledged(percent, acknowledged);
+    const TransferRate::Figures now = g_rate.Now(total);
 
     const int width = 30;
     int filled = percent * width / 100;
@@ -182,7 +182,7 @@ void LogProgress(int percent)
     bar.append(size_t(width - filled), '.');
     char buf[160];
     snprintf(buf, sizeof buf, "%3d%% [%s] %llu/%llu B  %.1f KiB/s  ETA %s", percent, bar.c_str(),
-             (unsigned long long)now.bytes, (unsigned long long)g_imageSize, now.rate / 1024.0,
+             (unsigned long long)now.bytes, (unsigned long long)total, now.rate / 1024.0,
              FormatDuration(now.secondsLeft).c_str());
     // Erased at the old text's length: the new one may be shorter.
     std::string erase = EraseLineText();

@@ -14,11 +14,14 @@ void LogOutputInit();
 // Writes one line with its time stamp; the text keeps its own line ending.
 void LogWrite(const char* text, int level);
 void LogPrintf(int level, const char* format, ...) __attribute__((format(printf, 2, 3)));
-// The padded image size the bar counts against; 0 switches the bar off.
+// The padded image size as the file's length gives it; 0 (no image, or a
+// device with no length) switches the bar off. The bar itself counts against
+// the total the engine reports.
 void LogSetImageSize(uint64_t size);
-// The engine's progress value (percent of the image acknowledged; 0 at the end
-// of a session). Draws the bar on a terminal only.
-void LogProgress(int percent);
+// The engine's progress report: the bytes the box has acknowledged of the
+// image's total and the percentage they make; 0 bytes at the end of a
+// session. Draws the bar on a terminal only.
+void LogProgress(int percent, uint64_t acknowledged, uint64_t total);
 // Another destination for every line (JSON events, the log file); up to four.
 using LogTap = void (*)(const char* text, int level);
 void LogAddTap(LogTap tap);

@@ -22,7 +22,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <mutex>
 #include <string>
 
 namespace {
@@ -32,9 +31,8 @@ namespace {
 std::atomic<PortLine*> g_heldPort{nullptr};
 // The exit code the main thread has settled on, -1 while it has not.
 std::atomic<int> g_verdict{-1};
+// The engine has ended the download on its own account (a LOG_DONE line).
 std::atomic<bool> g_doneSeen{false};
-std::mutex g_doneMutex;
-std::string g_doneText;
 
 using Clock = std::chrono::steady_clock;
 
@@ -49,8 +47,6 @@ constexpr int kEndingWorkerMs = 15000;
 constexpr int kSignalToExitMs = 1800;
 // The guard's bound from a stop to the end of the process.
 constexpr int kGuardMs = 1950;
-
-const char kLineLostText[] = "Serial port lost! Abort Download\n";
 
 // The guard's end of a stop that the main thread could not finish in time:
 // let go of the port, so the next program can open it, and leave. No lock
@@ -75,20 +71,19 @@ int CliLogSink(const char* text, int level)
 {
     LogWrite(text, level);
     if (level == LOG_DONE) {
-        {
-            std::lock_guard<std::mutex> lock(g_doneMutex);
-            g_doneText = text;
-        }
         g_doneSeen = true;
         StopWake();
     }
     return 1;
 }
 
-void CliProgressSink(int percent)
+// Bytes, not the percentage alone: the bar and the events show how much of
+// the image the box holds, exactly.
+void CliByteProgressSink(uint64_t acknowledged, uint64_t total)
 {
-    LogProgress(percent);
-    JsonProgress(percent);
+    const int percent = EngineProgressPercent(acknowledged, total);
+    LogProgress(percent, acknowledged, total);
+    JsonProgress(percent, acknowledged, total);
 }
 
 bool Signalled()
@@ -110,12 +105,35 @@ int OutputGraceMs(bool stopped, Clock::time_point stopAt)
     return int(std::max<int64_t>(0, std::min<int64_t>(kSignalToExitMs - MsSince(stopAt), kStdoutGraceMs)));
 }
 
+// The serial link's finding, which the session's outcome follows; read
+// also while a stuck worker has not ended.
 bool LineLost()
 {
-    if (g_bEngineLineLost.load())
-        return true;
-    std::lock_guard<std::mutex> lock(g_doneMutex);
-    return g_doneSeen && g_doneText == kLineLostText;
+    return g_bEngineLineLost.load() || EngineLastOutcome() == EngineOutcome::LineLost;
+}
+
+// The exit code of a session that has ended. A session with no ending of
+// its own was stopped (signal, --timeout): that is how a served download
+// ends, and an image download left incomplete.
+int ExitCodeFor(EngineOutcome outcome, bool image)
+{
+    switch (outcome) {
+    case EngineOutcome::Sent:
+        return EXIT_SENT;
+    case EngineOutcome::Rejected:
+    case EngineOutcome::TooLarge:
+    case EngineOutcome::NoMemory:
+        return EXIT_REJECTED;
+    case EngineOutcome::FileError:
+        return EXIT_FILE;
+    case EngineOutcome::LineLost:
+        return EXIT_PORT;
+    case EngineOutcome::None:
+    case EngineOutcome::Stopped:
+    case EngineOutcome::Failed:
+        break;
+    }
+    return image ? EXIT_INCOMPLETE : EXIT_SENT;
 }
 
 // Names the port as the operator gave it (PortNameShown).
@@ -176,11 +194,13 @@ int RunDownload(const DownloadOptions& o, OutputEnd* outputEnd)
 
     CDownloadEngine engine;
     engine.SetLogSink(CliLogSink);
-    engine.SetProgressSink(CliProgressSink);
+    engine.SetByteProgressSink(CliByteProgressSink);
     // With --json the box's chatter travels inside events: stdout is theirs.
     engine.SetEchoSink(JsonEventsEnabled() ? JsonEchoSink : StdoutChatterSink);
-    if (JsonEventsEnabled())
+    if (JsonEventsEnabled()) {
         engine.SetImageSink(JsonImageSink);
+        engine.SetStageSink(JsonStageSink);
+    }
 
     // The worker inherits this mask, so the signals always reach this thread
     // and never interrupt the engine's own system calls.
@@ -267,13 +287,7 @@ int RunDownload(const DownloadOptions& o, OutputEnd* outputEnd)
     }
 
     const bool lost = LineLost();
-    int verdict = image ? EXIT_INCOMPLETE : EXIT_SENT;
-    if (lost) {
-        verdict = EXIT_PORT;
-    } else if (g_doneSeen) {
-        std::lock_guard<std::mutex> lock(g_doneMutex);
-        verdict = g_doneText == "Velto file send OK!\n" ? EXIT_SENT : EXIT_REJECTED;
-    }
+    const int verdict = lost ? EXIT_PORT : ExitCodeFor(EngineLastOutcome(), image);
     g_verdict.store(verdict);
     LogClearBar();
     fclose(file);

@@ -1,29 +1,29 @@
 // SPDX-License-Identifier: MIT
 #include "transfer_rate.h"
 
-bool TransferRate::Block(int percent)
+bool TransferRate::Acknowledged(int percent, uint64_t acknowledged)
 {
-    const bool again = percent < lastPercent || blocks == 0;
-    if (again) {
-        blocks = 0;
+    // Within one transfer every block adds to the count.
+    if (bytes == 0 || acknowledged <= bytes) {
+        lastPercent = 0;
         firstBlock = Clock::now();
     }
-    ++blocks;
-    const bool moved = again || percent != lastPercent;
+    bytes = acknowledged;
+    const bool moved = percent != lastPercent;
     lastPercent = percent;
     return moved;
 }
 
 void TransferRate::Reset()
 {
-    blocks = 0;
+    bytes = 0;
     lastPercent = 0;
 }
 
 TransferRate::Figures TransferRate::Now(uint64_t size) const
 {
     Figures f{};
-    f.bytes = blocks * 1024;
+    f.bytes = bytes;
     if (size && f.bytes > size)
         f.bytes = size;
     // The first blocks go out before the clock can say much.

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
 // How fast a transfer goes and how long it has left, from the engine's
-// progress reports: one per acknowledged 1 KiB block, each with the
-// percentage that block brings the image to. The progress bar and the
-// "progress" events both count this way.
+// progress reports: one per acknowledged 1 KiB block, each with the bytes
+// the box has acknowledged and the percentage of the image they make. The
+// progress bar and the "progress" events both count this way.
 #pragma once
 
 #include <chrono>
@@ -16,10 +16,11 @@ public:
         double secondsLeft;  // at that rate; -1 without a rate or a size
     };
 
-    // One acknowledged block. A lower percentage than the last one means the
-    // box started the transfer again: the count starts over. True when the
-    // percentage moved (the first block of a transfer always does).
-    bool Block(int percent);
+    // One acknowledged block: `acknowledged` bytes so far, `percent` of the
+    // image. A count no higher than the last one means the box started the
+    // transfer again: the clock starts over. True when the percentage moved
+    // (from 0 at the start of a transfer).
+    bool Acknowledged(int percent, uint64_t acknowledged);
     // The session's final 0: no transfer under way.
     void Reset();
     // Now; size 0 when the image's size is not known.
@@ -28,6 +29,6 @@ public:
 private:
     using Clock = std::chrono::steady_clock;
     int lastPercent = 0;
-    uint64_t blocks = 0;
+    uint64_t bytes = 0;
     Clock::time_point firstBlock;
 };

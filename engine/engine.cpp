@@ -23,12 +23,16 @@ LogSink g_pfnLogSink = nullptr;
 ProgressSink g_pfnProgressSink = nullptr;
 EchoSink g_pfnEchoSink = nullptr;
 ImageSink g_pfnImageSink = nullptr;
+ByteProgressSink g_pfnByteProgressSink = nullptr;
+StageSink g_pfnStageSink = nullptr;
 char g_szEngineLog[256];
 std::atomic<uint8_t> g_bEngineLineLost{0};
 
 // Written by the worker before it raises g_bEngineLineLost, read by others
 // only after they have seen the flag set.
 static char g_szLineLostReason[160];
+
+static std::atomic<EngineOutcome> g_engineOutcome{EngineOutcome::None};
 
 // The worker and a refused Start may log at the same moment; the lock keeps
 // each text whole from formatting until the sink has taken it.
@@ -40,6 +44,8 @@ CDownloadEngine::CDownloadEngine()
     g_pfnProgressSink = nullptr;
     g_pfnEchoSink = nullptr;
     g_pfnImageSink = nullptr;
+    g_pfnByteProgressSink = nullptr;
+    g_pfnStageSink = nullptr;
 }
 
 CDownloadEngine::~CDownloadEngine() = default;
@@ -64,6 +70,16 @@ void CDownloadEngine::SetImageSink(ImageSink sink)
     g_pfnImageSink = sink;
 }
 
+void CDownloadEngine::SetByteProgressSink(ByteProgressSink sink)
+{
+    g_pfnByteProgressSink = sink;
+}
+
+void CDownloadEngine::SetStageSink(StageSink sink)
+{
+    g_pfnStageSink = sink;
+}
+
 int CDownloadEngine::Start(PortHandle port, FILE* file, uint8_t imageMode)
 {
     if (!file)
@@ -78,6 +94,7 @@ int CDownloadEngine::Start(PortHandle port, FILE* file, uint8_t imageMode)
     g_engineFile = file;
     g_enginePort = port;
     g_engineState.store(0);
+    g_engineOutcome.store(EngineOutcome::None);
     g_bEngineLineLost.store(0);
     g_szLineLostReason[0] = 0;
     PortResetLostWatch();
@@ -156,4 +173,33 @@ void EngineMarkLineLost(const char* reason)
 const char* EngineLineLostReason()
 {
     return g_bEngineLineLost.load(std::memory_order_acquire) ? g_szLineLostReason : "";
+}
+
+EngineOutcome EngineLastOutcome()
+{
+    return g_engineOutcome.load();
+}
+
+void EngineSetOutcome(EngineOutcome outcome)
+{
+    g_engineOutcome.store(outcome);
+}
+
+int EngineProgressPercent(uint64_t acknowledged, uint64_t total)
+{
+    return total ? int(acknowledged * 100 / total) : 0;
+}
+
+void EngineReportProgress(uint64_t acknowledged, uint64_t total)
+{
+    if (g_pfnProgressSink)
+        g_pfnProgressSink(EngineProgressPercent(acknowledged, total));
+    if (g_pfnByteProgressSink)
+        g_pfnByteProgressSink(acknowledged, total);
+}
+
+void EngineReportStage(EngineStage stage)
+{
+    if (g_pfnStageSink)
+        g_pfnStageSink(stage);
 }

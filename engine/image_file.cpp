@@ -70,7 +70,17 @@ void ImageMakeHeader(uint8_t maskKey, uint8_t major, uint8_t minor, const uint8_
 
 static int Reject()
 {
+    EngineSetOutcome(EngineOutcome::Rejected);
     EngineLog(LOG_DONE, "BadFile Type! Abort Download\n");
+    return 1;
+}
+
+// A read the system failed (an I/O error, a stream not open for reading):
+// what is in memory is not the file, and must never reach the box.
+static int Unreadable()
+{
+    EngineSetOutcome(EngineOutcome::FileError);
+    EngineLog(LOG_DONE, "Can't read the download file! Abort Download\n");
     return 1;
 }
 
@@ -88,10 +98,17 @@ int LoadImageFile(ImageLoad* image)
     uint8_t header[9] = {0};
     fread(header, 1, sizeof header, f);
     const ImageVerdict verdict = ImageCheck(fileLength, header);
-    if (verdict == IMAGE_NO_PAYLOAD || verdict == IMAGE_BAD_MAGIC)
+    // Without a payload it is no image, read or not (a device has no
+    // length); past that a failed read says nothing about the magic.
+    if (verdict == IMAGE_NO_PAYLOAD)
+        return Reject();
+    if (ferror(f))
+        return Unreadable();
+    if (verdict == IMAGE_BAD_MAGIC)
         return Reject();
     // Told as what it is, before anything calls the file valid.
     if (verdict == IMAGE_TOO_LARGE) {
+        EngineSetOutcome(EngineOutcome::TooLarge);
         EngineLog(LOG_DONE, "Image too large to send: %llu bytes padded, at most %llu. Abort Download\n",
                   (unsigned long long)ImagePaddedSize(fileLength), (unsigned long long)IMAGE_MAX_SIZE);
         return 1;
@@ -107,6 +124,7 @@ int LoadImageFile(ImageLoad* image)
     const uint64_t size = ImagePaddedSize(fileLength);
     uint8_t* buffer = static_cast<uint8_t*>(malloc(size_t(size)));
     if (!buffer) {
+        EngineSetOutcome(EngineOutcome::NoMemory);
         EngineLog(LOG_DONE, "Not enough memory for the image! Abort Download\n");
         return 1;
     }
@@ -114,6 +132,10 @@ int LoadImageFile(ImageLoad* image)
     // Short of a whole KiB the read stops at the end of the file; the tail
     // keeps its 0xFF.
     fread(buffer, 1, size_t(size), f);
+    if (ferror(f)) {
+        free(buffer);
+        return Unreadable();
+    }
     image->buffer = buffer;
     image->size = uint32_t(size);
     return 0;

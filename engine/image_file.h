@@ -45,5 +45,6 @@ void ImageMakeHeader(uint8_t maskKey, uint8_t major, uint8_t minor, const uint8_
                      uint8_t header[IMAGE_HEADER_SIZE]);
 
 // Checks and loads g_engineFile. 0: accepted, *image filled (caller frees the
-// buffer). 1: rejected; its LOG_DONE line has been written.
+// buffer). 1: refused or unreadable; its outcome is set and its LOG_DONE line
+// has been written.
 int LoadImageFile(ImageLoad* image);

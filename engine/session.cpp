@@ -69,13 +69,30 @@ int SendImageChunk(uint32_t offset, uint16_t length)
     return 0;
 }
 
-static void ReportProgress(int value)
-{
-    if (g_pfnProgressSink)
-        g_pfnProgressSink(value);
-}
+namespace {
 
-static void AnswerServed(uint8_t code, const uint8_t* params)
+// What the box has reached, told once each per session: a controller needs
+// to know that a box is there, and that it has begun to take a download
+// (from then on a lost line leaves it with part of one).
+class CStageReports {
+public:
+    void Reach(EngineStage stage)
+    {
+        bool& bDone = stage == EngineStage::Box ? m_bBox : m_bTransfer;
+        if (bDone)
+            return;
+        bDone = true;
+        EngineReportStage(stage);
+    }
+
+private:
+    bool m_bBox = false;
+    bool m_bTransfer = false;
+};
+
+}  // namespace
+
+static void AnswerServed(uint8_t code, const uint8_t* params, CStageReports& stages)
 {
     switch (code) {
     case STB_START: {
@@ -89,6 +106,7 @@ static void AnswerServed(uint8_t code, const uint8_t* params)
         uint32_t offset = uint32_t(params[2]) | (uint32_t(params[3]) << 8) | (uint32_t(params[4]) << 16) |
                           (uint32_t(params[5]) << 24);
         SendImageChunk(offset, length);
+        stages.Reach(EngineStage::Transfer);
         break;
     }
     case STB_TIME_REQ:
@@ -123,19 +141,25 @@ int RunSession()
     // The box's opening frame, already read by a transfer it cut short by
     // starting over: answered first thing, without waiting for another.
     bool restartPending = false;
+    CStageReports stages;
+    // The last transfer failed on its own (not by a stop or a lost port):
+    // a stop that follows ends a download that had already gone wrong.
+    bool bTransferFailed = false;
     for (;;) {
         if (g_engineState.load() == ENGINE_ABORT) {
+            EngineSetOutcome(bTransferFailed ? EngineOutcome::Failed : EngineOutcome::Stopped);
             EngineLog(LOG_NOTICE, "[VUMO] User break off\r\n");
-            ReportProgress(0);
+            EngineReportProgress(0, image.size);
             free(image.buffer);
             return 0;
         }
         // The port is gone: nothing more can be said to the box, so the
         // engine ends the download on its own account, once.
         if (g_bEngineLineLost.load()) {
+            EngineSetOutcome(EngineOutcome::LineLost);
             EngineLog(LOG_DONE, "Serial port lost! Abort Download\n");
             free(image.buffer);
-            ReportProgress(0);
+            EngineReportProgress(0, image.size);
             return 0;
         }
         if (restartPending) {
@@ -144,8 +168,9 @@ int RunSession()
         } else if (ReceiveCommand(&code, params) != 0) {
             continue;
         }
+        stages.Reach(EngineStage::Box);
         if (!imageMode) {
-            AnswerServed(code, params);
+            AnswerServed(code, params, stages);
             continue;
         }
         if (code == STB_START)
@@ -154,22 +179,28 @@ int RunSession()
             EngineLog(LOG_INFO, "==>DATA_DL_START\r\n");
             SendFrame(DATA_DL_START_REP, &DATA_DL_START_PAYLOAD, 1);
             EngineLog(LOG_INFO, "<== DATA_DL_START\r\n");
+            stages.Reach(EngineStage::Transfer);
             continue;
         }
         if (code != DATA_DL_SERVICE) {
             EngineLog(LOG_ERROR, "[VUMO] Unknown STB command 0x%02X.\r\n", code);
             continue;
         }
+        // A box that asks for the service without the download start first
+        // has begun all the same.
+        stages.Reach(EngineStage::Transfer);
         for (uint8_t b : image.serviceWord)
             PortPutByte(b);
         EngineLog(LOG_INFO, "Start Service......\n");
         const int sent = YmodemSendFile("VELTO", image.buffer, image.size);
         if (sent == 0) {
+            EngineSetOutcome(EngineOutcome::Sent);
             EngineLog(LOG_DONE, "Velto file send OK!\n");
             free(image.buffer);
-            ReportProgress(0);
+            EngineReportProgress(0, image.size);
             return 0;
         }
+        bTransferFailed = !PortInterrupted();
         // A failed transfer keeps the image: the box may ask again.
         restartPending = sent == YM_BOX_RESTARTED;
     }

@@ -241,7 +241,6 @@ int YmodemSendFile(const char* name, const uint8_t* data, uint32_t size)
 
     uint8_t number = 1;
     uint32_t offset = 0;
-    uint64_t progress = 0;  // blocks x 102400, wide enough for any image
     for (;;) {
         YmodemMakeBlock(data + offset, g_ymodemBlock, 1024, number);
         const int r = YmodemSendBlock(g_ymodemBlock, 1024);
@@ -251,9 +250,7 @@ int YmodemSendFile(const char* name, const uint8_t* data, uint32_t size)
             return Failed();
         ++number;
         offset += 1024;
-        progress += 102400;
-        if (g_pfnProgressSink)
-            g_pfnProgressSink(int(progress / size));
+        EngineReportProgress(offset, size);
         if (offset >= size)
             break;
         if (PortInterrupted())

@@ -130,22 +130,30 @@ TEST(CliEvents, EventTextKeepsTheWireFormat)
                             R"("dropped":18446744073709551615,"text":"\u0008\u000c"})");
 }
 
-// One report per acknowledged block: the bytes count from the first one of
-// the transfer, never past the image, and a lower percentage starts over.
+// One report per acknowledged block, with the bytes the engine counted:
+// never past the image, and a count no higher than the last starts over,
+// also when the percentage stays the same.
 TEST(CliEvents, TransferRateCountsBlocksAndStartsOver)
 {
     TransferRate r;
-    EXPECT_TRUE(r.Block(1));
-    EXPECT_FALSE(r.Block(1)) << "the same percentage";
-    EXPECT_TRUE(r.Block(2));
+    EXPECT_TRUE(r.Acknowledged(1, 1024));
+    EXPECT_FALSE(r.Acknowledged(1, 2048)) << "the same percentage";
+    EXPECT_TRUE(r.Acknowledged(2, 3072));
     EXPECT_EQ(r.Now(0).bytes, 3072u);
     EXPECT_EQ(r.Now(2500).bytes, 2500u) << "the last block is short";
     EXPECT_EQ(r.Now(0).secondsLeft, -1) << "no size, no time left";
-    EXPECT_TRUE(r.Block(1)) << "the box started again";
+    EXPECT_TRUE(r.Acknowledged(1, 1024)) << "the box started again";
+    EXPECT_EQ(r.Now(0).bytes, 1024u);
+    EXPECT_FALSE(r.Acknowledged(1, 2048));
+    EXPECT_TRUE(r.Acknowledged(1, 1024)) << "started again at the same percentage";
     EXPECT_EQ(r.Now(0).bytes, 1024u);
     r.Reset();
-    EXPECT_TRUE(r.Block(1));
+    EXPECT_TRUE(r.Acknowledged(1, 1024));
     EXPECT_EQ(r.Now(0).bytes, 1024u);
+    r.Reset();
+    EXPECT_FALSE(r.Acknowledged(0, 1024)) << "below 1 %: counted, no new percentage";
+    EXPECT_TRUE(r.Acknowledged(1, 2048));
+    EXPECT_EQ(r.Now(0).bytes, 2048u);
 }
 
 // The offset in effect, to the second when it has seconds (local mean time,

@@ -79,7 +79,7 @@ TEST(CliLine, AMissingPortFailsAloneAndExitsSix)
 void CheckEvents(const std::string& out, const std::map<std::string, const Child*>& simOf, bool station)
 {
     static const std::regex kTime(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d(\.\d+)?[+-]\d\d:\d\d)");
-    static const std::set<std::string> kKinds = {"start", "log", "progress", "box-output", "result"};
+    static const std::set<std::string> kKinds = {"start", "stage", "log", "progress", "box-output", "result"};
     std::map<std::string, std::vector<std::map<std::string, std::string>>> byPort;
     std::vector<std::string> lines = Lines(out);
     ASSERT_FALSE(lines.empty());

@@ -92,6 +92,55 @@ inline void CaptureProgress(int value)
     std::lock_guard<std::mutex> g(JournalLock());
     JournalStore().push_back(Prog(value));
 }
+// The byte sink's reports, and the stages with how many journal entries
+// came before each (their place among the log lines and progress values).
+struct ByteReport {
+    uint64_t acknowledged;
+    uint64_t total;
+    bool operator==(const ByteReport&) const = default;
+};
+
+inline std::ostream& operator<<(std::ostream& os, const ByteReport& r)
+{
+    return os << "bytes(" << r.acknowledged << "/" << r.total << ")";
+}
+
+struct StageReport {
+    EngineStage stage;
+    size_t journalAt;
+};
+
+inline std::vector<ByteReport>& ByteStore()
+{
+    static std::vector<ByteReport> v;
+    return v;
+}
+inline std::vector<StageReport>& StageStore()
+{
+    static std::vector<StageReport> v;
+    return v;
+}
+inline void CaptureBytes(uint64_t acknowledged, uint64_t total)
+{
+    std::lock_guard<std::mutex> g(JournalLock());
+    ByteStore().push_back({acknowledged, total});
+}
+inline void CaptureStage(EngineStage stage)
+{
+    std::lock_guard<std::mutex> g(JournalLock());
+    StageStore().push_back({stage, JournalStore().size()});
+}
+inline std::vector<ByteReport> ByteReports()
+{
+    std::lock_guard<std::mutex> g(JournalLock());
+    return ByteStore();
+}
+inline std::vector<StageReport> StageReports()
+{
+    std::lock_guard<std::mutex> g(JournalLock());
+    return StageStore();
+}
+
 inline std::vector<Entry> Journal()
 {
     std::lock_guard<std::mutex> g(JournalLock());
@@ -117,6 +166,8 @@ inline void ClearJournal()
 {
     std::lock_guard<std::mutex> g(JournalLock());
     JournalStore().clear();
+    ByteStore().clear();
+    StageStore().clear();
 }
 
 // ---------------------------------------------------------------------------
@@ -413,8 +464,11 @@ protected:
         g_bEngineBusy = 0;
         g_pfnLogSink = CaptureLog;
         g_pfnProgressSink = CaptureProgress;
+        g_pfnByteProgressSink = CaptureBytes;
+        g_pfnStageSink = CaptureStage;
         g_pfnEchoSink = nullptr;
         g_bEngineLineLost = 0;
+        EngineSetOutcome(EngineOutcome::None);
         PortResetLostWatch();
         m_savedClock = g_pfnEngineClock;
         respond = [this](const uint8_t* d, uint32_t n) { rx.OnBytes(d, n); };
@@ -433,6 +487,8 @@ protected:
         g_bEngineImageMode = 0;
         g_pfnLogSink = nullptr;
         g_pfnProgressSink = nullptr;
+        g_pfnByteProgressSink = nullptr;
+        g_pfnStageSink = nullptr;
         g_pfnEchoSink = nullptr;
         g_bEngineLineLost = 0;
         g_pfnEngineClock = m_savedClock;

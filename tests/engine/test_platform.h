@@ -14,6 +14,11 @@ namespace etest {
 // closed: data a read delivers, but no position to seek. Null on failure.
 FILE* OpenFilledPipe(const std::vector<uint8_t>& bytes);
 
+// A stream over the file at `path` (which holds its bytes already) that
+// seeks and tells its length like any other but fails every read, as a
+// disk with a bad sector does. Null on failure.
+FILE* OpenUnreadableStream(const std::string& path);
+
 // Replaces the content under an open stream, as another program would.
 // False if the file could not be rewritten.
 bool RewriteUnder(FILE* f, const std::vector<uint8_t>& now);

@@ -19,6 +19,12 @@ FILE* OpenFilledPipe(const std::vector<uint8_t>& bytes)
     return f;
 }
 
+FILE* OpenUnreadableStream(const std::string& path)
+{
+    // Open for appending only: reads fail with EBADF, seeks still work.
+    return fopen(path.c_str(), "ab");
+}
+
 bool RewriteUnder(FILE* f, const std::vector<uint8_t>& now)
 {
     const int fd = fileno(f);

@@ -20,6 +20,20 @@ FILE* OpenFilledPipe(const std::vector<uint8_t>& bytes)
     return f;
 }
 
+FILE* OpenUnreadableStream(const std::string& path)
+{
+    // The C runtime lets a stream opened for writing read without a word:
+    // a read stream over a descriptor open for writing only meets the
+    // system's refusal instead.
+    const int fd = _open(path.c_str(), _O_WRONLY | _O_BINARY);
+    if (fd < 0)
+        return nullptr;
+    FILE* f = _fdopen(fd, "rb");
+    if (!f)
+        _close(fd);
+    return f;
+}
+
 bool RewriteUnder(FILE* f, const std::vector<uint8_t>& now)
 {
     const int fd = _fileno(f);
