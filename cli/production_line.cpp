@@ -3,69 +3,29 @@
 
 #include "box_verdict.h"
 #include "child_process.h"
-#include "event_fields.h"
 #include "exit_codes.h"
 #include "json_events.h"
 #include "live_lines.h"
 #include "local_time.h"
 #include "log_file.h"
-#include "single_port.h"
+#include "station_controller.h"
 #include "stdout_end.h"
 #include "stdout_writer.h"
 #include "usb_identity.h"
 #include "wait_port.h"
-
-#include "serial_port.h"
 
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <ctime>
-#include <map>
-#include <unistd.h>
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// A child ends within about 2 s of the stop; past this it is stuck.
-constexpr int kStuckChildMs = 6000;
-// A port that could not be opened (held, gone again) is tried this often.
-constexpr int kRetryPortMs = 1000;
 constexpr int kRedrawMs = 200;
-
-struct Lane {
-    std::string port;  // as given on the command line
-    ChildHandle child;
-    bool running = false;
-    std::string pending;  // an event line not yet complete
-    std::string chatter;  // the box's console text not yet a whole line
-    // The current run.
-    Clock::time_point spawnedAt, startedAt;
-    int box = 0;                 // station mode: the number this run's box would get
-    bool started = false;        // "start" seen: the port is open
-    bool boxTalked = false;      // the box has said something in this run
-    Clock::time_point boxSince;  // when it first did
-    bool transferBegun = false;  // the box opened the transfer (its handshake) or acknowledged a block
-    bool resultSeen = false;     // the child wrote its result event
-    bool timeLimitHit = false;
-    int percent = 0;
-    uint64_t bytes = 0, size = 0, rate = 0;
-    std::string state = "starting";
-    // Results.
-    int boxes = 0, passed = 0, failed = 0;
-    int lastExit = -1;
-    bool lastOk = false;
-    std::string lastReason;
-    uint64_t lastBytes = 0;
-    double lastSeconds = 0;
-    bool done = false;   // no further runs on this port
-    bool fatal = false;  // ended for a reason no box can mend (file, usage)
-    Clock::time_point nextTry = Clock::now();
-};
 
 std::string LocalClock()
 {
@@ -75,25 +35,53 @@ std::string LocalClock()
     return buf;
 }
 
-double Seconds(Clock::time_point from)
-{
-    return std::chrono::duration<double>(Clock::now() - from).count();
-}
-
-class Line {
+// The station controller drawn on a terminal: prefixed log lines, result
+// lines and live lines on standard error, the box's chatter (or, with
+// --json, every child's events) on standard output, the summary table at
+// the end.
+class TerminalStation : public StationObserver {
 public:
-    Line(const DownloadOptions& o) : m_o(o), m_image(DownloadIsImage(o)), m_exe(SelfExecutable())
-    {
-        for (const std::string& p : o.ports) {
-            Lane lane;
-            lane.port = p;
-            m_lanes.push_back(lane);
-        }
-    }
+    explicit TerminalStation(const DownloadOptions& o) : m_o(o), m_station(Config(o), *this) {}
 
     int Run();
 
+    void ChildEvent(const Lane&, const std::string& line) override
+    {
+        if (m_o.json)
+            JsonForwardLine(line);
+    }
+    void LaneLog(const Lane& lane, const std::string&, const std::string& text) override { Say(lane.port, text); }
+    void BoxOutput(const Lane& lane, const std::vector<std::string>& lines) override
+    {
+        if (m_o.json)
+            return;  // the events carry it
+        std::string out;
+        for (const std::string& line : lines)
+            out += "[" + lane.port + "] " + line;
+        StdoutWrite(out, StdoutClass::Droppable);
+    }
+    void LaneNoticed(const Lane& lane, LaneNotice notice, const std::string& detail) override;
+    void RunEnded(const Lane& lane, const RunEnd& end) override;
+    void LaneChanged(const Lane&) override { Redraw(false); }
+
 private:
+    static StationConfig Config(const DownloadOptions& o)
+    {
+        StationConfig config;
+        config.ports = o.ports;
+        config.job.executable = SelfExecutable();
+        config.job.file = o.file;
+        config.job.baud = o.baud;
+        config.job.image = DownloadIsImage(o);
+        config.job.loop = o.loop;
+        config.job.timeoutSec = o.timeoutSec;
+        config.job.waitPortSec = o.waitPortSec;
+        config.portPresent = [](const std::string& port) {
+            const std::string path = ResolvePortPath(port);
+            return !path.empty() && PortPathPresent(path);
+        };
+        return config;
+    }
     void Say(const std::string& port, const std::string& text)
     {
         LivePrint("[" + port + "] " + LocalClock() + "  " + text);
@@ -108,148 +96,69 @@ private:
             LivePrint(LocalClock() + "  " + LogFileFailureText());
         }
     }
-    void WriteMissingResult(Lane& lane, int exitCode);
-    void Spawn(Lane& lane);
-    void Pump(Lane& lane);
-    void OnEvent(Lane& lane, const std::string& line);
-    void FlushChatter(Lane& lane, bool all);
-    void Finish(Lane& lane, int exitCode);
+    void WriteMissingResult(const Lane& lane, const RunEnd& end);
     void Redraw(bool force);
     int Summary();
 
     const DownloadOptions& m_o;
-    const bool m_image;
-    const std::string m_exe;
-    std::vector<Lane> m_lanes;
-    bool m_stopping = false;
+    StationController m_station;
     bool m_logFailed = false;
     Clock::time_point m_lastDraw;
 };
 
-void Line::Spawn(Lane& lane)
+std::string StateText(const Lane& lane, bool loop)
 {
-    std::vector<std::string> argv = {
-        m_exe, "-p", lane.port, "-b", std::to_string(m_o.baud), m_image ? "--image" : "--served"};
-    char num[32];
-    // In station mode the time limit is the box's, from its first word: the
-    // line keeps that clock itself (a port may wait long for its next box).
-    if (m_o.timeoutSec > 0 && !m_o.loop) {
-        snprintf(num, sizeof num, "%.17g", m_o.timeoutSec);
-        argv.insert(argv.end(), {"--timeout", num});
+    switch (lane.state) {
+    case LaneState::Starting:
+        return "starting";
+    case LaneState::OpeningPort:
+        return "opening the port";
+    case LaneState::WaitingForBox:
+        return loop ? "waiting for a box" : "waiting for the box";
+    case LaneState::BoxTalking:
+        return "box talking";
+    case LaneState::Sending:
+        return "sending";
+    case LaneState::EngineDone:
+        return lane.stateText.substr(0, 24);
+    case LaneState::WaitingForPort:
+        return "waiting for the port";
+    case LaneState::Passed:
+        return "passed, next box";
+    case LaneState::Failed:
+        return "FAILED, next box";
+    case LaneState::FailedWaitingForPort:
+        return "FAILED, waiting for the port";
+    case LaneState::Ended:
+    case LaneState::StoppedOnPort:
+        return lane.stateText;
     }
-    // In station mode the line itself waits for a port to come back.
-    if (m_o.waitPortSec > 0 && !m_o.loop) {
-        snprintf(num, sizeof num, "%.17g", m_o.waitPortSec);
-        argv.insert(argv.end(), {"--wait-port", num});
-    }
-    argv.insert(argv.end(), {"--json", "--", m_o.file});
-    std::vector<std::string> env = {std::string(kChildEnv) + "=1"};
-    lane.box = m_o.loop ? lane.boxes + 1 : 0;
-    if (m_o.loop)
-        env.push_back(std::string(kBoxEnv) + "=" + std::to_string(lane.box));
-    std::string why;
-    lane.started = lane.boxTalked = lane.transferBegun = lane.resultSeen = lane.timeLimitHit = false;
-    lane.percent = 0;
-    lane.bytes = lane.size = lane.rate = 0;
-    lane.pending.clear();
-    lane.spawnedAt = lane.startedAt = Clock::now();
-    if (!ChildSpawn(argv, env, &lane.child, &why)) {
-        Say(lane.port, "Can't start the download process: " + why);
-        lane.lastExit = EXIT_INCOMPLETE;
-        lane.lastReason = ExitReason(EXIT_INCOMPLETE, m_image);
-        lane.done = lane.fatal = true;
-        return;
-    }
-    lane.running = true;
-    lane.state = "opening the port";
+    return std::string();
 }
 
-void Line::FlushChatter(Lane& lane, bool all)
+void TerminalStation::LaneNoticed(const Lane& lane, LaneNotice notice, const std::string& detail)
 {
-    size_t nl;
-    std::string out;
-    while ((nl = lane.chatter.find('\n')) != std::string::npos) {
-        out += "[" + lane.port + "] " + lane.chatter.substr(0, nl + 1);
-        lane.chatter.erase(0, nl + 1);
-    }
-    if (all && !lane.chatter.empty()) {
-        out += "[" + lane.port + "] " + lane.chatter + "\n";
-        lane.chatter.clear();
-    }
-    if (!out.empty())
-        StdoutWrite(out, StdoutClass::Droppable);
-}
-
-void Line::OnEvent(Lane& lane, const std::string& line)
-{
-    const bool talkedBefore = lane.boxTalked;
-    if (m_o.json)
-        JsonForwardLine(line);
-    std::map<std::string, std::string> f;
-    if (!ParseEventFields(line, &f))
+    switch (notice) {
+    case LaneNotice::SpawnFailed:
+        Say(lane.port, "Can't start the download process: " + detail);
         return;
-    const std::string& kind = f["event"];
-    if (kind == "start") {
-        lane.started = true;
-        lane.startedAt = Clock::now();
-        lane.size = strtoull(f["size"].c_str(), nullptr, 10);
-        lane.state = m_o.loop ? "waiting for a box" : "waiting for the box";
-    } else if (kind == "log") {
-        const std::string& text = f["text"];
+    case LaneNotice::TimeLimitReached: {
+        char text[96];
+        snprintf(text, sizeof text, "Time limit of %g s reached for this box, stopping its download.",
+                 m_o.timeoutSec);
         Say(lane.port, text);
-        if (f["level"] == "done")
-            lane.state = text.substr(0, 24);
-        // Lines of what the box sent: a box is there.
-        if (text.compare(0, 9, "[VUMO] =>") == 0 || text.compare(0, 3, "==>") == 0 ||
-            text.compare(0, 20, "[VUMO] Unknown STB c") == 0) {
-            lane.boxTalked = true;
-            lane.state = "box talking";
-        }
-        // The box's download-start frame, answered: from here on it expects
-        // an image. The engine tells the handshake by this line alone; the
-        // progress events below tell every acknowledged block.
-        if (text == "==>DATA_DL_START")
-            lane.transferBegun = true;
-    } else if (kind == "result") {
-        lane.resultSeen = true;
-    } else if (kind == "progress") {
-        lane.boxTalked = lane.transferBegun = true;
-        lane.percent = atoi(f["percent"].c_str());
-        lane.bytes = strtoull(f["bytes"].c_str(), nullptr, 10);
-        lane.rate = strtoull(f["rate"].c_str(), nullptr, 10);
-        lane.state = "sending";
+        return;
     }
-    if (lane.boxTalked && !talkedBefore)
-        lane.boxSince = Clock::now();
-    if (kind == "box-output") {
-        // Chatter alone proves no box: the last one may still be saying
-        // goodbye on a port just opened again.
-        if (!m_o.json) {
-            lane.chatter += f["data"];
-            FlushChatter(lane, false);
-        }
-    }
-}
-
-void Line::Pump(Lane& lane)
-{
-    char buf[16384];
-    long n;
-    while ((n = ChildRead(&lane.child, buf, sizeof buf)) > 0) {
-        lane.pending.append(buf, size_t(n));
-        size_t nl;
-        while ((nl = lane.pending.find('\n')) != std::string::npos) {
-            std::string line = lane.pending.substr(0, nl);
-            lane.pending.erase(0, nl + 1);
-            OnEvent(lane, line);
-        }
+    case LaneNotice::KilledAfterStop:
+        Say(lane.port, "The download process did not end after the stop; killing it.");
+        return;
     }
 }
 
 // A child that ended without its result event (killed, crashed, gone
 // without its stuck engine) gets one from here, so that a reader of the
 // events sees every run of every port end.
-void Line::WriteMissingResult(Lane& lane, int exitCode)
+void TerminalStation::WriteMissingResult(const Lane& lane, const RunEnd& end)
 {
     EventObject event;
     event["event"] = "result";
@@ -259,96 +168,51 @@ void Line::WriteMissingResult(Lane& lane, int exitCode)
         event["box"] = lane.box;
     event["ok"] = false;
     event["reason"] = std::string(kEndedAbnormally);
-    event["exit_code"] = exitCode;
-    event["seconds"] = Seconds(lane.started ? lane.startedAt : lane.spawnedAt);
-    // Through the same path as the child's own events.
-    OnEvent(lane, EventText(event));
+    event["exit_code"] = end.exitCode;
+    event["seconds"] = end.seconds;
+    // Passed on like the child's own events.
+    ChildEvent(lane, EventText(event));
 }
 
-void Line::Finish(Lane& lane, int exitCode)
+void TerminalStation::RunEnded(const Lane& lane, const RunEnd& end)
 {
-    lane.running = false;
-    FlushChatter(lane, true);
-    const bool resultSeen = lane.resultSeen;
-    if (!resultSeen)
-        WriteMissingResult(lane, exitCode);
-    const double seconds = Seconds(lane.started ? lane.startedAt : lane.spawnedAt);
+    if (!end.resultSeen)
+        WriteMissingResult(lane, end);
     char secs[32];
-    snprintf(secs, sizeof secs, "%.1f s", seconds);
-    const std::string code = " (exit code " + std::to_string(exitCode) + ")";
+    snprintf(secs, sizeof secs, "%.1f s", end.seconds);
+    const std::string code = " (exit code " + std::to_string(end.exitCode) + ")";
     if (!m_o.loop) {
-        lane.done = true;
-        lane.lastExit = exitCode;
-        lane.lastOk = exitCode == EXIT_SENT && resultSeen;
-        lane.lastReason = resultSeen ? ExitReason(exitCode, m_image) : kEndedAbnormally;
-        lane.lastBytes = lane.lastOk && m_image ? lane.size : lane.bytes;
-        lane.lastSeconds = seconds;
-        lane.state = lane.lastReason;
-        Say(lane.port, "Result: " + lane.lastReason + code + " after " + secs);
+        Say(lane.port, "Result: " + end.verdict.reason + code + " after " + secs);
         return;
     }
-    // Station mode: what counts as a box, and whether the port carries on.
-    RunFacts facts;
-    facts.exitCode = exitCode;
-    facts.image = m_image;
-    facts.resultSeen = resultSeen;
-    facts.boxTalked = lane.boxTalked;
-    facts.transferBegun = lane.transferBegun;
-    const RunVerdict verdict = StationVerdict(facts);
-    lane.lastExit = exitCode;
-    // A child that did not end on its own account is not started again at
-    // once: one that fails at its start would otherwise be started in a loop.
-    if (!resultSeen)
-        lane.nextTry = Clock::now() + std::chrono::milliseconds(kRetryPortMs);
-    switch (verdict.kind) {
+    switch (end.verdict.kind) {
     case RunKind::PortGone:
-        // The port went away (or could not be opened) before any transfer:
-        // no box, wait for it.
-        lane.state = "waiting for the port";
         Say(lane.port, "The port is gone or could not be opened; waiting for it to come back.");
-        lane.nextTry = Clock::now() + std::chrono::milliseconds(kRetryPortMs);
         return;
     case RunKind::Fatal:
-        lane.done = lane.fatal = true;
-        lane.lastReason = verdict.reason;
-        lane.state = verdict.reason;
-        Say(lane.port, "Station stopped on this port: " + verdict.reason + code);
+        Say(lane.port, "Station stopped on this port: " + end.verdict.reason + code);
         return;
     case RunKind::NoBox:
-        lane.state = "waiting for a box";
         return;
     case RunKind::Passed:
     case RunKind::Failed:
         break;
     }
-    const bool pass = verdict.kind == RunKind::Passed;
-    ++lane.boxes;
-    (pass ? lane.passed : lane.failed) += 1;
-    lane.lastOk = pass;
-    lane.lastReason = verdict.reason;
-    lane.lastBytes = pass ? lane.size : lane.bytes;
-    lane.lastSeconds = seconds;
-    lane.state = std::string(pass ? "passed" : "FAILED") + ", next box";
-    Say(lane.port, "Box " + std::to_string(lane.boxes) + ": " + (pass ? "PASS" : "FAIL") + " (" + verdict.reason +
+    const bool pass = end.verdict.kind == RunKind::Passed;
+    Say(lane.port, "Box " + std::to_string(lane.boxes) + ": " + (pass ? "PASS" : "FAIL") + " (" + end.verdict.reason +
                        ") in " + secs + "; passed " + std::to_string(lane.passed) + ", failed " +
                        std::to_string(lane.failed));
-    // A box whose line was lost took its port with it, as a rule (an adapter
-    // powered by the box): wait for the port as between boxes.
-    if (exitCode == EXIT_PORT) {
-        lane.state = "FAILED, waiting for the port";
-        lane.nextTry = Clock::now() + std::chrono::milliseconds(kRetryPortMs);
-    }
 }
 
-void Line::Redraw(bool force)
+void TerminalStation::Redraw(bool force)
 {
     if (!LiveLinesOnTerminal())
         return;
-    if (!force && Seconds(m_lastDraw) * 1000 < kRedrawMs)
+    if (!force && std::chrono::duration<double, std::milli>(Clock::now() - m_lastDraw).count() < kRedrawMs)
         return;
     m_lastDraw = Clock::now();
     std::vector<std::string> lines;
-    for (const Lane& l : m_lanes) {
+    for (const Lane& l : m_station.Lanes()) {
         char buf[256];
         std::string eta = "--:--";
         if (l.rate > 0 && l.size > l.bytes) {
@@ -357,8 +221,8 @@ void Line::Redraw(bool force)
             snprintf(e, sizeof e, "%02u:%02u", unsigned(s / 60 % 100), unsigned(s % 60));
             eta = e;
         }
-        snprintf(buf, sizeof buf, "%-24s %-24s %3d%% %7.1f KiB/s  left %s", l.port.c_str(), l.state.c_str(),
-                 l.percent, double(l.rate) / 1024.0, eta.c_str());
+        snprintf(buf, sizeof buf, "%-24s %-24s %3d%% %7.1f KiB/s  left %s", l.port.c_str(),
+                 StateText(l, m_o.loop).c_str(), l.percent, double(l.rate) / 1024.0, eta.c_str());
         std::string line = buf;
         if (m_o.loop)
             line += "  boxes " + std::to_string(l.boxes) + " (" + std::to_string(l.passed) + " ok, " +
@@ -368,46 +232,42 @@ void Line::Redraw(bool force)
     LiveUpdate(lines);
 }
 
-int Line::Summary()
+int TerminalStation::Summary()
 {
     LiveClear();
-    bool allGood = true;
-    std::vector<std::string> failedPorts;
+    const std::vector<Lane>& lanes = m_station.Lanes();
+    const StationTotals totals = SumLanes(lanes, m_station.Mode());
     std::string table = "Summary:\n";
     char row[1024];
     int width = 24;
-    for (const Lane& l : m_lanes)
+    for (const Lane& l : lanes)
         width = std::max(width, int(l.port.size()));
     if (!m_o.loop) {
         snprintf(row, sizeof row, "  %-*s %-22s %10s %8s %4s\n", width, "PORT", "RESULT", "BYTES", "SECONDS", "EXIT");
         table += row;
-        for (const Lane& l : m_lanes) {
+        for (const Lane& l : lanes) {
             snprintf(row, sizeof row, "  %-*s %-22s %10llu %8.1f %4d\n", width, l.port.c_str(),
-                     l.lastReason.empty() ? ExitReason(l.lastExit, m_image) : l.lastReason.c_str(),
+                     l.lastReason.empty() ? ExitReason(l.lastExit, m_station.Mode().image) : l.lastReason.c_str(),
                      (unsigned long long)l.lastBytes, l.lastSeconds, l.lastExit);
             table += row;
-            if (!l.lastOk)
-                failedPorts.push_back(l.port);
         }
     } else {
         snprintf(row, sizeof row, "  %-*s %6s %6s %6s  %s\n", width, "PORT", "BOXES", "PASSED", "FAILED", "LAST");
         table += row;
-        for (const Lane& l : m_lanes) {
+        for (const Lane& l : lanes) {
             snprintf(row, sizeof row, "  %-*s %6d %6d %6d  %s\n", width, l.port.c_str(), l.boxes, l.passed, l.failed,
                      l.fatal   ? l.lastReason.c_str()
                      : l.boxes ? (l.failed ? "had failures" : "all passed")
                                : "no box");
             table += row;
-            if (l.failed > 0 || l.fatal)
-                failedPorts.push_back(l.port);
         }
     }
     // A station that lost its record ended for that: it has not passed.
     const bool recordLost = m_o.loop && m_logFailed;
-    allGood = failedPorts.empty() && !recordLost;
-    if (!failedPorts.empty()) {
+    const bool allGood = totals.failedPorts.empty() && !recordLost;
+    if (!totals.failedPorts.empty()) {
         table += m_o.loop ? "Some boxes failed, on:" : "Some ports failed:";
-        for (const std::string& p : failedPorts)
+        for (const std::string& p : totals.failedPorts)
             table += " " + p;
         table += "\n";
     } else if (!recordLost) {
@@ -427,88 +287,20 @@ int Line::Summary()
     return allGood ? EXIT_SENT : EXIT_SOME_FAILED;
 }
 
-int Line::Run()
+int TerminalStation::Run()
 {
-    bool stopKilled = false;
-    Clock::time_point stopAt;
     for (;;) {
         // A station ends when its log file fails: a line must not run
         // without its record. Several ports once finish their downloads.
         const bool recordLost = m_o.loop && m_logFailed;
-        if ((StopRequested() || recordLost) && !m_stopping) {
-            m_stopping = true;
-            stopAt = Clock::now();
-            // The children may have had the signal already (a Ctrl-C reaches
-            // the whole process group); a second one does no harm.
-            for (Lane& l : m_lanes)
-                if (l.running)
-                    ChildAskToStop(l.child);
+        if ((StopRequested() || recordLost) && !m_station.Stopping()) {
+            m_station.Stop();
             const char* why = StopRequested() ? "Stopping every port" : "The log file failed: stopping the station";
             LivePrint(LocalClock() + "  " + why + " and waiting for the downloads to end.");
         }
-        if (!m_stopping) {
-            for (Lane& l : m_lanes) {
-                if (l.running || l.done || Clock::now() < l.nextTry)
-                    continue;
-                if (m_o.loop) {
-                    std::string path = ResolvePortPath(l.port);
-                    if (path.empty() || !PortPathPresent(path)) {
-                        l.state = "waiting for the port";
-                        l.nextTry = Clock::now() + std::chrono::milliseconds(200);
-                        continue;
-                    }
-                }
-                Spawn(l);
-            }
-        }
-        bool anyRunning = false, allDone = true;
-        for (const Lane& l : m_lanes) {
-            anyRunning = anyRunning || l.running;
-            allDone = allDone && l.done;
-        }
-        if (!anyRunning && (m_stopping || allDone))
+        if (!m_station.Step(kRedrawMs))
             break;
         Redraw(false);
-        std::vector<ChildHandle*> children;
-        for (Lane& l : m_lanes)
-            if (l.running)
-                children.push_back(&l.child);
-        ChildrenWait(children, kRedrawMs);
-        for (Lane& l : m_lanes) {
-            if (!l.running)
-                continue;
-            Pump(l);
-            int rc = ChildPoll(&l.child);
-            if (rc < 0)
-                continue;
-            Pump(l);  // what it wrote before it ended
-            if (!l.pending.empty())
-                OnEvent(l, l.pending);
-            l.pending.clear();
-            char drop[256];
-            for (int i = 0; i < 64 && ChildRead(&l.child, drop, sizeof drop) != 0; ++i) {
-            }
-            Finish(l, rc);
-        }
-        if (m_o.loop && m_o.timeoutSec > 0 && !m_stopping) {
-            for (Lane& l : m_lanes)
-                if (l.running && l.boxTalked && !l.timeLimitHit && Seconds(l.boxSince) >= m_o.timeoutSec) {
-                    l.timeLimitHit = true;
-                    char text[96];
-                    snprintf(text, sizeof text, "Time limit of %g s reached for this box, stopping its download.",
-                             m_o.timeoutSec);
-                    Say(l.port, text);
-                    ChildAskToStop(l.child);
-                }
-        }
-        if (m_stopping && !stopKilled && Seconds(stopAt) * 1000 > kStuckChildMs) {
-            stopKilled = true;
-            for (Lane& l : m_lanes)
-                if (l.running) {
-                    Say(l.port, "The download process did not end after the stop; killing it.");
-                    ChildKill(l.child);
-                }
-        }
     }
     return Summary();
 }
@@ -542,8 +334,8 @@ int RunProductionLine(const DownloadOptions& options)
     }
     // The children's pipes are drained whatever this process's stdout does.
     StdoutWriterStart();
-    Line line(options);
-    const int rc = line.Run();
+    TerminalStation station(options);
+    const int rc = station.Run();
     EndLineOutput(options.json);
     return rc;
 }

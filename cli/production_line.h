@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: MIT
-// Several ports in one command, and station mode (--loop): one child process
-// of this program per port (the engine is one per process), read through its
-// --json events; live lines or prefixed log lines, a result line per box and
-// a summary table on standard error.
+// Several ports in one command, and station mode (--loop): the station
+// controller (station_controller.h, one child process of this program per
+// port) drawn on the terminal: live lines or prefixed log lines, a result
+// line per box and a summary table on standard error; with --json the
+// children's events, passed on, on standard output.
 #pragma once
 
 #include "options.h"

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
-// Reads back one event line of json_events.h: a flat object of strings,
-// numbers and booleans. The production line's parent reads its children so.
+// Reads back one event line as marbrix-cli --json writes it (cli/json_events.h): a flat object of strings,
+// numbers and booleans. The station controller reads its children so.
 #pragma once
 
 #include <map>
