@@ -270,6 +270,10 @@ int TerminalStation::Summary()
         for (const std::string& p : totals.failedPorts)
             table += " " + p;
         table += "\n";
+    } else if (m_o.loop && totals.boxes == 0 && !recordLost) {
+        // Nothing failed, but nothing passed either: a station that saw no
+        // box must not read as a good shift.
+        table += "No box was counted.\n";
     } else if (!recordLost) {
         table += m_o.loop ? "Every box passed.\n" : "Every port succeeded.\n";
     }

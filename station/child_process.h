@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
 // The production line's child processes (one per port) and the parent's
 // stop signals. The backends are child_process_posix.cpp and
-// child_process_win32.cpp; everything that decides what to run lives in
-// production_line.cpp.
+// child_process_win32.cpp; what to run is decided in child_command.cpp, and
+// when, in station_controller.cpp.
 #pragma once
 
 #include <cstddef>

@@ -138,6 +138,10 @@ TEST_P(StationKilledChild, ParentWritesTheResultEvent)
     ASSERT_TRUE(WaitUntil([&] { return ChildrenOf(cli.pid).empty(); }, 30000));
     ASSERT_NO_FATAL_FAILURE(ExpectSignalEnds(cli, SIGTERM, c.exitCode));
     EXPECT_TRUE(Matches(SummaryRow(cli.err, port), c.summaryRow)) << cli.err;
+    if (!c.boxTalks) {
+        EXPECT_NE(cli.err.find("No box was counted."), std::string::npos) << cli.err;
+        EXPECT_EQ(cli.err.find("Every box passed."), std::string::npos) << cli.err;
+    }
 
     // Every line is still one JSON object; the parent's result names the
     // port, the box and the child's end (128 + SIGKILL).
