@@ -1,0 +1,231 @@
+// SPDX-License-Identifier: MIT
+// The tile grid drawn by Qt, and CTileGrid's calls onto it.
+#include "qt_tile_grid.h"
+
+#include "dialog_base.h"
+#include "qt_backend.h"
+
+#include <QMouseEvent>
+#include <QPainter>
+#include <QResizeEvent>
+#include <QScrollBar>
+#include <QStyle>
+
+#include <algorithm>
+
+class TileCanvas : public QWidget {
+public:
+    explicit TileCanvas(TileGridWidget* grid) : QWidget(grid), m_grid(grid) { setAttribute(Qt::WA_OpaquePaintEvent); }
+
+protected:
+    void paintEvent(QPaintEvent* e) override
+    {
+        QPainter p(this);
+        p.fillRect(e->rect(), palette().color(QPalette::Base));
+        m_grid->PaintTiles(p, e->rect());
+    }
+    void mousePressEvent(QMouseEvent* e) override { m_grid->ClickAt(e->position().toPoint()); }
+
+private:
+    TileGridWidget* m_grid;
+};
+
+namespace {
+
+QColor ToQColor(COLORREF c)
+{
+    return QColor(int(GetRValue(c)), int(GetGValue(c)), int(GetBValue(c)));
+}
+
+TileGridWidget* Grid(const CDlgItem& item)
+{
+    return item.Dialog() ? qobject_cast<TileGridWidget*>(QtControl(*item.Dialog(), item.GetDlgCtrlID())) : nullptr;
+}
+
+}  // namespace
+
+TileGridWidget::TileGridWidget(QWidget* parent) : QScrollArea(parent), m_canvas(new TileCanvas(this))
+{
+    setWidget(m_canvas);
+    setWidgetResizable(false);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
+}
+
+void TileGridWidget::SetTileCount(int count)
+{
+    m_tiles.resize(size_t(std::max(0, count)));
+    if (m_selected >= count)
+        m_selected = -1;
+    Reflow();
+    m_canvas->update();
+}
+
+bool TileGridWidget::SetTile(int index, const TileContent& content)
+{
+    if (index < 0 || index >= TileCount() || m_tiles[size_t(index)] == content)
+        return false;
+    m_tiles[size_t(index)] = content;
+    m_canvas->update(TileRect(index));
+    return true;
+}
+
+void TileGridWidget::SetSelected(int index)
+{
+    if (index < -1 || index >= TileCount() || index == m_selected)
+        return;
+    const int previous = m_selected;
+    m_selected = index;
+    if (previous >= 0)
+        m_canvas->update(TileRect(previous));
+    if (index >= 0) {
+        m_canvas->update(TileRect(index));
+        ensureVisible(TileRect(index).center().x(), TileRect(index).center().y(), 0, kTileHeight / 2 + kGap);
+    }
+}
+
+int TileGridWidget::Columns() const
+{
+    return m_columns;
+}
+
+QRect TileGridWidget::TileRect(int index) const
+{
+    const int row = index / m_columns, column = index % m_columns;
+    return QRect(kGap + column * (m_tileWidth + kGap), kGap + row * (kTileHeight + kGap), m_tileWidth, kTileHeight);
+}
+
+void TileGridWidget::resizeEvent(QResizeEvent* e)
+{
+    QScrollArea::resizeEvent(e);
+    Reflow();
+}
+
+// The columns come from the whole width, so that a scroll bar appearing
+// does not change them back and forth; the scroll bar's width is kept free.
+void TileGridWidget::Reflow()
+{
+    const int width = this->width() - 2 * frameWidth();
+    const int free = std::max(kMinTileWidth + 2 * kGap, width - style()->pixelMetric(QStyle::PM_ScrollBarExtent));
+    m_columns = std::max(1, (free - kGap) / (kMinTileWidth + kGap));
+    m_tileWidth = (free - kGap) / m_columns - kGap;
+    const int rows = (TileCount() + m_columns - 1) / m_columns;
+    m_canvas->resize(free, kGap + rows * (kTileHeight + kGap));
+    m_canvas->update();
+}
+
+void TileGridWidget::ClickAt(const QPoint& pos)
+{
+    for (int i = 0; i < TileCount(); ++i)
+        if (TileRect(i).contains(pos)) {
+            if (i != m_selected) {
+                SetSelected(i);
+                emit selectionChanged(i);
+            }
+            return;
+        }
+}
+
+void TileGridWidget::PaintTiles(QPainter& p, const QRect& area)
+{
+    p.setRenderHint(QPainter::Antialiasing, true);
+    const QFont base = font();
+    for (int i = 0; i < TileCount(); ++i) {
+        const QRect r = TileRect(i);
+        if (!r.intersects(area))
+            continue;
+        const TileContent& t = m_tiles[size_t(i)];
+        const QColor fore = ToQColor(t.fore);
+        p.setPen(Qt::NoPen);
+        p.setBrush(ToQColor(t.back));
+        p.drawRoundedRect(r, 6, 6);
+        if (i == m_selected) {
+            // The selection must not be mistaken for a state: a thick frame
+            // in the text's colour, not a colour of its own.
+            p.setBrush(Qt::NoBrush);
+            p.setPen(QPen(fore, 4));
+            p.drawRoundedRect(r.adjusted(2, 2, -2, -2), 5, 5);
+        }
+        const QRect inner = r.adjusted(8, 6, -8, -6);
+        p.setPen(fore);
+
+        QFont title = base;
+        title.setBold(true);
+        title.setPointSizeF(base.pointSizeF() * 1.15);
+        p.setFont(title);
+        const QFontMetrics tm(title);
+        p.drawText(QRect(inner.left(), inner.top(), inner.width(), tm.height()), Qt::AlignLeft | Qt::AlignVCenter,
+                   tm.elidedText(ToQString(t.title), Qt::ElideMiddle, inner.width()));
+        int y = inner.top() + tm.height();
+
+        QFont small = base;
+        small.setPointSizeF(base.pointSizeF() * 0.9);
+        const QFontMetrics sm(small);
+        p.setFont(small);
+        p.drawText(QRect(inner.left(), y, inner.width(), sm.height()), Qt::AlignLeft | Qt::AlignVCenter,
+                   sm.elidedText(ToQString(t.subtitle), Qt::ElideMiddle, inner.width()));
+        y += sm.height();
+
+        // The word takes what the text lines leave, as big as fits.
+        const int linesHeight = int(t.lines.size()) * sm.height();
+        const QRect wordRect(inner.left(), y, inner.width(), std::max(10, inner.bottom() - y - linesHeight));
+        QFont word = base;
+        word.setBold(true);
+        word.setPixelSize(std::max(10, std::min(wordRect.height() - 2, 34)));
+        QFontMetrics wm(word);
+        const QString wordText = ToQString(t.word);
+        while (word.pixelSize() > 10 && wm.horizontalAdvance(wordText) > wordRect.width()) {
+            word.setPixelSize(word.pixelSize() - 2);
+            wm = QFontMetrics(word);
+        }
+        p.setFont(word);
+        p.drawText(wordRect, Qt::AlignCenter, wordText);
+
+        p.setFont(small);
+        y = wordRect.bottom() + 1;
+        for (const CString& line : t.lines) {
+            p.drawText(QRect(inner.left(), y, inner.width(), sm.height()), Qt::AlignHCenter | Qt::AlignVCenter,
+                       sm.elidedText(ToQString(line), Qt::ElideRight, inner.width()));
+            y += sm.height();
+        }
+    }
+}
+
+// --- CTileGrid ---
+
+void CTileGrid::SetTileCount(int count)
+{
+    if (auto* g = Grid(*this))
+        g->SetTileCount(count);
+}
+
+int CTileGrid::GetTileCount() const
+{
+    auto* g = Grid(*this);
+    return g ? g->TileCount() : 0;
+}
+
+void CTileGrid::SetTile(int index, const TileContent& content)
+{
+    if (auto* g = Grid(*this))
+        g->SetTile(index, content);
+}
+
+TileContent CTileGrid::GetTile(int index) const
+{
+    auto* g = Grid(*this);
+    return g && index >= 0 && index < g->TileCount() ? g->Tile(index) : TileContent();
+}
+
+int CTileGrid::GetCurSel() const
+{
+    auto* g = Grid(*this);
+    return g ? g->Selected() : -1;
+}
+
+void CTileGrid::SetCurSel(int index)
+{
+    if (auto* g = Grid(*this))
+        g->SetSelected(index);
+}

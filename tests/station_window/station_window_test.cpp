@@ -1,0 +1,178 @@
+// SPDX-License-Identifier: MIT
+// The station window on the offscreen platform: how its tiles lay out and
+// select, and whole stations run against stbsim boxes through marbrix-cli.
+#include "lane_tile.h"
+#include "qt_backend.h"
+#include "qt_tile_grid.h"
+#include "station_dlg.h"
+#include "station_resource.h"
+#include "test_support.h"
+
+#include <QApplication>
+#include <QDialog>
+#include <QTest>
+
+#include <memory>
+
+#ifdef STBSIM
+#include "line_support.h"
+#endif
+
+namespace {
+
+TileGridWidget* GridOf(const CDialog& dlg)
+{
+    return qobject_cast<TileGridWidget*>(QtControl(dlg, IDC_ST_TILES));
+}
+
+std::vector<std::string> Ports(int count)
+{
+    std::vector<std::string> ports;
+    for (int i = 0; i < count; ++i)
+        ports.push_back("/nonexistent/box" + std::to_string(i));
+    return ports;
+}
+
+// A window shown modeless, sized as the operator's screen.
+std::unique_ptr<CStationDlg> Show(const StationOptions& options, int width, int height)
+{
+    auto dlg = std::make_unique<CStationDlg>(options);
+    EXPECT_TRUE(dlg->Create());
+    QtWindow(*dlg)->resize(width, height);
+    QApplication::processEvents();
+    return dlg;
+}
+
+}  // namespace
+
+TEST(StationWindow, ThirtyTwoTilesFitAt1280x800AndReflowWhenNarrower)
+{
+    StationOptions options;
+    options.ports = Ports(32);
+    auto dlg = Show(options, 1280, 800);
+    EXPECT_EQ(QtWindow(*dlg)->windowTitle(), QStringLiteral("Marbrix Station"));
+    TileGridWidget* grid = GridOf(*dlg);
+    ASSERT_NE(grid, nullptr);
+    ASSERT_EQ(grid->TileCount(), 32);
+    // Every tile inside the visible part: nothing to scroll.
+    const QRect visible(QPoint(0, 0), grid->viewport()->size());
+    for (int i = 0; i < 32; ++i)
+        EXPECT_TRUE(visible.contains(grid->TileRect(i))) << "tile " << i << " columns " << grid->Columns();
+
+    const int wide = grid->Columns();
+    QtWindow(*dlg)->resize(QtWindow(*dlg)->minimumWidth(), 800);
+    QApplication::processEvents();
+    EXPECT_LT(grid->Columns(), wide);
+    QtWindow(*dlg)->resize(1600, 900);
+    QApplication::processEvents();
+    EXPECT_GT(grid->Columns(), wide);
+    for (int i = 0; i < 32; ++i)
+        EXPECT_LE(grid->TileRect(i).right(), grid->viewport()->width()) << "tile " << i;
+}
+
+TEST(StationWindow, ClickingATileSelectsItsLaneAndShowsItsLog)
+{
+    StationOptions options;
+    options.ports = Ports(3);
+    auto dlg = Show(options, 1280, 800);
+    TileGridWidget* grid = GridOf(*dlg);
+    ASSERT_NE(grid, nullptr);
+    EXPECT_EQ(dlg->m_tiles.GetCurSel(), 0);
+    QTest::mouseClick(grid->widget(), Qt::LeftButton, Qt::NoModifier, grid->TileRect(2).center());
+    EXPECT_EQ(dlg->m_tiles.GetCurSel(), 2);
+    EXPECT_EQ(dlg->GetDlgItemText(IDC_ST_LOG_LABEL).Str(), "Log of /nonexistent/box2");
+    // Between tiles: the selection stays.
+    QTest::mouseClick(grid->widget(), Qt::LeftButton, Qt::NoModifier, QPoint(1, 1));
+    EXPECT_EQ(dlg->m_tiles.GetCurSel(), 2);
+}
+
+TEST(StationWindow, AnUnchangedTileIsNotDrawnAgain)
+{
+    StationOptions options;
+    options.ports = Ports(4);
+    auto dlg = Show(options, 1280, 800);
+    TileGridWidget* grid = GridOf(*dlg);
+    ASSERT_NE(grid, nullptr);
+    QApplication::processEvents();
+    TileContent t = grid->Tile(1);
+    EXPECT_FALSE(grid->SetTile(1, t));
+    t.word = "PASS";
+    EXPECT_TRUE(grid->SetTile(1, t));
+    EXPECT_EQ(dlg->m_tiles.GetTile(1).word.Str(), "PASS");
+}
+
+// Each lane state reads as one word, the colour going with it.
+TEST(StationWindow, LaneStatesReadAsOneWord)
+{
+    struct Case {
+        LaneState state;
+        bool lastOk;
+        const char* word;
+    } cases[] = {
+        {LaneState::WaitingForBox, false, "WAITING"},
+        {LaneState::Sending, false, "SENDING"},
+        {LaneState::Passed, true, "PASS"},
+        {LaneState::Failed, false, "FAIL"},
+        {LaneState::Ended, true, "PASS"},
+        {LaneState::Ended, false, "FAIL"},
+        {LaneState::WaitingForPort, false, "NO PORT"},
+        {LaneState::FailedWaitingForPort, false, "NO PORT"},
+    };
+    for (const Case& c : cases) {
+        Lane lane;
+        lane.port = "/dev/ttyUSB3";
+        lane.state = c.state;
+        lane.lastOk = c.lastOk;
+        lane.lastReason = "timeout";
+        const TileContent t = LaneTile(lane, "usb:0403:6001");
+        EXPECT_EQ(t.word.Str(), c.word) << int(c.state);
+        EXPECT_EQ(t.title.Str(), "ttyUSB3");
+        EXPECT_EQ(t.subtitle.Str(), "usb:0403:6001");
+        if (std::string(c.word) == "FAIL") {
+            EXPECT_EQ(t.lines.at(0).Str(), "timeout");
+        }
+    }
+}
+
+#ifdef STBSIM
+
+TEST(StationWindow, FourBoxesStartedOnceAllPass)
+{
+    TempDir dir;
+    const std::string payload = RandomBytes(24 * 1024, 31);
+    ASSERT_TRUE(WriteFile(dir / "img.dat", MakeImage(payload)));
+    Child boxes[4];
+    const std::vector<std::string> links = StartBoxes(boxes, 4, dir.path, dir / "img.dat");
+    ASSERT_EQ(links.size(), 4u);
+
+    StationOptions options;
+    options.ports = links;
+    options.file = dir / "img.dat";
+    options.baud = 921600;
+    options.once = true;
+    options.start = true;
+    auto dlg = Show(options, 1280, 800);
+    const bool ended = QTest::qWaitFor([&] { return !dlg->Active(); }, 120000);
+    ASSERT_TRUE(ended) << dlg->GetDlgItemText(IDC_ST_STATUS).Str();
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(dlg->m_tiles.GetTile(i).word.Str(), "PASS")
+            << links[i] << " " << dlg->m_tiles.GetTile(i).lines[0].Str();
+    for (Child& box : boxes) {
+        ASSERT_TRUE(box.Wait(20000).has_value());
+        EXPECT_FALSE(SimSha(box).empty()) << box.err;
+    }
+    EXPECT_EQ(QtWindow(*dlg)->windowTitle(), QStringLiteral("Marbrix Station"));
+    EXPECT_TRUE(QtWindow(*dlg)->isVisible()) << "--once keeps the window open with the results";
+}
+
+#endif
+
+int main(int argc, char** argv)
+{
+    // The test lister runs it at build time, without a display.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
