@@ -12,7 +12,11 @@
 #include <QDialog>
 #include <QTest>
 
+#include <chrono>
+#include <dirent.h>
 #include <memory>
+#include <signal.h>
+#include <unistd.h>
 
 #ifdef STBSIM
 #include "line_support.h"
@@ -163,6 +167,145 @@ TEST(StationWindow, FourBoxesStartedOnceAllPass)
     }
     EXPECT_EQ(QtWindow(*dlg)->windowTitle(), QStringLiteral("Marbrix Station"));
     EXPECT_TRUE(QtWindow(*dlg)->isVisible()) << "--once keeps the window open with the results";
+}
+
+namespace {
+
+int g_asked = 0;
+int g_askedRunning = 0;
+bool g_answer = false;
+
+bool CountedAnswer(CDialog*, int running)
+{
+    ++g_asked;
+    g_askedRunning = running;
+    return g_answer;
+}
+
+// The box's own end of its line: its pty, behind the link.
+std::string PtyOf(const std::string& link)
+{
+    char buf[256];
+    const ssize_t n = readlink(link.c_str(), buf, sizeof buf - 1);
+    return n > 0 ? std::string(buf, size_t(n)) : std::string();
+}
+
+// Whether a process has that device open.
+bool Holds(pid_t pid, const std::string& device)
+{
+    const std::string fds = "/proc/" + std::to_string(pid) + "/fd";
+    DIR* d = opendir(fds.c_str());
+    if (!d)
+        return false;
+    bool held = false;
+    while (dirent* e = readdir(d)) {
+        char buf[256];
+        const ssize_t n = readlink((fds + "/" + e->d_name).c_str(), buf, sizeof buf - 1);
+        held = held || (n > 0 && std::string(buf, size_t(n)) == device);
+    }
+    closedir(d);
+    return held;
+}
+
+bool ProcessGone(pid_t pid)
+{
+    for (int i = 0; i < 100; ++i) {
+        if (kill(pid, 0) != 0)
+            return true;
+        usleep(50 * 1000);
+    }
+    return false;
+}
+
+}  // namespace
+
+// A transfer long enough to be interrupted: 300 KiB on a line paced at
+// 115200 takes about half a minute.
+TEST(StationWindow, ClosingWhileSendingAsksAndYesStopsEveryDownload)
+{
+    TempDir dir;
+    ASSERT_TRUE(WriteFile(dir / "img.dat", MakeImage(RandomBytes(300 * 1024, 32))));
+    Child boxes[2];
+    const std::vector<std::string> links = StartBoxes(boxes, 2, dir.path, dir / "img.dat", {"--pace", "115200"});
+    ASSERT_EQ(links.size(), 2u);
+    const std::string ptys[2] = {PtyOf(links[0]), PtyOf(links[1])};
+
+    StationOptions options;
+    options.ports = links;
+    options.file = dir / "img.dat";
+    options.once = true;
+    options.start = true;
+    auto dlg = Show(options, 1280, 800);
+    // Blocks are going: a stop now cuts a transfer short.
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return dlg->Lanes().size() == 2 && dlg->Lanes()[0].percent > 0 && dlg->Lanes()[1].percent > 0; },
+        60000));
+    std::vector<pid_t> downloads;
+    for (pid_t pid : ChildrenOf(getpid()))
+        if (pid != boxes[0].pid && pid != boxes[1].pid)
+            downloads.push_back(pid);
+    EXPECT_EQ(downloads.size(), 2u);
+
+    g_pfnAskStopAndQuit = CountedAnswer;
+    g_asked = 0;
+    g_answer = false;
+    QtWindow(*dlg)->close();
+    QApplication::processEvents();
+    EXPECT_EQ(g_asked, 1);
+    EXPECT_EQ(g_askedRunning, 2);
+    EXPECT_EQ(StopAndQuitText(2), "2 downloads are running. Stop them and quit?");
+    EXPECT_TRUE(QtWindow(*dlg)->isVisible()) << "No keeps the window and its downloads";
+    EXPECT_EQ(dlg->SendingCount(), 2);
+
+    g_answer = true;
+    QtWindow(*dlg)->close();
+    EXPECT_EQ(g_asked, 2);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !QtWindow(*dlg)->isVisible(); }, 20000));
+    EXPECT_FALSE(dlg->Active());
+    for (pid_t pid : downloads)
+        EXPECT_TRUE(ProcessGone(pid)) << "download process " << pid << " outlived the station";
+    for (int i = 0; i < 2; ++i) {
+        ASSERT_TRUE(boxes[i].Wait(20000).has_value());
+        EXPECT_NE(boxes[i].out.find("sender cancelled"), std::string::npos) << boxes[i].out << boxes[i].err;
+        EXPECT_FALSE(Holds(getpid(), ptys[i])) << ptys[i];
+    }
+    g_pfnAskStopAndQuit = AskStopAndQuitWithBox;
+}
+
+// SIGTERM from a service manager: no question, every lane stopped, and the
+// program gone within a few seconds (the time it took is printed; the bound
+// is generous for a shared machine).
+TEST(StationWindow, SigtermStopsEveryLaneAndQuitsWithoutAsking)
+{
+    TempDir dir;
+    ASSERT_TRUE(WriteFile(dir / "img.dat", MakeImage(RandomBytes(300 * 1024, 33))));
+    Child boxes[2];
+    const std::vector<std::string> links = StartBoxes(boxes, 2, dir.path, dir / "img.dat", {"--pace", "115200"});
+    ASSERT_EQ(links.size(), 2u);
+
+    Child station;
+    SpawnOptions env;
+    env.env = {"QT_QPA_PLATFORM=offscreen"};
+    ASSERT_TRUE(
+        station.Spawn({MARBRIX_STATION, "-p", links[0], "-p", links[1], "--once", "--start", dir / "img.dat"}, env));
+    for (Child& box : boxes)
+        ASSERT_TRUE(box.WaitForOutput(false, "block 0: name", 60000)) << box.out << box.err;
+    usleep(1000 * 1000);
+    const std::vector<pid_t> downloads = ChildrenOf(station.pid);
+    EXPECT_EQ(downloads.size(), 2u);
+
+    const auto signalled = std::chrono::steady_clock::now();
+    station.Signal(SIGTERM);
+    const std::optional<int> rc = station.Wait(15000);
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - signalled).count();
+    ASSERT_TRUE(rc.has_value()) << station.err;
+    printf("SIGTERM to exit: %.2f s, exit status %d\n", seconds, *rc);
+    for (pid_t pid : downloads)
+        EXPECT_TRUE(ProcessGone(pid)) << "download process " << pid << " outlived the station";
+    for (int i = 0; i < 2; ++i) {
+        ASSERT_TRUE(boxes[i].Wait(20000).has_value()) << boxes[i].out << boxes[i].err << station.err;
+        EXPECT_NE(boxes[i].out.find("sender cancelled"), std::string::npos) << boxes[i].out << boxes[i].err;
+    }
 }
 
 #endif
