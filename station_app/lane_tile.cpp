@@ -31,6 +31,29 @@ TileLook LaneLook(const Lane& lane)
     return TileLook::Waiting;
 }
 
+LaneCount CountLane(const Lane& lane)
+{
+    LaneCount c;
+    if (lane.state == LaneState::Ended) {
+        (lane.lastOk ? c.passed : c.failed) = 1;
+    } else {
+        c.passed = lane.passed;
+        c.failed = lane.failed;
+    }
+    return c;
+}
+
+LaneCount CountLanes(const std::vector<Lane>& lanes)
+{
+    LaneCount total;
+    for (const Lane& lane : lanes) {
+        const LaneCount c = CountLane(lane);
+        total.passed += c.passed;
+        total.failed += c.failed;
+    }
+    return total;
+}
+
 namespace {
 
 std::string Rate(uint64_t bytesPerSec)
@@ -83,6 +106,8 @@ TileContent LaneTile(const Lane& lane, const std::string& adapter)
         t.word = "PASS";
         t.back = RGB(20, 140, 50);
         t.fore = RGB(255, 255, 255);
+        if (lane.lastSeconds > 0)
+            detail = "in " + MinSec(lane.lastSeconds);
         break;
     case TileLook::Fail:
         t.word = "FAIL";
@@ -104,12 +129,9 @@ TileContent LaneTile(const Lane& lane, const std::string& adapter)
         break;
     }
     t.lines.push_back(CString(detail));
+    const LaneCount c = CountLane(lane);
     char counts[96];
-    if (lane.lastSeconds > 0)
-        snprintf(counts, sizeof counts, "passed %d  failed %d  last %s", lane.passed, lane.failed,
-                 MinSec(lane.lastSeconds).c_str());
-    else
-        snprintf(counts, sizeof counts, "passed %d  failed %d", lane.passed, lane.failed);
+    snprintf(counts, sizeof counts, "%d passed  %d failed", c.passed, c.failed);
     t.lines.push_back(CString(counts));
     return t;
 }

@@ -368,11 +368,12 @@ void CStationDlg::RefreshStatus()
     if (!m_message.empty()) {
         text = m_message;
     } else if (m_station) {
-        const StationTotals totals = SumLanes(Lanes(), m_station->Mode());
+        const LaneCount totals = CountLanes(Lanes());
+        const int boxes = totals.passed + totals.failed;
         const double hours = std::chrono::duration<double>(StationClock::now() - m_startedAt).count() / 3600.0;
         char buf[160];
-        snprintf(buf, sizeof buf, "Boxes %d   passed %d   failed %d   %.0f boxes per hour", totals.boxes,
-                 totals.passed, totals.failed, hours > 0 ? totals.boxes / hours : 0.0);
+        snprintf(buf, sizeof buf, "Boxes %d   passed %d   failed %d   %.0f boxes per hour", boxes, totals.passed,
+                 totals.failed, hours > 0 ? boxes / hours : 0.0);
         text = buf;
     } else {
         text = std::to_string(m_options.ports.size()) + " ports, waiting for Start all";

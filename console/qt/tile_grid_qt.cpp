@@ -130,7 +130,12 @@ void TileGridWidget::ClickAt(const QPoint& pos)
 void TileGridWidget::PaintTiles(QPainter& p, const QRect& area)
 {
     p.setRenderHint(QPainter::Antialiasing, true);
-    const QFont base = font();
+    // A plain sans face: read from two metres, not in a dialog's face.
+    QFont base(QStringLiteral("DejaVu Sans"));
+    base.setFamilies({QStringLiteral("DejaVu Sans"), QStringLiteral("Segoe UI"), QStringLiteral("Arial"),
+                      QStringLiteral("Noto Sans CJK SC")});
+    base.setStyleHint(QFont::SansSerif);
+    base.setPointSizeF(font().pointSizeF() > 0 ? font().pointSizeF() : 10);
     for (int i = 0; i < TileCount(); ++i) {
         const QRect r = TileRect(i);
         if (!r.intersects(area))
@@ -138,16 +143,17 @@ void TileGridWidget::PaintTiles(QPainter& p, const QRect& area)
         const TileContent& t = m_tiles[size_t(i)];
         const QColor fore = ToQColor(t.fore);
         p.setPen(Qt::NoPen);
-        p.setBrush(ToQColor(t.back));
-        p.drawRoundedRect(r, 6, 6);
+        QRect face = r;
         if (i == m_selected) {
-            // The selection must not be mistaken for a state: a thick frame
-            // in the text's colour, not a colour of its own.
-            p.setBrush(Qt::NoBrush);
-            p.setPen(QPen(fore, 4));
-            p.drawRoundedRect(r.adjusted(2, 2, -2, -2), 5, 5);
+            // The selection must not be mistaken for a state: a thick dark
+            // frame around the tile, not a colour of its own.
+            p.setBrush(QColor(20, 20, 20));
+            p.drawRoundedRect(r, 6, 6);
+            face = r.adjusted(4, 4, -4, -4);
         }
-        const QRect inner = r.adjusted(8, 6, -8, -6);
+        p.setBrush(ToQColor(t.back));
+        p.drawRoundedRect(face, 5, 5);
+        const QRect inner = face.adjusted(6, 3, -6, -3);
         p.setPen(fore);
 
         QFont title = base;

@@ -308,6 +308,41 @@ TEST(StationWindow, SigtermStopsEveryLaneAndQuitsWithoutAsking)
     }
 }
 
+// Station mode on one lane whose port is missing at the start: the tile is
+// amber and the lane waits; each box that appears on the port is flashed,
+// and the port going away between boxes is no box.
+TEST(StationWindow, StationModeWaitsForThePortAndFlashesBoxAfterBox)
+{
+    TempDir dir;
+    ASSERT_TRUE(WriteFile(dir / "img.dat", MakeImage(RandomBytes(6 * 1024, 34))));
+    const std::string link = dir / "box0";
+    StationOptions options;
+    options.ports = {link};
+    options.file = dir / "img.dat";
+    options.start = true;
+    auto dlg = Show(options, 1280, 800);
+    auto word = [&] { return dlg->m_tiles.GetTile(0).word.Str(); };
+    ASSERT_TRUE(QTest::qWaitFor([&] { return word() == "NO PORT"; }, 20000)) << word();
+    EXPECT_EQ(dlg->m_tiles.GetTile(0).back, RGB(245, 170, 0));
+
+    for (int box = 1; box <= 3; ++box) {
+        Child sim;
+        ASSERT_TRUE(StartBox(&sim, dir / "img.dat", link)) << sim.err;
+        ASSERT_TRUE(QTest::qWaitFor([&] { return dlg->Lanes().at(0).passed == box; }, 60000))
+            << "box " << box << ": " << word();
+        ASSERT_TRUE(sim.Wait(20000).has_value());
+        EXPECT_FALSE(SimSha(sim).empty()) << sim.out;
+        // Gone with its box: the lane waits for the next one.
+        ASSERT_TRUE(QTest::qWaitFor([&] { return word() == "NO PORT"; }, 20000)) << word();
+    }
+    const Lane& lane = dlg->Lanes().at(0);
+    EXPECT_EQ(lane.failed, 0);
+    EXPECT_EQ(lane.boxes, 3);
+    EXPECT_TRUE(dlg->Active()) << "station mode keeps the lane waiting for its next box";
+    dlg->StopAndQuit();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !QtWindow(*dlg)->isVisible(); }, 20000));
+}
+
 #endif
 
 int main(int argc, char** argv)
