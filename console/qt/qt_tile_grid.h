@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: MIT
 // The Qt side of CTileGrid: tiles painted on one canvas inside a scroll
-// area. Tiles keep a least width and a fixed height; as many columns as fit
-// the width share it, and rows beyond the height scroll.
+// area, placed as tile_layout.h says.
 #pragma once
 
 #include "tile_grid.h"
+#include "tile_layout.h"
 
 #include <QScrollArea>
 
@@ -27,11 +27,7 @@ public:
 
     // The tile's place on the canvas, and the columns of the current width.
     QRect TileRect(int index) const;
-    int Columns() const;
-
-    static constexpr int kMinTileWidth = 140;
-    static constexpr int kTileHeight = 118;
-    static constexpr int kGap = 6;
+    int Columns() const { return m_layout.columns; }
 
 signals:
     void selectionChanged(int index);
@@ -48,6 +44,5 @@ private:
     TileCanvas* m_canvas;
     std::vector<TileContent> m_tiles;
     int m_selected = -1;
-    int m_columns = 1;
-    int m_tileWidth = kMinTileWidth;
+    TileLayout m_layout;
 };

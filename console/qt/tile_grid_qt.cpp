@@ -81,19 +81,16 @@ void TileGridWidget::SetSelected(int index)
         m_canvas->update(TileRect(previous));
     if (index >= 0) {
         m_canvas->update(TileRect(index));
-        ensureVisible(TileRect(index).center().x(), TileRect(index).center().y(), 0, kTileHeight / 2 + kGap);
+        ensureVisible(TileRect(index).center().x(), TileRect(index).center().y(), 0,
+                      TileLayout::kTileHeight / 2 + TileLayout::kGap);
     }
-}
-
-int TileGridWidget::Columns() const
-{
-    return m_columns;
 }
 
 QRect TileGridWidget::TileRect(int index) const
 {
-    const int row = index / m_columns, column = index % m_columns;
-    return QRect(kGap + column * (m_tileWidth + kGap), kGap + row * (kTileHeight + kGap), m_tileWidth, kTileHeight);
+    int x, y, cx, cy;
+    m_layout.Place(index, &x, &y, &cx, &cy);
+    return QRect(x, y, cx, cy);
 }
 
 void TileGridWidget::resizeEvent(QResizeEvent* e)
@@ -102,16 +99,11 @@ void TileGridWidget::resizeEvent(QResizeEvent* e)
     Reflow();
 }
 
-// The columns come from the whole width, so that a scroll bar appearing
-// does not change them back and forth; the scroll bar's width is kept free.
 void TileGridWidget::Reflow()
 {
-    const int width = this->width() - 2 * frameWidth();
-    const int free = std::max(kMinTileWidth + 2 * kGap, width - style()->pixelMetric(QStyle::PM_ScrollBarExtent));
-    m_columns = std::max(1, (free - kGap) / (kMinTileWidth + kGap));
-    m_tileWidth = (free - kGap) / m_columns - kGap;
-    const int rows = (TileCount() + m_columns - 1) / m_columns;
-    m_canvas->resize(free, kGap + rows * (kTileHeight + kGap));
+    m_layout =
+        TileLayout::For(width() - 2 * frameWidth(), style()->pixelMetric(QStyle::PM_ScrollBarExtent), TileCount());
+    m_canvas->resize(m_layout.canvasWidth, m_layout.canvasHeight);
     m_canvas->update();
 }
 
