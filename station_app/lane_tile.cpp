@@ -31,29 +31,6 @@ TileLook LaneLook(const Lane& lane)
     return TileLook::Waiting;
 }
 
-LaneCount CountLane(const Lane& lane)
-{
-    LaneCount c;
-    if (lane.state == LaneState::Ended) {
-        (lane.lastOk ? c.passed : c.failed) = 1;
-    } else {
-        c.passed = lane.passed;
-        c.failed = lane.failed;
-    }
-    return c;
-}
-
-LaneCount CountLanes(const std::vector<Lane>& lanes)
-{
-    LaneCount total;
-    for (const Lane& lane : lanes) {
-        const LaneCount c = CountLane(lane);
-        total.passed += c.passed;
-        total.failed += c.failed;
-    }
-    return total;
-}
-
 namespace {
 
 std::string Rate(uint64_t bytesPerSec)
@@ -76,11 +53,11 @@ std::string MinSec(double seconds)
 
 }  // namespace
 
-TileContent LaneTile(const Lane& lane, const std::string& adapter)
+TileContent LaneTile(const Lane& lane)
 {
     TileContent t;
     t.title = CString(PortShortName(lane.port));
-    t.subtitle = CString(adapter);
+    t.subtitle = CString(lane.adapter);
     std::string detail;
     switch (LaneLook(lane)) {
     case TileLook::Waiting:
@@ -129,9 +106,8 @@ TileContent LaneTile(const Lane& lane, const std::string& adapter)
         break;
     }
     t.lines.push_back(CString(detail));
-    const LaneCount c = CountLane(lane);
     char counts[96];
-    snprintf(counts, sizeof counts, "%d passed  %d failed", c.passed, c.failed);
+    snprintf(counts, sizeof counts, "%d passed  %d failed", lane.passed, lane.failed);
     t.lines.push_back(CString(counts));
     return t;
 }

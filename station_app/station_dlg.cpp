@@ -130,12 +130,11 @@ bool CStationDlg::OnInitDialog()
 
     // The lanes are shown before they start, waiting for the operator's Start.
     m_tiles.SetTileCount(int(m_options.ports.size()));
-    m_adapters.assign(m_options.ports.size(), std::string());
     for (size_t i = 0; i < m_options.ports.size(); ++i) {
-        m_adapters[i] = AdapterOf(m_options.ports[i]);
         Lane idle;
         idle.port = m_options.ports[i];
-        TileContent t = LaneTile(idle, m_adapters[i]);
+        idle.adapter = AdapterOf(idle.port);
+        TileContent t = LaneTile(idle);
         t.word = "READY";
         t.lines = {"press Start all", ""};
         m_tiles.SetTile(int(i), t);
@@ -188,6 +187,13 @@ void CStationDlg::StartAll()
     } else if (m_options.file.empty()) {
         m_message = "Choose the image file first.";
     }
+    if (m_message.empty() && !m_results.IsOpen()) {
+        // A line must not run without its record: no results file, no start.
+        const std::string path = m_options.results.empty() ? DefaultResultsPath() : m_options.results;
+        std::string why;
+        if (!m_results.Open(path, &why))
+            m_message = "The results file " + path + " cannot be written (" + why + "); the station does not start.";
+    }
     if (!m_message.empty()) {
         RefreshStatus();
         return;
@@ -199,14 +205,17 @@ void CStationDlg::StartAll()
     config.job.file = m_options.file;
     config.job.baud = rate >= 0 ? uint32_t(std::stoul(m_rate.GetLBText(rate).Str())) : m_options.baud;
     config.job.image = true;
-    config.job.loop = m_mode.GetCurSel() == kModeLoop;
+    // Once is station mode with one box per port: boxes count, are recorded
+    // and wait for their ports as in Loop.
+    config.job.loop = true;
+    config.boxesPerLane = m_mode.GetCurSel() == kModeLoop ? 0 : 1;
+    config.adapterOf = AdapterOf;
     config.portPresent = [](const std::string& port) {
         const std::string path = ResolvePortPath(port);
         return !path.empty() && PortPathPresent(path);
     };
     m_station.reset();
     m_station = std::make_unique<StationController>(std::move(config), *this);
-    m_startedAt = StationClock::now();
     m_dirty.assign(m_options.ports.size(), true);
     m_stepping = true;
     SetTimer(kStepTimer, kStepMs);
@@ -351,6 +360,18 @@ void CStationDlg::LaneChanged(const Lane& lane)
     m_dirty[LaneIndex(lane)] = true;
 }
 
+void CStationDlg::BoxRecorded(const Lane& lane, const BoxRecord& record)
+{
+    std::string why;
+    if (m_results.Append(record, &why))
+        return;
+    m_message = "The results file " + m_results.Path() + " cannot be written (" + why + "); the station stopped.";
+    AddLog(LaneIndex(lane), LogLevelColor(LOG_ERROR), m_message);
+    m_station->Stop();
+    RefreshButtons();
+    RefreshStatus();
+}
+
 void CStationDlg::RefreshTiles()
 {
     const std::vector<Lane>& lanes = Lanes();
@@ -358,7 +379,7 @@ void CStationDlg::RefreshTiles()
         if (!m_dirty[i])
             continue;
         m_dirty[i] = false;
-        m_tiles.SetTile(int(i), LaneTile(lanes[i], m_adapters[i]));
+        m_tiles.SetTile(int(i), LaneTile(lanes[i]));
     }
 }
 
@@ -368,13 +389,11 @@ void CStationDlg::RefreshStatus()
     if (!m_message.empty()) {
         text = m_message;
     } else if (m_station) {
-        const LaneCount totals = CountLanes(Lanes());
-        const int boxes = totals.passed + totals.failed;
-        const double hours = std::chrono::duration<double>(StationClock::now() - m_startedAt).count() / 3600.0;
+        const StationTotals totals = m_station->Totals();
         char buf[160];
-        snprintf(buf, sizeof buf, "Boxes %d   passed %d   failed %d   %.0f boxes per hour", boxes, totals.passed,
-                 totals.failed, hours > 0 ? boxes / hours : 0.0);
-        text = buf;
+        snprintf(buf, sizeof buf, "Boxes %d   passed %d   failed %d   %.0f boxes per hour   Results: ", totals.boxes,
+                 totals.passed, totals.failed, totals.boxesPerHour);
+        text = buf + m_results.Path();
     } else {
         text = std::to_string(m_options.ports.size()) + " ports, waiting for Start all";
     }

@@ -6,6 +6,7 @@
 
 #include "dialog_base.h"
 #include "dialog_controls.h"
+#include "results_file.h"
 #include "station_controller.h"
 #include "station_options.h"
 #include "tile_grid.h"
@@ -65,6 +66,7 @@ protected:
     void LaneNoticed(const Lane& lane, LaneNotice notice, const std::string& detail) override;
     void RunEnded(const Lane& lane, const RunEnd& end) override;
     void LaneChanged(const Lane& lane) override;
+    void BoxRecorded(const Lane& lane, const BoxRecord& record) override;
 
     DECLARE_MESSAGE_MAP()
 
@@ -84,10 +86,9 @@ private:
 
     StationOptions m_options;
     std::unique_ptr<StationController> m_station;
-    std::vector<std::string> m_adapters;  // per lane: the usb identity, or empty
+    ResultsFile m_results;
     std::vector<std::vector<LogEntry>> m_logs;
     std::vector<bool> m_dirty;  // per lane: changed since its tile was drawn
-    StationClock::time_point m_startedAt;
     bool m_stepping = false;
     bool m_quitWhenStopped = false;
     std::string m_message;  // shown in the status line until the next start

@@ -14,6 +14,8 @@
 
 #include <chrono>
 #include <dirent.h>
+#include <fstream>
+#include <map>
 #include <memory>
 #include <signal.h>
 #include <unistd.h>
@@ -35,6 +37,20 @@ std::vector<std::string> Ports(int count)
     for (int i = 0; i < count; ++i)
         ports.push_back("/nonexistent/box" + std::to_string(i));
     return ports;
+}
+
+// The results file's lines, each as its members.
+std::vector<std::map<std::string, std::string>> Records(const std::string& path)
+{
+    std::vector<std::map<std::string, std::string>> records;
+    std::ifstream in(path);
+    std::string line;
+    while (std::getline(in, line)) {
+        std::map<std::string, std::string> m;
+        EXPECT_TRUE(JsonCheck::Object(line, &m)) << line;
+        records.push_back(m);
+    }
+    return records;
 }
 
 // A window shown modeless, sized as the operator's screen.
@@ -128,7 +144,8 @@ TEST(StationWindow, LaneStatesReadAsOneWord)
         lane.state = c.state;
         lane.lastOk = c.lastOk;
         lane.lastReason = "timeout";
-        const TileContent t = LaneTile(lane, "usb:0403:6001");
+        lane.adapter = "usb:0403:6001";
+        const TileContent t = LaneTile(lane);
         EXPECT_EQ(t.word.Str(), c.word) << int(c.state);
         EXPECT_EQ(t.title.Str(), "ttyUSB3");
         EXPECT_EQ(t.subtitle.Str(), "usb:0403:6001");
@@ -152,6 +169,7 @@ TEST(StationWindow, FourBoxesStartedOnceAllPass)
     StationOptions options;
     options.ports = links;
     options.file = dir / "img.dat";
+    options.results = dir / "results.jsonl";
     options.baud = 921600;
     options.once = true;
     options.start = true;
@@ -161,9 +179,19 @@ TEST(StationWindow, FourBoxesStartedOnceAllPass)
     for (int i = 0; i < 4; ++i)
         EXPECT_EQ(dlg->m_tiles.GetTile(i).word.Str(), "PASS")
             << links[i] << " " << dlg->m_tiles.GetTile(i).lines[0].Str();
-    for (Child& box : boxes) {
-        ASSERT_TRUE(box.Wait(20000).has_value());
-        EXPECT_FALSE(SimSha(box).empty()) << box.err;
+    std::map<std::string, std::string> simSha;
+    for (int i = 0; i < 4; ++i) {
+        ASSERT_TRUE(boxes[i].Wait(20000).has_value());
+        simSha[links[i]] = SimSha(boxes[i]);
+        EXPECT_FALSE(simSha[links[i]].empty()) << boxes[i].err;
+    }
+    // One line per box, each with the digest the box computed of what it got.
+    const auto records = Records(dir / "results.jsonl");
+    ASSERT_EQ(records.size(), 4u);
+    for (const auto& r : records) {
+        EXPECT_EQ(r.at("ok"), "true");
+        EXPECT_EQ(r.at("box"), "1");
+        EXPECT_EQ(r.at("sha256"), simSha[r.at("port")]) << r.at("port");
     }
     EXPECT_EQ(QtWindow(*dlg)->windowTitle(), QStringLiteral("Marbrix Station"));
     EXPECT_TRUE(QtWindow(*dlg)->isVisible()) << "--once keeps the window open with the results";
@@ -233,6 +261,7 @@ TEST(StationWindow, ClosingWhileSendingAsksAndYesStopsEveryDownload)
     StationOptions options;
     options.ports = links;
     options.file = dir / "img.dat";
+    options.results = dir / "results.jsonl";
     options.once = true;
     options.start = true;
     auto dlg = Show(options, 1280, 800);
@@ -269,6 +298,13 @@ TEST(StationWindow, ClosingWhileSendingAsksAndYesStopsEveryDownload)
         EXPECT_NE(boxes[i].out.find("sender cancelled"), std::string::npos) << boxes[i].out << boxes[i].err;
         EXPECT_FALSE(Holds(getpid(), ptys[i])) << ptys[i];
     }
+    // Both boxes had begun: each has its line, as stopped.
+    const auto records = Records(dir / "results.jsonl");
+    ASSERT_EQ(records.size(), 2u);
+    for (const auto& r : records) {
+        EXPECT_EQ(r.at("ok"), "false");
+        EXPECT_EQ(r.at("reason"), "stopped");
+    }
     g_pfnAskStopAndQuit = AskStopAndQuitWithBox;
 }
 
@@ -286,8 +322,9 @@ TEST(StationWindow, SigtermStopsEveryLaneAndQuitsWithoutAsking)
     Child station;
     SpawnOptions env;
     env.env = {"QT_QPA_PLATFORM=offscreen"};
-    ASSERT_TRUE(
-        station.Spawn({MARBRIX_STATION, "-p", links[0], "-p", links[1], "--once", "--start", dir / "img.dat"}, env));
+    ASSERT_TRUE(station.Spawn({MARBRIX_STATION, "-p", links[0], "-p", links[1], "--results", dir / "results.jsonl",
+                               "--once", "--start", dir / "img.dat"},
+                              env));
     for (Child& box : boxes)
         ASSERT_TRUE(box.WaitForOutput(false, "block 0: name", 60000)) << box.out << box.err;
     usleep(1000 * 1000);
@@ -306,6 +343,7 @@ TEST(StationWindow, SigtermStopsEveryLaneAndQuitsWithoutAsking)
         ASSERT_TRUE(boxes[i].Wait(20000).has_value()) << boxes[i].out << boxes[i].err << station.err;
         EXPECT_NE(boxes[i].out.find("sender cancelled"), std::string::npos) << boxes[i].out << boxes[i].err;
     }
+    EXPECT_EQ(Records(dir / "results.jsonl").size(), 2u) << "each stopped box has its line";
 }
 
 // Station mode on one lane whose port is missing at the start: the tile is
@@ -319,6 +357,7 @@ TEST(StationWindow, StationModeWaitsForThePortAndFlashesBoxAfterBox)
     StationOptions options;
     options.ports = {link};
     options.file = dir / "img.dat";
+    options.results = dir / "results.jsonl";
     options.start = true;
     auto dlg = Show(options, 1280, 800);
     auto word = [&] { return dlg->m_tiles.GetTile(0).word.Str(); };
@@ -339,6 +378,10 @@ TEST(StationWindow, StationModeWaitsForThePortAndFlashesBoxAfterBox)
     EXPECT_EQ(lane.failed, 0);
     EXPECT_EQ(lane.boxes, 3);
     EXPECT_TRUE(dlg->Active()) << "station mode keeps the lane waiting for its next box";
+    const auto records = Records(dir / "results.jsonl");
+    ASSERT_EQ(records.size(), 3u) << "a port gone between boxes is no box";
+    for (size_t i = 0; i < records.size(); ++i)
+        EXPECT_EQ(records[i].at("box"), std::to_string(i + 1));
     dlg->StopAndQuit();
     ASSERT_TRUE(QTest::qWaitFor([&] { return !QtWindow(*dlg)->isVisible(); }, 20000));
 }
