@@ -346,6 +346,36 @@ TEST(StationWindow, SigtermStopsEveryLaneAndQuitsWithoutAsking)
     EXPECT_EQ(Records(dir / "results.jsonl").size(), 2u) << "each stopped box has its line";
 }
 
+// One of the ports is not there: its tile waits amber, the others pass, and
+// the missing one writes no line.
+TEST(StationWindow, AMissingPortWaitsAmberWhileTheOthersPass)
+{
+    TempDir dir;
+    ASSERT_TRUE(WriteFile(dir / "img.dat", MakeImage(RandomBytes(8 * 1024, 35))));
+    Child boxes[3];
+    std::vector<std::string> links = StartBoxes(boxes, 3, dir.path, dir / "img.dat");
+    ASSERT_EQ(links.size(), 3u);
+    links.insert(links.begin() + 1, dir / "absent");
+
+    StationOptions options;
+    options.ports = links;
+    options.file = dir / "img.dat";
+    options.results = dir / "results.jsonl";
+    options.once = true;
+    options.start = true;
+    auto dlg = Show(options, 1280, 800);
+    auto word = [&](int i) { return dlg->m_tiles.GetTile(i).word.Str(); };
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return word(0) == "PASS" && word(2) == "PASS" && word(3) == "PASS" && word(1) == "NO PORT"; }, 60000))
+        << word(0) << " " << word(1) << " " << word(2) << " " << word(3);
+    EXPECT_EQ(dlg->m_tiles.GetTile(1).back, RGB(245, 170, 0));
+    EXPECT_TRUE(dlg->Active()) << "the missing port is waited for";
+    EXPECT_EQ(Records(dir / "results.jsonl").size(), 3u);
+    dlg->StopAndQuit();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !QtWindow(*dlg)->isVisible(); }, 20000));
+    EXPECT_EQ(Records(dir / "results.jsonl").size(), 3u) << "a port that never came is no box";
+}
+
 // Station mode on one lane whose port is missing at the start: the tile is
 // amber and the lane waits; each box that appears on the port is flashed,
 // and the port going away between boxes is no box.
