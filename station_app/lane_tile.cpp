@@ -72,7 +72,7 @@ TileContent LaneTile(const Lane& lane)
         t.fore = RGB(255, 255, 255);
         char buf[96];
         if (lane.rate > 0 && lane.size > lane.bytes)
-            snprintf(buf, sizeof buf, "%d %%  %s  %s left", lane.percent, Rate(lane.rate).c_str(),
+            snprintf(buf, sizeof buf, "%d%% %s %s left", lane.percent, Rate(lane.rate).c_str(),
                      MinSec(double(lane.size - lane.bytes) / double(lane.rate)).c_str());
         else
             snprintf(buf, sizeof buf, "%d %%", lane.percent);

@@ -158,7 +158,7 @@ void TileGridWidget::PaintTiles(QPainter& p, const QRect& area)
         int y = inner.top() + tm.height();
 
         QFont small = base;
-        small.setPointSizeF(base.pointSizeF() * 0.9);
+        small.setPointSizeF(base.pointSizeF() * 0.85);
         const QFontMetrics sm(small);
         p.setFont(small);
         p.drawText(QRect(inner.left(), y, inner.width(), sm.height()), Qt::AlignLeft | Qt::AlignVCenter,
