@@ -20,7 +20,7 @@ NAME=marbrix-$VERSION-windows-x64
 STAGE=$WIN_BUILD/package/$NAME
 rm -rf "$WIN_BUILD/package"
 mkdir -p "$STAGE" dist
-cp "$WIN_BUILD/cli/marbrix-cli.exe" "$WIN_BUILD/console/marbrix.exe" "$WIN_BUILD/station_app/marbrix-station.exe" \
+cp "$WIN_BUILD/cli/marbrix-cli.exe" "$WIN_BUILD/console/marbrix.exe" "$WIN_BUILD/cli/marbrix-station.exe" \
   "$STAGE/"
 x86_64-w64-mingw32-strip "$STAGE/marbrix-cli.exe" "$STAGE/marbrix.exe" "$STAGE/marbrix-station.exe"
 # Windows line endings, so that Notepad shows the text as written.
