@@ -226,6 +226,14 @@ void CStationDlg::StartAll()
 
 void CStationDlg::OnStopAll()
 {
+    // Stopping cuts running transfers short as closing does, and asks the
+    // same question first.
+    const int sending = SendingCount();
+    if (sending > 0) {
+        if (g_pfnAskStopAndQuit(this, sending))
+            StopAndQuit();
+        return;
+    }
     if (m_station)
         m_station->Stop();
     RefreshButtons();

@@ -8,6 +8,7 @@
 #include "station_resource.h"
 #include "test_support.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QDialog>
 #include <QTest>
@@ -285,10 +286,14 @@ TEST(StationWindow, ClosingWhileSendingAsksAndYesStopsEveryDownload)
     EXPECT_EQ(StopAndQuitText(2), "2 downloads are running. Stop them and quit?");
     EXPECT_TRUE(QtWindow(*dlg)->isVisible()) << "No keeps the window and its downloads";
     EXPECT_EQ(dlg->SendingCount(), 2);
+    // Stop all asks the same.
+    qobject_cast<QAbstractButton*>(QtControl(*dlg, IDC_ST_STOP))->click();
+    EXPECT_EQ(g_asked, 2);
+    EXPECT_EQ(dlg->SendingCount(), 2);
 
     g_answer = true;
     QtWindow(*dlg)->close();
-    EXPECT_EQ(g_asked, 2);
+    EXPECT_EQ(g_asked, 3);
     ASSERT_TRUE(QTest::qWaitFor([&] { return !QtWindow(*dlg)->isVisible(); }, 20000));
     EXPECT_FALSE(dlg->Active());
     for (pid_t pid : downloads)
