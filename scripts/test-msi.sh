@@ -25,7 +25,6 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 SRC=$PWD
 
-. scripts/lib/windows-build.sh
 . scripts/lib/windows-msi.sh
 scripts/need-packages.sh --for test-msi "${WINDOWS_MSI_PACKAGES[@]}" wine wine64 binutils
 
