@@ -14,6 +14,7 @@ PACKAGES=(
   lrzsz socat
   clang-format
   xvfb xauth fonts-arphic-uming
+  wixl msitools
   "$@"
 )
 

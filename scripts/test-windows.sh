@@ -40,6 +40,7 @@ if [[ ! -f $HOST_BUILD/CMakeCache.txt ]]; then
 fi
 nice cmake --build "$HOST_BUILD" -j2 --target stbsim cli_wine_test line_wine_test console_wine_test station_wine_test
 echo "test-windows: built after ${SECONDS} s"
+WIN_BUILD=$WIN_BUILD scripts/test-msi.sh  # the installer, in a prefix of its own
 
 # A fresh prefix for this run.
 WINE_DIR=$WIN_BUILD/wine
