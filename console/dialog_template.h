@@ -7,7 +7,7 @@
 
 #include <vector>
 
-enum class DlgClass { GroupBox, ComboBox, PushButton, Static, StaticIcon, RichEdit, Progress };
+enum class DlgClass { GroupBox, ComboBox, PushButton, Static, StaticIcon, RichEdit, Progress, TileGrid };
 
 // Style bits the layer understands, named after the template's styles.
 enum DlgStyle : unsigned {
@@ -25,7 +25,8 @@ enum DlgStyle : unsigned {
     DS_MOVE_X = 1u << 8,
     DS_SIZE_X = 1u << 9,
     DS_SIZE_Y = 1u << 10,
-    DS_GROUP = 1u << 11,  // WS_GROUP
+    DS_GROUP = 1u << 11,   // WS_GROUP
+    DS_MOVE_Y = 1u << 12,  // moved with the bottom edge
 };
 
 struct DlgItemTemplate {

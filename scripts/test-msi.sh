@@ -10,7 +10,7 @@
 #     Add/Remove Programs, this version, this version's files;
 #   - the installed marbrix-cli.exe prints this version, also as a bare
 #     command in a new Command Prompt (the PATH entry);
-#   - the Start-menu shortcut points at marbrix.exe;
+#   - the Start-menu shortcuts point at marbrix.exe and marbrix-station.exe;
 #   - the lower version over this one is refused and changes nothing;
 #   - a silent uninstall leaves nothing named Marbrix in the prefix's files
 #     or registry, and the PATH as it was.
@@ -125,19 +125,27 @@ check "Add/Remove Programs: the publisher" \
 check "Add/Remove Programs: the README as help link" \
   grep -qxF '"HelpLink"="C:\\Program Files\\Marbrix\\README.txt"' "$T/arp.txt"
 check "the README is this version's" cmp -s "$DIR/README.txt" "$FILES/README.txt"
-check "marbrix.exe and LICENSE.txt installed" test -f "$DIR/marbrix.exe" -a -f "$DIR/LICENSE.txt"
+check "marbrix.exe, marbrix-station.exe and LICENSE.txt installed" \
+  test -f "$DIR/marbrix.exe" -a -f "$DIR/marbrix-station.exe" -a -f "$DIR/LICENSE.txt"
 wine_out 'C:\Program Files\Marbrix\marbrix-cli.exe' --version || true
 check "the installed marbrix-cli.exe prints $VERSION" grep -qx "marbrix-cli $VERSION" "$T/out.txt"
 PATH_AFTER=$(machine_path)
 check "the machine's PATH keeps its entries and ends in the folder" \
   test "$PATH_AFTER" = "$PATH_BEFORE;C:\\Program Files\\Marbrix\\"
-lnk=""
-for menu in "$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Marbrix" \
-  "$WINEPREFIX"/drive_c/users/*/AppData/Roaming/Microsoft/Windows/Start\ Menu/Programs/Marbrix; do
-  if [[ -f $menu/Marbrix.lnk ]]; then lnk=$menu/Marbrix.lnk; fi
-done
+# start_menu_link NAME: the shortcut's path in the machine's or the user's
+# Start menu, or /dev/null.
+start_menu_link() {
+  local menu lnk=/dev/null
+  for menu in "$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Marbrix" \
+    "$WINEPREFIX"/drive_c/users/*/AppData/Roaming/Microsoft/Windows/Start\ Menu/Programs/Marbrix; do
+    if [[ -f "$menu/$1" ]]; then lnk=$menu/$1; fi
+  done
+  echo "$lnk"
+}
 check "the Start menu's Marbrix.lnk points at marbrix.exe" \
-  grep -qxF 'C:\Program Files\Marbrix\marbrix.exe' <(strings -a "${lnk:-/dev/null}")
+  grep -qxF 'C:\Program Files\Marbrix\marbrix.exe' <(strings -a "$(start_menu_link Marbrix.lnk)")
+check "the Start menu's \"Marbrix Station.lnk\" points at marbrix-station.exe" \
+  grep -qxF 'C:\Program Files\Marbrix\marbrix-station.exe' <(strings -a "$(start_menu_link 'Marbrix Station.lnk')")
 
 rc=0
 wine_out msiexec /i "$T/old.msi" /qn || rc=$?

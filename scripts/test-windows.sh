@@ -7,7 +7,8 @@
 #      (.exe) through CTest's emulator;
 #   2. marbrix-cli.exe across processes against stbsim (a Linux program) on a
 #      pty that Wine shows as COM7, and its production line against four
-#      stbsim boxes on COM7..COM10;
+#      stbsim boxes on COM7..COM10; marbrix-station.exe on COM7 and COM8
+#      (--start --once: both boxes' lines in its results file);
 #   3. the console's Win32 dialog (console_win32_cases.exe) on a virtual X
 #      server: its start-up state and log colours, and whole downloads pressed
 #      through its buttons against stbsim on COM7.
@@ -37,7 +38,7 @@ nice cmake --build "$WIN_BUILD" -j2
 if [[ ! -f $HOST_BUILD/CMakeCache.txt ]]; then
   cmake -S "$SRC" -B "$HOST_BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 fi
-nice cmake --build "$HOST_BUILD" -j2 --target stbsim cli_wine_test line_wine_test console_wine_test
+nice cmake --build "$HOST_BUILD" -j2 --target stbsim cli_wine_test line_wine_test console_wine_test station_wine_test
 echo "test-windows: built after ${SECONDS} s"
 WIN_BUILD=$WIN_BUILD scripts/test-msi.sh  # the installer, in a prefix of its own
 
@@ -132,6 +133,15 @@ MARBRIX_CLI_EXE="$WIN_BUILD/cli/marbrix-cli.exe" \
   MARBRIX_LINE_COMS="$(IFS=,; echo "${LINE_COMS[*]}")" \
   STBSIM="$HOST_BUILD/sim/stbsim" \
   "$HOST_BUILD/tests/wine/line_wine_test"
+
+echo "test-windows: marbrix-station.exe on ${LINE_COMS[0]} and ${LINE_COMS[1]} (${SECONDS} s so far)"
+MARBRIX_STATION_EXE="$WIN_BUILD/cli/marbrix-station.exe" \
+  MARBRIX_COM_LINK="$COM_LINK" \
+  MARBRIX_COM_NAME=COM7 \
+  MARBRIX_COM_DIR="$WINE_DIR" \
+  MARBRIX_LINE_COMS="$(IFS=,; echo "${LINE_COMS[*]}")" \
+  STBSIM="$HOST_BUILD/sim/stbsim" \
+  "$HOST_BUILD/tests/wine/station_wine_test"
 
 console_start=$SECONDS
 echo "test-windows: the console's dialog under Wine on $DISPLAY (${SECONDS} s so far)"

@@ -18,15 +18,16 @@ enum class LaneState {
     Sending,               // the box acknowledges blocks
     EngineDone,            // the download's closing line came (stateText), its end follows
     WaitingForPort,        // station: the port is not there (yet, or again)
-    Passed,                // station: the last box passed; waiting for the next
-    Failed,                // station: the last box failed; waiting for the next
+    Passed,                // station: the last box passed; waiting for the next (or done: its boxes are in)
+    Failed,                // station: the last box failed; waiting for the next (or done)
     FailedWaitingForPort,  // station: the last box failed and took its port with it
     Ended,                 // one download per port: it ended (stateText: the reason)
     StoppedOnPort,         // station: no further box on this port (stateText: the reason)
 };
 
 struct Lane {
-    std::string port;  // as the operator named it
+    std::string port;     // as the operator named it
+    std::string adapter;  // the USB adapter's usb:VID:PID[:SERIAL] (StationConfig::adapterOf); empty: unknown
     LaneState state = LaneState::Starting;
     std::string stateText;  // the closing line or the reason, for the states that carry one
     bool running = false;   // its download process runs
@@ -42,6 +43,7 @@ struct Lane {
     uint64_t bytes = 0;  // acknowledged by the box
     uint64_t size = 0;   // of what is sent; 0 until known
     uint64_t rate = 0;   // bytes/s since the first block
+    std::string sha256;  // of the image as sent, from "start"; empty until known
     StationClock::time_point spawnedAt, startedAt, boxSince;
 
     // What it scored. One download per port: the last run; station mode: boxes.

@@ -33,6 +33,7 @@ void LaneRunBegins(Lane& lane, const StationMode& mode, StationClock::time_point
     lane.started = lane.boxTalked = lane.transferBegun = lane.resultSeen = lane.timeLimitHit = false;
     lane.percent = 0;
     lane.bytes = lane.size = lane.rate = 0;
+    lane.sha256.clear();
     lane.spawnedAt = lane.startedAt = now;
     lane.running = true;
     lane.state = LaneState::OpeningPort;
@@ -59,6 +60,7 @@ bool LaneReadEvent(Lane& lane, const std::string& line, StationClock::time_point
         lane.started = true;
         lane.startedAt = now;
         lane.size = Unsigned(*fields, "size");
+        lane.sha256 = Text(*fields, "sha256");
         lane.state = LaneState::WaitingForBox;
     } else if (kind == "stage") {
         // The engine's own word on where the session is; a frame of the box
@@ -145,6 +147,10 @@ RunEnd LaneRunEnds(Lane& lane, const StationMode& mode, int exitCode, StationClo
     lane.lastBytes = pass ? lane.size : lane.bytes;
     lane.lastSeconds = end.seconds;
     lane.state = pass ? LaneState::Passed : LaneState::Failed;
+    if (mode.boxesPerLane > 0 && lane.boxes >= mode.boxesPerLane) {
+        lane.done = true;  // its result stays on show
+        return end;
+    }
     // A box whose line was lost took its port with it, as a rule (an adapter
     // powered by the box): wait for the port as between boxes.
     if (exitCode == EXIT_PORT) {
@@ -158,6 +164,32 @@ bool LaneTimeLimitDue(const Lane& lane, double limitSec, StationClock::time_poin
 {
     return limitSec > 0 && lane.running && lane.boxTalked && !lane.timeLimitHit &&
            SecondsBetween(lane.boxSince, now) >= limitSec;
+}
+
+bool LaneBoxRecord(const Lane& lane, const RunEnd& end, const std::string& file, bool stopped,
+                   const std::string& endTime, StationClock::time_point now, BoxRecord* record)
+{
+    if (end.verdict.kind != RunKind::Passed && end.verdict.kind != RunKind::Failed)
+        return false;
+    BoxRecord& r = *record;
+    r = BoxRecord();
+    r.time = endTime;
+    r.port = lane.port;
+    r.adapter = lane.adapter;
+    r.box = lane.box;
+    r.file = file;
+    r.sha256 = lane.sha256;
+    r.bytes = lane.size;  // the image's identity with its digest, however far it got
+    // A box counts only once it was heard, so its clock runs from then.
+    r.seconds = lane.boxTalked ? SecondsBetween(lane.boxSince, now) : end.seconds;
+    r.ok = end.verdict.kind == RunKind::Passed;
+    r.exitCode = end.exitCode;
+    // The stop ends a download as incomplete, or (a child that outlived it)
+    // killed without its result; a box that had failed by then keeps its
+    // own reason.
+    const bool endedByStop = end.exitCode == EXIT_INCOMPLETE || !end.resultSeen;
+    r.reason = !r.ok && stopped && endedByStop ? kBoxStoppedReason : end.verdict.reason;
+    return true;
 }
 
 bool LaneFailed(const Lane& lane, const StationMode& mode)
@@ -176,4 +208,9 @@ StationTotals SumLanes(const std::vector<Lane>& lanes, const StationMode& mode)
             totals.failedPorts.push_back(lane.port);
     }
     return totals;
+}
+
+double BoxesPerHour(int boxes, double seconds)
+{
+    return boxes > 0 && seconds > 0 ? boxes * 3600.0 / seconds : 0;
 }

@@ -7,6 +7,7 @@
 // test.
 #pragma once
 
+#include "box_record.h"
 #include "box_verdict.h"
 #include "lane.h"
 
@@ -21,6 +22,9 @@ using EventFields = std::map<std::string, std::string>;
 struct StationMode {
     bool image = true;  // an image download; else a served one
     bool loop = false;  // station mode: box after box on every port
+    // Station mode: a port is done once it has counted this many boxes
+    // (1: each port flashes one box); 0: box after box until stopped.
+    int boxesPerLane = 0;
 };
 
 // How one run of a port ended.
@@ -51,11 +55,23 @@ RunEnd LaneRunEnds(Lane& lane, const StationMode& mode, int exitCode, StationClo
 // from when it was first heard (a port may wait long for its next box).
 bool LaneTimeLimitDue(const Lane& lane, double limitSec, StationClock::time_point now);
 
+// Station mode: the record of the box the run just ended counted (after
+// LaneRunEnds); false for a run that was no box. `stopped`: the operator
+// stopped the station while it ran, so a box that did not pass is recorded
+// as stopped rather than by the exit code's words. `endTime`: the box's end
+// as the record writes it.
+bool LaneBoxRecord(const Lane& lane, const RunEnd& end, const std::string& file, bool stopped,
+                   const std::string& endTime, StationClock::time_point now, BoxRecord* record);
+
 // The summary: a lane failed when its download did not succeed, or (station
 // mode) when any of its boxes failed or it stopped for good.
 bool LaneFailed(const Lane& lane, const StationMode& mode);
 struct StationTotals {
     int boxes = 0, passed = 0, failed = 0;
     std::vector<std::string> failedPorts;  // in the order of the lanes
+    double boxesPerHour = 0;               // StationController::Totals: over the time since its start
 };
 StationTotals SumLanes(const std::vector<Lane>& lanes, const StationMode& mode);
+// The pace of a station that has counted `boxes` in `seconds`; 0 before the
+// first box.
+double BoxesPerHour(int boxes, double seconds);

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "station_controller.h"
 
+#include "event_time.h"
+
 #include <utility>
 
 namespace {
@@ -12,22 +14,25 @@ constexpr int kRetryPortMs = 1000;
 // How often a missing port is looked for in station mode.
 constexpr int kPortLookMs = 200;
 
-StationMode ModeOf(const ChildJob& job)
+StationMode ModeOf(const StationConfig& config)
 {
     StationMode mode;
-    mode.image = job.image;
-    mode.loop = job.loop;
+    mode.image = config.job.image;
+    mode.loop = config.job.loop;
+    mode.boxesPerLane = config.boxesPerLane;
     return mode;
 }
 
 }  // namespace
 
 StationController::StationController(StationConfig config, StationObserver& observer)
-    : m_config(std::move(config)), m_mode(ModeOf(m_config.job)), m_observer(observer)
+    : m_config(std::move(config)), m_mode(ModeOf(m_config)), m_observer(observer)
 {
     for (const std::string& port : m_config.ports) {
         Lane lane;
         lane.port = port;
+        if (m_config.adapterOf)
+            lane.adapter = m_config.adapterOf(port);
         m_lanes.push_back(lane);
     }
     m_children.resize(m_lanes.size());
@@ -51,6 +56,8 @@ void StationController::Spawn(size_t index)
     Lane& lane = m_lanes[index];
     Child& child = m_children[index];
     LaneRunBegins(lane, m_mode, StationClock::now());
+    if (m_config.adapterOf)
+        lane.adapter = m_config.adapterOf(lane.port);
     child.pending.clear();
     std::vector<std::string> argv, env;
     ChildCommand(m_config.job, lane.port, lane.box, &argv, &env);
@@ -126,6 +133,9 @@ void StationController::Finish(size_t index, int exitCode)
     const RunEnd end = LaneRunEnds(lane, m_mode, exitCode, now);
     if (end.waitBeforeNext)
         child.nextTry = now + std::chrono::milliseconds(kRetryPortMs);
+    BoxRecord record;
+    if (m_mode.loop && LaneBoxRecord(lane, end, m_config.job.file, m_stopping, IsoTimeNow(), now, &record))
+        m_observer.BoxRecorded(lane, record);
     m_observer.RunEnded(lane, end);
     m_observer.LaneChanged(lane);
 }
@@ -198,4 +208,12 @@ bool StationController::Step(int waitMs)
             }
     }
     return true;
+}
+
+StationTotals StationController::Totals() const
+{
+    StationTotals totals = SumLanes(m_lanes, m_mode);
+    totals.boxesPerHour =
+        BoxesPerHour(totals.boxes, std::chrono::duration<double>(StationClock::now() - m_begunAt).count());
+    return totals;
 }

@@ -35,6 +35,10 @@ public:
     // rest of a run's text comes as a line of its own when the run ends.
     virtual void BoxOutput(const Lane& lane, const std::vector<std::string>& lines) = 0;
     virtual void LaneNoticed(const Lane& lane, LaneNotice notice, const std::string& detail) = 0;
+    // Station mode: a box was counted, and this is its record (for the
+    // results file), before RunEnded of the same run. Said in the same Step
+    // as the box's download process ended.
+    virtual void BoxRecorded(const Lane&, const BoxRecord&) {}
     // A download process ended: what the run was (the lane has its counts).
     virtual void RunEnded(const Lane& lane, const RunEnd& end) = 0;
     // The lane's state, progress or counts changed.
@@ -46,6 +50,13 @@ struct StationConfig {
     ChildJob job;  // job.loop and job.image are the station's mode too
     // Station mode starts a port's download only once the port is there.
     std::function<bool(const std::string& port)> portPresent;
+    // The USB adapter's identity behind a port, asked before each download
+    // (an adapter may be swapped between boxes); empty when unknown. Unset:
+    // no lane has one.
+    std::function<std::string(const std::string& port)> adapterOf;
+    // Station mode: boxes per port before the port is done (1: each flashes
+    // one box); 0: box after box until stopped.
+    int boxesPerLane = 0;
 };
 
 class StationController {
@@ -67,6 +78,8 @@ public:
 
     const std::vector<Lane>& Lanes() const { return m_lanes; }
     const StationMode& Mode() const { return m_mode; }
+    // The lanes' sums, and the boxes per hour since the controller began.
+    StationTotals Totals() const;
 
 private:
     // A lane's process and what of its output is not yet whole lines.
@@ -90,4 +103,5 @@ private:
     bool m_stopping = false;
     bool m_stuckKilled = false;
     StationClock::time_point m_stopAt;
+    const StationClock::time_point m_begunAt = StationClock::now();
 };

@@ -8,6 +8,7 @@
 #include "dialog_controls.h"
 #include "qt_backend.h"
 #include "qt_controls.h"
+#include "qt_tile_grid.h"
 
 #include <QAbstractButton>
 #include <QCloseEvent>
@@ -200,6 +201,13 @@ QWidget* CDialogImpl::CreateControl(const DlgItemTemplate& item)
         w = p;
         break;
     }
+    case DlgClass::TileGrid: {
+        auto* g = new TileGridWidget(this);
+        const int id = item.id;
+        connect(g, &TileGridWidget::selectionChanged, this, [this, id] { Command(id, TGN_SELCHANGE); });
+        w = g;
+        break;
+    }
     }
     w->setGeometry(r);
     w->setFocusPolicy((item.style & DS_TABSTOP) ? Qt::StrongFocus : Qt::NoFocus);
@@ -297,6 +305,8 @@ void CDialogImpl::resizeEvent(QResizeEvent* e)
             r.setWidth(r.width() + dx);
         if (style & DS_SIZE_Y)
             r.setHeight(r.height() + dy);
+        if (style & DS_MOVE_Y)
+            r.translate(0, dy);
         m_controls[i]->setGeometry(r);
     }
     QDialog::resizeEvent(e);

@@ -8,6 +8,7 @@
 
 #include "app_icon_win32.h"
 #include "dialog_controls.h"
+#include "tile_grid_win32.h"
 #include "win32_backend.h"
 
 #include <richedit.h>
@@ -114,6 +115,10 @@ ItemStyle StyleOf(const DlgItemTemplate& item)
         if (item.style & DS_BORDER)
             style |= WS_BORDER;
         break;
+    case DlgClass::TileGrid:
+        style |= WS_VSCROLL;
+        ex |= WS_EX_CLIENTEDGE;
+        break;
     }
     return ItemStyle{style, ex};
 }
@@ -177,6 +182,9 @@ std::vector<BYTE> BuildTemplate(const DlgTemplate& t)
         case DlgClass::Progress:
             w.String(PROGRESS_CLASSW);
             break;
+        case DlgClass::TileGrid:
+            w.String(kTileGridClass);
+            break;
         }
         // The icon static gets its picture at WM_INITDIALOG (STM_SETICON),
         // not from a resource name.
@@ -198,8 +206,8 @@ LRESULT CALLBACK LogKeysProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lPar
 }
 
 // The classes the template names that the system does not register by
-// itself: the rich edit of Msftedit.dll and the common controls' progress
-// bar. Loaded once, before the first dialog.
+// itself: the rich edit of Msftedit.dll, the common controls' progress bar
+// and the tile grid. Loaded once, before the first dialog.
 void LoadControlClasses()
 {
     static bool loaded = false;
@@ -209,6 +217,7 @@ void LoadControlClasses()
     INITCOMMONCONTROLSEX icc{sizeof icc, ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
     InitCommonControlsEx(&icc);
     LoadLibraryW(L"Msftedit.dll");
+    RegisterTileGridClass();
 }
 
 }  // namespace
@@ -348,6 +357,8 @@ void CDialogImpl::OnSize(int cx, int cy)
             r.right += dx;
         if (style & DS_SIZE_Y)
             r.bottom += dy;
+        if (style & DS_MOVE_Y)
+            OffsetRect(&r, 0, dy);
         // A combo box's window is as tall as its dropped list; only moved.
         if (!(style & (DS_SIZE_X | DS_SIZE_Y)))
             flags |= SWP_NOSIZE;

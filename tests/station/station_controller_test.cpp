@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,7 @@ exit "$(cat "$2.exit")"
 struct Recorder : StationObserver {
     std::vector<std::string> heard;  // what each call said, in order
     std::vector<RunEnd> ends;
+    std::vector<BoxRecord> records;
     void ChildEvent(const Lane& lane, const std::string& line) override
     {
         heard.push_back(lane.port + " event " + line);
@@ -41,6 +43,11 @@ struct Recorder : StationObserver {
     void LaneNoticed(const Lane& lane, LaneNotice notice, const std::string&) override
     {
         heard.push_back(lane.port + " notice " + std::to_string(int(notice)));
+    }
+    void BoxRecorded(const Lane& lane, const BoxRecord& record) override
+    {
+        heard.push_back(lane.port + " record " + std::to_string(record.box));
+        records.push_back(record);
     }
     void RunEnded(const Lane& lane, const RunEnd& end) override
     {
@@ -212,6 +219,66 @@ TEST_F(ControllerTest, AProcessThatCannotStartEndsItsLane)
     EXPECT_TRUE(heard.Heard("p notice " + std::to_string(int(LaneNotice::SpawnFailed))));
     EXPECT_TRUE(station.Lanes()[0].fatal);
     EXPECT_EQ(station.Lanes()[0].lastExit, EXIT_INCOMPLETE);
+}
+
+TEST_F(ControllerTest, EveryCountedBoxIsRecordedBeforeItsEnd)
+{
+    const std::string sha = std::string(64, 'a');
+    const std::string port =
+        Port("box",
+             R"({"event":"start","size":4096,"sha256":")" + sha + "\"}\n" + kBoxHeard + "\n" + kTransfer + "\n" +
+                 R"({"event":"result","ok":true})"
+                 "\n",
+             EXIT_SENT);
+    Recorder heard;
+    StationConfig config = Config({port}, true);
+    config.boxesPerLane = 2;
+    config.adapterOf = [](const std::string&) { return std::string("usb:0403:6001:A10K3B"); };
+    StationController station(std::move(config), heard);
+    EXPECT_EQ(station.Lanes()[0].adapter, "usb:0403:6001:A10K3B");  // shown before any box
+    // Two boxes, then the lane and with it the station are done by themselves.
+    ASSERT_TRUE(Drive(station, [] { return false; }));
+    ASSERT_EQ(heard.records.size(), 2u);
+    for (int i = 0; i < 2; ++i) {
+        const BoxRecord& r = heard.records[size_t(i)];
+        EXPECT_EQ(r.box, i + 1);
+        EXPECT_TRUE(r.ok);
+        EXPECT_EQ(r.reason, "sent");
+        EXPECT_EQ(r.port, port);
+        EXPECT_EQ(r.adapter, "usb:0403:6001:A10K3B");
+        EXPECT_EQ(r.file, "fw.dat");
+        EXPECT_EQ(r.sha256, sha);
+        EXPECT_EQ(r.bytes, 4096u);
+        EXPECT_TRUE(std::regex_match(r.time, std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d)")))
+            << r.time;
+    }
+    const std::vector<std::string> order(heard.heard.end() - 2, heard.heard.end());
+    EXPECT_EQ(order, (std::vector<std::string>{port + " record 2", port + " ended sent"}));
+    const Lane& lane = station.Lanes()[0];
+    EXPECT_TRUE(lane.done);
+    EXPECT_EQ(lane.state, LaneState::Passed);
+    const StationTotals totals = station.Totals();
+    EXPECT_EQ(totals.boxes, 2);
+    EXPECT_GT(totals.boxesPerHour, 0);
+}
+
+TEST_F(ControllerTest, ABoxStoppedByTheOperatorIsRecordedAsStopped)
+{
+    // The box spoke; its download hangs until the stop ends it by signal.
+    const std::string busy = Port("busy", std::string(kStart) + "\n" + kBoxHeard + "\n", EXIT_SENT, 30);
+    // Nobody there: stopping it records nothing.
+    const std::string idle = Port("idle", std::string(kStart) + "\n", EXIT_SENT, 30);
+    Recorder heard;
+    StationController station(Config({busy, idle}, true), heard);
+    ASSERT_TRUE(Drive(station, [&] { return station.Lanes()[0].boxTalked && station.Lanes()[1].started; }));
+    ASSERT_EQ(heard.records.size(), 1u);
+    const BoxRecord& r = heard.records[0];
+    EXPECT_EQ(r.port, busy);
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(r.reason, "stopped");
+    EXPECT_EQ(r.exitCode, 128 + 15);  // the stand-in ends by the SIGTERM
+    EXPECT_EQ(r.box, 1);
+    EXPECT_EQ(r.adapter, "");
 }
 
 }  // namespace

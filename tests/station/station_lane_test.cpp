@@ -273,6 +273,98 @@ TEST(StationLane, TotalsNameTheFailedPortsInOrder)
 
 // The station's children: one port each, --json, the station's own clocks
 // in station mode.
+// Station mode: what the record of a counted box holds, and which runs leave
+// none.
+TEST(StationLane, ACountedBoxLeavesItsRecord)
+{
+    const std::string kSha = "9f86d081884c7d659a2feaa0c55ad015a3bf4f1b2b0b822cd15d6c15b0f00a08";
+    const std::string start = Event("start", {{"file", "fw.dat"}, {"size", 262144}, {"sha256", kSha}});
+    const int kKilled = 128 + 9;
+    struct Case {
+        const char* what;
+        std::vector<std::string> events;  // after "start"
+        int exitCode;
+        bool stopped;  // the operator stopped the station during the run
+        bool recorded;
+        bool ok;
+        const char* reason;
+    };
+    // clang-format off
+    const Case cases[] = {
+        {"passed", {kBoxHeard, kTransfer, kHalf, kResult}, EXIT_SENT, false, true, true, "sent"},
+        {"passed though the stop came late", {kBoxHeard, kTransfer, kHalf, kResult}, EXIT_SENT, true, true, true, "sent"},
+        {"stopped in the transfer", {kBoxHeard, kTransfer, kHalf, kResult}, EXIT_INCOMPLETE, true, true, false, "stopped"},
+        {"stopped, killed without its result", {kBoxHeard, kHalf}, kKilled, true, true, false, "stopped"},
+        {"rejected before the stop keeps its reason", {kBoxHeard, kResult}, EXIT_REJECTED, true, true, false, "rejected"},
+        {"its time limit, no stop", {kBoxHeard, kTransfer, kResult}, EXIT_INCOMPLETE, false, true, false, "incomplete"},
+        {"line lost", {kBoxHeard, kTransfer, kResult}, EXIT_PORT, false, true, false, "line lost during the transfer"},
+        {"no box came", {kChatter, kResult}, EXIT_INCOMPLETE, true, false, false, ""},
+        {"port gone between boxes", {kResult}, EXIT_PORT, false, false, false, ""},
+    };
+    // clang-format on
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        StationMode mode;
+        mode.loop = true;
+        Lane lane;
+        lane.port = "/dev/pts/7";
+        lane.adapter = "usb:0403:6001:A10K3B";
+        lane.boxes = 4;  // this is the lane's fifth box
+        const auto t0 = StationClock::now();
+        LaneRunBegins(lane, mode, t0);
+        EventFields fields;
+        LaneReadEvent(lane, start, t0, &fields);
+        // The box speaks a second after the port opened, and ends 2.5 s later.
+        for (const std::string& line : c.events)
+            LaneReadEvent(lane, line, t0 + std::chrono::seconds(1), &fields);
+        const auto endAt = t0 + std::chrono::milliseconds(3500);
+        const RunEnd end = LaneRunEnds(lane, mode, c.exitCode, endAt);
+        BoxRecord r;
+        ASSERT_EQ(LaneBoxRecord(lane, end, "fw.dat", c.stopped, "2026-12-10T10:41:03.052+01:00", endAt, &r),
+                  c.recorded);
+        if (!c.recorded)
+            continue;
+        EXPECT_EQ(r.ok, c.ok);
+        EXPECT_EQ(r.reason, c.reason);
+        EXPECT_EQ(r.exitCode, c.exitCode);
+        EXPECT_EQ(r.box, 5);
+        EXPECT_EQ(r.port, "/dev/pts/7");
+        EXPECT_EQ(r.adapter, "usb:0403:6001:A10K3B");
+        EXPECT_EQ(r.file, "fw.dat");
+        EXPECT_EQ(r.time, "2026-12-10T10:41:03.052+01:00");
+        // The image as sent, whatever part of it the box took.
+        EXPECT_EQ(r.sha256, kSha);
+        EXPECT_EQ(r.bytes, 262144u);
+        EXPECT_DOUBLE_EQ(r.seconds, 2.5);  // from the box's first word, not the port's opening
+    }
+}
+
+// --once: a port is done with its first counted box, and shows its result;
+// runs that were no box do not use it up.
+TEST(StationLane, OneBoxPerLaneEndsItWithItsResult)
+{
+    StationMode mode;
+    mode.loop = true;
+    mode.boxesPerLane = 1;
+    Lane lane;
+    RunEnd end = Feed(lane, mode, {kStart, kResult}, EXIT_PORT);
+    EXPECT_FALSE(lane.done);
+    EXPECT_EQ(lane.state, LaneState::WaitingForPort);
+    end = Feed(lane, mode, {kStart, kBoxHeard, kTransfer, kResult}, EXIT_PORT);
+    EXPECT_TRUE(lane.done);
+    EXPECT_FALSE(lane.fatal);
+    EXPECT_EQ(lane.state, LaneState::Failed);  // not waiting for a port it will not use
+    EXPECT_EQ(lane.failed, 1);
+    EXPECT_FALSE(end.waitBeforeNext);
+}
+
+TEST(StationLane, BoxesPerHour)
+{
+    EXPECT_DOUBLE_EQ(BoxesPerHour(0, 100), 0);
+    EXPECT_DOUBLE_EQ(BoxesPerHour(3, 0), 0);
+    EXPECT_DOUBLE_EQ(BoxesPerHour(12, 360), 120);
+}
+
 TEST(StationChildCommand, OnePortJsonAndTheStationsClocks)
 {
     ChildJob job;

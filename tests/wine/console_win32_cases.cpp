@@ -281,6 +281,8 @@ const char* Win32ClassOf(DlgClass c)
         return "RICHEDIT50W";
     case DlgClass::Progress:
         return "MSCTLS_PROGRESS32";
+    case DlgClass::TileGrid:
+        return "MARBRIXTILEGRID";
     }
     return "?";
 }
