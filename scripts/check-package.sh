@@ -50,12 +50,14 @@ check() {  # check WHAT COMMAND...: runs COMMAND, says which check failed
 want=$(sed -n 's/^project(marbrix VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 check "marbrix-cli --version says $want" test "$(marbrix-cli --version)" = "marbrix-cli $want"
 check "marbrix --version says $want" test "$(marbrix --version)" = "marbrix $want"
+check "marbrix-station --version says $want" test "$(marbrix-station --version)" = "marbrix-station $want"
 check "marbrix-cli --help" sh -c 'marbrix-cli --help | grep -q "^Exit codes:"'
-for page in marbrix-cli marbrix stbsim; do
+for page in marbrix-cli marbrix marbrix-station stbsim; do
   # A machine whose dpkg leaves out /usr/share/man (path-exclude) fails here.
   check "man -w $page" sh -c "man -w $page | grep -q '^/usr/share/man/man1/$page\.1'"
 done
-check "desktop-file-validate" desktop-file-validate /usr/share/applications/marbrix.desktop
+check "desktop-file-validate" desktop-file-validate /usr/share/applications/marbrix.desktop \
+  /usr/share/applications/marbrix-station.desktop
 for size in 16x16 32x32 48x48 128x128; do
   check "icon $size" test -s /usr/share/icons/hicolor/$size/apps/marbrix.png
 done
