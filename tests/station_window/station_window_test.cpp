@@ -162,6 +162,41 @@ TEST(StationWindow, LaneStatesReadAsOneWord)
     }
 }
 
+// The program's own answers to its command line, before any window: the
+// exit codes and streams are marbrix-cli's, so one script handles both.
+TEST(StationWindow, CommandLineIsAnsweredAsMarbrixCliAnswersIt)
+{
+    std::string cliOut, cliErr;
+    ASSERT_EQ(RunCommand({kCli, "--version"}, &cliOut, &cliErr), 0);
+    const std::string version = cliOut.substr(cliOut.find(' '));  // " 1.2.3\n"
+
+    struct Case {
+        std::vector<std::string> args;
+        int code;
+        std::string out, errBegins;
+    };
+    const Case cases[] = {
+        {{"--bogus", "fw.dat"}, 1, "", "marbrix-station: unknown option --bogus\n"},
+        {{"-b", "12345", "fw.dat"}, 1, "", "marbrix-station: unsupported baud rate '12345'"},
+        {{"--start", "fw.dat"}, 1, "", "marbrix-station: --start needs the ports"},
+        {{"--help"}, 0, StationUsageText(), ""},
+        {{"-p", "/dev/pts/1", "--version"}, 0, "marbrix-station" + version, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.args));
+        std::vector<std::string> argv = {MARBRIX_STATION};
+        argv.insert(argv.end(), c.args.begin(), c.args.end());
+        std::string out, err;
+        // No display: these are answered before the window system starts.
+        EXPECT_EQ(RunCommand(argv, &out, &err), c.code) << err;
+        EXPECT_EQ(out, c.out);
+        EXPECT_EQ(err.rfind(c.errBegins, 0), 0u) << err;
+        if (c.code != 0) {
+            EXPECT_NE(err.find("Run 'marbrix-station --help'"), std::string::npos) << err;
+        }
+    }
+}
+
 #ifdef STBSIM
 
 TEST(StationWindow, FourBoxesStartedOnceAllPass)
