@@ -503,7 +503,8 @@ void CStationDlg::RefreshStatus()
     } else if (m_options.ports.empty()) {
         text = kNoPorts;
     } else {
-        text = std::to_string(m_options.ports.size()) + " ports, waiting for Start all";
+        const size_t n = m_options.ports.size();
+        text = std::to_string(n) + (n == 1 ? " port" : " ports") + ", waiting for Start all";
     }
     SetDlgItemText(IDC_ST_STATUS, CString(text));
 }

@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: MIT
-// CMenuButton on Win32. The items live with the button's window (in its
-// subclass data), so a dialog may set them whenever it likes and they go
-// with the window.
+// CMenuButton on Win32. The items live with the button's window, so a
+// dialog may set them whenever it likes and they go with the window.
 #include "menu_button_win32.h"
 
 #include "dialog_base.h"
@@ -18,11 +17,15 @@ struct ButtonMenu {
 };
 
 constexpr UINT_PTR kSubclassId = 1;
+// The button's menu is found through a window property (mingw's comctl32
+// has no GetWindowSubclass); the subclass is there to free it.
+constexpr wchar_t kMenuProp[] = L"MarbrixButtonMenu";
 
 LRESULT CALLBACK ButtonMenuProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR data)
 {
     if (message == WM_NCDESTROY) {
         RemoveWindowSubclass(hWnd, ButtonMenuProc, kSubclassId);
+        RemovePropW(hWnd, kMenuProp);
         delete reinterpret_cast<ButtonMenu*>(data);
     }
     return DefSubclassProc(hWnd, message, wParam, lParam);
@@ -33,14 +36,14 @@ ButtonMenu* MenuOf(HWND button)
 {
     if (!button)
         return nullptr;
-    DWORD_PTR data = 0;
-    if (GetWindowSubclass(button, ButtonMenuProc, kSubclassId, &data))
-        return reinterpret_cast<ButtonMenu*>(data);
+    if (auto* menu = static_cast<ButtonMenu*>(GetPropW(button, kMenuProp)))
+        return menu;
     auto* menu = new ButtonMenu;
     if (!SetWindowSubclass(button, ButtonMenuProc, kSubclassId, DWORD_PTR(menu))) {
         delete menu;
         return nullptr;
     }
+    SetPropW(button, kMenuProp, menu);
     return menu;
 }
 
