@@ -373,6 +373,7 @@ void CStationDlg::OnTimer(UINT_PTR nIDEvent)
     if (nIDEvent == kStepTimer && m_station) {
         if (!m_station->Step(0)) {
             m_stepping = false;
+            m_endTotals = m_station->Totals();
             KillTimer(kStepTimer);
             RefreshTiles();
             RefreshButtons();
@@ -495,7 +496,7 @@ void CStationDlg::RefreshStatus()
     if (!m_message.empty()) {
         text = m_message;
     } else if (m_station) {
-        const StationTotals totals = m_station->Totals();
+        const StationTotals totals = Active() ? m_station->Totals() : m_endTotals;
         char buf[160];
         snprintf(buf, sizeof buf, "Boxes %d   passed %d   failed %d   %.0f boxes per hour   Results: ", totals.boxes,
                  totals.passed, totals.failed, totals.boxesPerHour);

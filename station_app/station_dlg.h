@@ -103,6 +103,9 @@ private:
     const bool m_portsTicked;
     std::vector<std::string> m_menuPorts;  // the port behind each item of the Ports menu
     bool m_stepping = false;
+    // The totals as the station ended: its pace is over the time it ran,
+    // not over the time the window has stayed open since.
+    StationTotals m_endTotals;
     bool m_quitWhenStopped = false;
     std::string m_message;  // shown in the status line until the next start
 };

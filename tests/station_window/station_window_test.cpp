@@ -237,6 +237,12 @@ TEST(StationWindow, FourBoxesStartedOnceAllPass)
     }
     EXPECT_EQ(QtWindow(*dlg)->windowTitle(), QStringLiteral("Marbrix Station"));
     EXPECT_TRUE(QtWindow(*dlg)->isVisible()) << "--once keeps the window open with the results";
+    // The totals stay as the station ended: its pace does not sink while
+    // the window stays open (the status line is redrawn four times a second).
+    const std::string status = dlg->GetDlgItemText(IDC_ST_STATUS).Str();
+    EXPECT_EQ(status.rfind("Boxes 4   passed 4   failed 0   ", 0), 0u) << status;
+    QTest::qWait(800);
+    EXPECT_EQ(dlg->GetDlgItemText(IDC_ST_STATUS).Str(), status);
 }
 
 namespace {
