@@ -7,7 +7,8 @@
 
 #include <vector>
 
-enum class DlgClass { GroupBox, ComboBox, PushButton, Static, StaticIcon, RichEdit, Progress, TileGrid };
+// MenuButton: a push button that opens a menu of checkable items (menu_button.h).
+enum class DlgClass { GroupBox, ComboBox, PushButton, Static, StaticIcon, RichEdit, Progress, TileGrid, MenuButton };
 
 // Style bits the layer understands, named after the template's styles.
 enum DlgStyle : unsigned {

@@ -8,6 +8,7 @@
 #include "loader_dlg.h"
 #include "local_time.h"
 #include "port_rates.h"
+#include "serial_port.h"
 #include "station_resource.h"
 #include "station_template.h"
 #include "stop_signal.h"
@@ -62,6 +63,20 @@ std::string AdapterOf(const std::string& port)
     return "";
 }
 
+// A lane's tile before its first start.
+TileContent ReadyTile(const std::string& port)
+{
+    Lane idle;
+    idle.port = port;
+    idle.adapter = AdapterOf(port);
+    TileContent t = LaneTile(idle);
+    t.word = "READY";
+    t.lines = {"press Start all", ""};
+    return t;
+}
+
+const char kNoPorts[] = "No ports: tick the boxes' ports under Ports.";
+
 }  // namespace
 
 std::string StopAndQuitText(int running)
@@ -75,11 +90,13 @@ BEGIN_MESSAGE_MAP(CStationDlg, CDialog)
     ON_BN_CLICKED(IDC_ST_STOP, &CStationDlg::OnStopAll)
     ON_BN_CLICKED(IDC_ST_CHOOSE, &CStationDlg::OnChooseFile)
     ON_TGN_SELCHANGE(IDC_ST_TILES, &CStationDlg::OnTileSelChange)
+    ON_MBN_DROPDOWN(IDC_ST_PORTS, &CStationDlg::OnDropDownPorts)
+    ON_MBN_CHOSEN(IDC_ST_PORTS, &CStationDlg::OnPortChosen)
 END_MESSAGE_MAP()
 // clang-format on
 
 CStationDlg::CStationDlg(const StationOptions& options, CDialog* pParent)
-    : CDialog(StationDialogTemplate(), pParent), m_options(options)
+    : CDialog(StationDialogTemplate(), pParent), m_options(options), m_portsTicked(options.ports.empty())
 {
 }
 
@@ -110,6 +127,8 @@ bool CStationDlg::OnInitDialog()
     CDialog::OnInitDialog();
     if (!m_tiles.IsAttached())
         m_tiles.Attach(this, IDC_ST_TILES);
+    if (!m_ports.IsAttached())
+        m_ports.Attach(this, IDC_ST_PORTS);
     SetMainFrameIcon();
     m_log.SetReadOnly(true);
     m_log.SetLogFont(9);
@@ -130,20 +149,11 @@ bool CStationDlg::OnInitDialog()
 
     // The lanes are shown before they start, waiting for the operator's Start.
     m_tiles.SetTileCount(int(m_options.ports.size()));
-    for (size_t i = 0; i < m_options.ports.size(); ++i) {
-        Lane idle;
-        idle.port = m_options.ports[i];
-        idle.adapter = AdapterOf(idle.port);
-        TileContent t = LaneTile(idle);
-        t.word = "READY";
-        t.lines = {"press Start all", ""};
-        m_tiles.SetTile(int(i), t);
-    }
+    for (size_t i = 0; i < m_options.ports.size(); ++i)
+        m_tiles.SetTile(int(i), ReadyTile(m_options.ports[i]));
     m_logs.assign(m_options.ports.size(), {});
     m_dirty.assign(m_options.ports.size(), false);
-    if (m_options.ports.empty())
-        m_message = "No ports: start marbrix-station with -p PORT for each box.";
-    else if (!m_options.ports.empty()) {
+    if (!m_options.ports.empty()) {
         m_tiles.SetCurSel(0);
         ShowLog(0);
     }
@@ -159,6 +169,94 @@ void CStationDlg::SetFile(const std::string& path)
 {
     m_options.file = path;
     SetDlgItemText(IDC_ST_FILE, CString(path));
+}
+
+void CStationDlg::OnDropDownPorts()
+{
+    // Read again each time: adapters come and go on a bench.
+    std::vector<MenuItem> items;
+    m_menuPorts.clear();
+    auto ticked = [&](const std::string& p) {
+        return std::find(m_options.ports.begin(), m_options.ports.end(), p) != m_options.ports.end();
+    };
+    for (const PortInfo& info : CurrentPortListing()) {
+        MenuItem item;
+        // After the tab: the adapter, in the menu's second column.
+        item.text = CString(info.shortName + (info.usbIdentity.empty() ? "" : "\t" + info.usbIdentity));
+        item.checked = ticked(info.path);
+        items.push_back(item);
+        m_menuPorts.push_back(info.path);
+    }
+    // A lane whose port has gone stays offered, so that it can be unticked.
+    for (const std::string& p : m_options.ports)
+        if (std::find(m_menuPorts.begin(), m_menuPorts.end(), p) == m_menuPorts.end()) {
+            MenuItem item;
+            item.text = CString(PortShortName(p) + "\tnot found now");
+            item.checked = true;
+            items.push_back(item);
+            m_menuPorts.push_back(p);
+        }
+    if (items.empty()) {
+        MenuItem none;
+        none.text = "No serial ports found";
+        none.enabled = false;
+        items.push_back(none);
+        m_menuPorts.push_back("");
+    }
+    m_ports.SetItems(items);
+}
+
+void CStationDlg::OnPortChosen()
+{
+    const int chosen = m_ports.GetChosen();
+    if (Active() || chosen < 0 || size_t(chosen) >= m_menuPorts.size() || m_menuPorts[size_t(chosen)].empty())
+        return;
+    const std::string port = m_menuPorts[size_t(chosen)];
+    std::vector<std::string> ports = m_options.ports;
+    const auto at = std::find(ports.begin(), ports.end(), port);
+    if (at != ports.end()) {
+        // The selection stays on its lane; the removed lane's goes to the first.
+        const int sel = m_tiles.GetCurSel();
+        const std::string selected = sel >= 0 && size_t(sel) < ports.size() ? ports[size_t(sel)] : "";
+        ports.erase(at);
+        const auto keep = std::find(ports.begin(), ports.end(), selected);
+        SetPorts(ports, keep != ports.end() ? int(keep - ports.begin()) : (ports.empty() ? -1 : 0));
+    } else {
+        // A new lane comes last, where the operator looks for it, and is selected.
+        ports.push_back(port);
+        SetPorts(ports, int(ports.size()) - 1);
+    }
+}
+
+void CStationDlg::SetPorts(const std::vector<std::string>& ports, int select)
+{
+    std::vector<TileContent> tiles;
+    std::vector<std::vector<LogEntry>> logs;
+    for (const std::string& p : ports) {
+        const auto had = std::find(m_options.ports.begin(), m_options.ports.end(), p);
+        if (had == m_options.ports.end()) {
+            tiles.push_back(ReadyTile(p));
+            logs.emplace_back();
+        } else {
+            const size_t i = size_t(had - m_options.ports.begin());
+            tiles.push_back(m_tiles.GetTile(int(i)));
+            logs.push_back(std::move(m_logs[i]));
+        }
+    }
+    // The last run's lanes were the old ports; what they showed stays on
+    // the tiles, and the next Start all runs the new ones.
+    m_station.reset();
+    m_message.clear();
+    m_options.ports = ports;
+    m_logs = std::move(logs);
+    m_dirty.assign(ports.size(), false);
+    m_tiles.SetTileCount(int(ports.size()));
+    for (size_t i = 0; i < tiles.size(); ++i)
+        m_tiles.SetTile(int(i), tiles[i]);
+    m_tiles.SetCurSel(select);
+    ShowLog(select);
+    RefreshButtons();
+    RefreshStatus();
 }
 
 void CStationDlg::OnChooseFile()
@@ -183,7 +281,7 @@ void CStationDlg::StartAll()
         return;
     m_message.clear();
     if (m_options.ports.empty()) {
-        m_message = "No ports: start marbrix-station with -p PORT for each box.";
+        m_message = kNoPorts;
     } else if (m_options.file.empty()) {
         m_message = "Choose the image file first.";
     }
@@ -275,6 +373,7 @@ void CStationDlg::OnTimer(UINT_PTR nIDEvent)
     if (nIDEvent == kStepTimer && m_station) {
         if (!m_station->Step(0)) {
             m_stepping = false;
+            m_endTotals = m_station->Totals();
             KillTimer(kStepTimer);
             RefreshTiles();
             RefreshButtons();
@@ -397,13 +496,16 @@ void CStationDlg::RefreshStatus()
     if (!m_message.empty()) {
         text = m_message;
     } else if (m_station) {
-        const StationTotals totals = m_station->Totals();
+        const StationTotals totals = Active() ? m_station->Totals() : m_endTotals;
         char buf[160];
         snprintf(buf, sizeof buf, "Boxes %d   passed %d   failed %d   %.0f boxes per hour   Results: ", totals.boxes,
                  totals.passed, totals.failed, totals.boxesPerHour);
         text = buf + m_results.Path();
+    } else if (m_options.ports.empty()) {
+        text = kNoPorts;
     } else {
-        text = std::to_string(m_options.ports.size()) + " ports, waiting for Start all";
+        const size_t n = m_options.ports.size();
+        text = std::to_string(n) + (n == 1 ? " port" : " ports") + ", waiting for Start all";
     }
     SetDlgItemText(IDC_ST_STATUS, CString(text));
 }
@@ -413,6 +515,9 @@ void CStationDlg::RefreshButtons()
     const bool active = Active();
     const bool stopping = m_station && m_station->Stopping();
     EnableDlgItem(IDC_ST_START, !active && !m_options.ports.empty());
+    // Ports given on the command line are the station's; ticked ones change
+    // only while no lane runs.
+    EnableDlgItem(IDC_ST_PORTS, m_portsTicked && !active);
     EnableDlgItem(IDC_ST_STOP, active && !stopping);
     EnableDlgItem(IDC_ST_CHOOSE, !active);
     EnableDlgItem(IDC_ST_RATE, !active);

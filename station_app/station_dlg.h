@@ -6,6 +6,7 @@
 
 #include "dialog_base.h"
 #include "dialog_controls.h"
+#include "menu_button.h"
 #include "results_file.h"
 #include "station_controller.h"
 #include "station_options.h"
@@ -41,6 +42,7 @@ public:
     void StopAndQuit();
 
     CTileGrid m_tiles;
+    CMenuButton m_ports;
     CRichEditCtrl m_log;
     CComboBox m_rate;
     CComboBox m_mode;
@@ -58,6 +60,10 @@ protected:
     void OnStopAll();
     void OnChooseFile();
     void OnTileSelChange();
+    // The Ports menu: the machine's ports as the listing has them now, the
+    // lanes' ones ticked; ticking one adds its lane, unticking removes it.
+    void OnDropDownPorts();
+    void OnPortChosen();
 
     // StationObserver
     void ChildEvent(const Lane&, const std::string&) override {}
@@ -83,13 +89,23 @@ private:
     void RefreshButtons();
     void ShowLog(int lane);
     void SetFile(const std::string& path);
+    // The lanes become these ports: a port that had a lane keeps its tile
+    // and log, a new one is shown ready; the last run's lanes are let go.
+    // Only while the station is not active.
+    void SetPorts(const std::vector<std::string>& ports, int select);
 
     StationOptions m_options;
     std::unique_ptr<StationController> m_station;
     ResultsFile m_results;
     std::vector<std::vector<LogEntry>> m_logs;
     std::vector<bool> m_dirty;  // per lane: changed since its tile was drawn
+    // Lanes ticked in the window rather than given on the command line.
+    const bool m_portsTicked;
+    std::vector<std::string> m_menuPorts;  // the port behind each item of the Ports menu
     bool m_stepping = false;
+    // The totals as the station ended: its pace is over the time it ran,
+    // not over the time the window has stayed open since.
+    StationTotals m_endTotals;
     bool m_quitWhenStopped = false;
     std::string m_message;  // shown in the status line until the next start
 };

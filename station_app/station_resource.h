@@ -16,4 +16,5 @@ enum StationControlId {
     IDC_ST_LOG_LABEL,
     IDC_ST_LOG,
     IDC_ST_STATUS,
+    IDC_ST_PORTS,
 };

@@ -18,8 +18,9 @@ const DlgTemplate& StationDialogTemplate()
         true,
         true,
         {
-            {IDC_ST_FILE_LABEL, DlgClass::Static, "File:", DS_NONE, 6, 8, 20, 10},
-            {IDC_ST_FILE, DlgClass::Static, "", DS_SUNKEN | DS_PATH_ELLIPSIS | DS_SIZE_X, 28, 6, 174, 13},
+            {IDC_ST_PORTS, DlgClass::MenuButton, "Ports", DS_TABSTOP, 6, 5, 44, 15},
+            {IDC_ST_FILE_LABEL, DlgClass::Static, "File:", DS_NONE, 58, 8, 20, 10},
+            {IDC_ST_FILE, DlgClass::Static, "", DS_SUNKEN | DS_PATH_ELLIPSIS | DS_SIZE_X, 80, 6, 122, 13},
             {IDC_ST_CHOOSE, DlgClass::PushButton, "Choose...", DS_TABSTOP | DS_MOVE_X, 206, 5, 46, 15},
             {IDC_ST_RATE_LABEL, DlgClass::Static, "Rate:", DS_MOVE_X, 260, 8, 22, 10},
             {IDC_ST_RATE, DlgClass::ComboBox, "", DS_TABSTOP | DS_MOVE_X, 284, 5, 56, 160},

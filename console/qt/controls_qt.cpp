@@ -3,7 +3,9 @@
 // the fonts the templates and the log are drawn in.
 #include "dialog_base.h"
 #include "dialog_controls.h"
+#include "menu_button.h"
 #include "qt_backend.h"
+#include "qt_controls.h"
 
 #include <QComboBox>
 #include <QFontMetrics>
@@ -64,6 +66,18 @@ CString CComboBox::GetLBText(int index) const
 {
     auto* c = Widget<QComboBox>(*this);
     return c ? FromQString(c->itemText(index)) : CString();
+}
+
+void CMenuButton::SetItems(const std::vector<MenuItem>& items)
+{
+    if (auto* b = Widget<MenuPushButton>(*this))
+        b->SetItems(items);
+}
+
+int CMenuButton::GetChosen() const
+{
+    auto* b = Widget<MenuPushButton>(*this);
+    return b ? b->Chosen() : -1;
 }
 
 void CProgressCtrl::SetRange(int lower, int upper)

@@ -201,6 +201,14 @@ QWidget* CDialogImpl::CreateControl(const DlgItemTemplate& item)
         w = p;
         break;
     }
+    case DlgClass::MenuButton: {
+        auto* b = new MenuPushButton(text, this);
+        const int id = item.id;
+        connect(b, &MenuPushButton::droppingDown, this, [this, id] { Command(id, MBN_DROPDOWN); });
+        connect(b, &MenuPushButton::chosen, this, [this, id] { Command(id, MBN_CHOSEN); });
+        w = b;
+        break;
+    }
     case DlgClass::TileGrid: {
         auto* g = new TileGridWidget(this);
         const int id = item.id;

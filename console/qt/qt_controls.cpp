@@ -2,6 +2,7 @@
 #include "qt_controls.h"
 
 #include <QFontMetrics>
+#include <QMenu>
 #include <QPainter>
 #include <QStyle>
 
@@ -9,6 +10,29 @@ void DropDownComboBox::showPopup()
 {
     emit droppingDown();
     QComboBox::showPopup();
+}
+
+MenuPushButton::MenuPushButton(const QString& text, QWidget* parent)
+    : QPushButton(text, parent), m_menu(new QMenu(this))
+{
+    setMenu(m_menu);
+    connect(m_menu, &QMenu::aboutToShow, this, &MenuPushButton::droppingDown);
+    connect(m_menu, &QMenu::triggered, this, [this](QAction* action) {
+        m_chosen = action->data().toInt();
+        emit chosen();
+    });
+}
+
+void MenuPushButton::SetItems(const std::vector<MenuItem>& items)
+{
+    m_menu->clear();
+    for (size_t i = 0; i < items.size(); ++i) {
+        QAction* a = m_menu->addAction(QString::fromUtf8(items[i].text.GetString(), items[i].text.GetLength()));
+        a->setCheckable(true);
+        a->setChecked(items[i].checked);
+        a->setEnabled(items[i].enabled);
+        a->setData(int(i));
+    }
 }
 
 void PathLabel::SetPathText(const QString& text)

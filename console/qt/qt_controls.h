@@ -1,12 +1,20 @@
 // SPDX-License-Identifier: MIT
-// The two controls the Qt side builds beyond Qt's own: a combo box that
-// tells its dialog it is about to drop down (so a list can be brought up to
-// date first), and a static text that shortens a long path in the middle,
-// keeping the file name in view.
+// The controls the Qt side builds beyond Qt's own: a combo box that tells
+// its dialog it is about to drop down (so a list can be brought up to date
+// first), a static text that shortens a long path in the middle, keeping
+// the file name in view, and a push button with a menu of checkable items
+// that is filled as it opens.
 #pragma once
+
+#include "menu_button.h"
 
 #include <QComboBox>
 #include <QLabel>
+#include <QPushButton>
+
+#include <vector>
+
+class QMenu;
 
 class QFontMetrics;
 
@@ -19,6 +27,25 @@ public:
 signals:
     // Before the list opens; the items may be changed here.
     void droppingDown();
+};
+
+class MenuPushButton : public QPushButton {
+    Q_OBJECT
+public:
+    MenuPushButton(const QString& text, QWidget* parent);
+    void SetItems(const std::vector<MenuItem>& items);
+    int Chosen() const { return m_chosen; }
+    QMenu* Menu() const { return m_menu; }
+
+signals:
+    // Before the menu opens; SetItems may be called here.
+    void droppingDown();
+    // An item was chosen (Chosen() says which); the menu has closed.
+    void chosen();
+
+private:
+    QMenu* m_menu;
+    int m_chosen = -1;
 };
 
 class PathLabel : public QLabel {

@@ -8,6 +8,7 @@
 
 #include "app_icon_win32.h"
 #include "dialog_controls.h"
+#include "menu_button_win32.h"
 #include "tile_grid_win32.h"
 #include "win32_backend.h"
 
@@ -115,6 +116,9 @@ ItemStyle StyleOf(const DlgItemTemplate& item)
         if (item.style & DS_BORDER)
             style |= WS_BORDER;
         break;
+    case DlgClass::MenuButton:
+        style |= BS_PUSHBUTTON;
+        break;
     case DlgClass::TileGrid:
         style |= WS_VSCROLL;
         ex |= WS_EX_CLIENTEDGE;
@@ -167,6 +171,7 @@ std::vector<BYTE> BuildTemplate(const DlgTemplate& t)
         switch (item.cls) {
         case DlgClass::GroupBox:
         case DlgClass::PushButton:
+        case DlgClass::MenuButton:
             w.Ordinal(kButtonAtom);
             break;
         case DlgClass::ComboBox:
@@ -188,7 +193,10 @@ std::vector<BYTE> BuildTemplate(const DlgTemplate& t)
         }
         // The icon static gets its picture at WM_INITDIALOG (STM_SETICON),
         // not from a resource name.
-        w.String(item.cls == DlgClass::StaticIcon ? std::wstring() : ToWide(item.text));
+        std::wstring text = item.cls == DlgClass::StaticIcon ? std::wstring() : ToWide(item.text);
+        if (item.cls == DlgClass::MenuButton)
+            text += kMenuButtonMark;
+        w.String(text);
         w.Word(0);  // no creation data
     }
     return w.Take();
@@ -253,6 +261,13 @@ public:
     }
 
     HWND Item(int id) const { return m_hWnd ? GetDlgItem(m_hWnd, id) : nullptr; }
+    bool IsMenuButton(int id) const
+    {
+        for (const DlgItemTemplate& item : m_template.items)
+            if (item.id == id)
+                return item.cls == DlgClass::MenuButton;
+        return false;
+    }
 
     void EnsureIcons()
     {
@@ -407,7 +422,12 @@ INT_PTR CALLBACK CDialogImpl::DialogProc(HWND hWnd, UINT message, WPARAM wParam,
     switch (message) {
     case WM_COMMAND:
         // BN_CLICKED and CBN_DROPDOWN from the controls; IDOK and IDCANCEL
-        // from the dialog manager for Enter and Esc.
+        // from the dialog manager for Enter and Esc. A menu button's click
+        // opens its menu, which reports to the handlers itself.
+        if (HIWORD(wParam) == BN_CLICKED && lParam && self->IsMenuButton(int(LOWORD(wParam)))) {
+            RunButtonMenu(*owner, reinterpret_cast<HWND>(lParam), int(LOWORD(wParam)));
+            return self->Result(0);
+        }
         return owner->OnWndMsg(message, wParam, lParam, &result) ? self->Result(result) : FALSE;
     case WM_SYSCOMMAND:
         // The dialog's own entries of the window menu; the system's

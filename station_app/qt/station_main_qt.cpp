@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // marbrix-station on Qt: the command line, then the window until it closes.
 #include "app_icon_qt.h"
+#include "exit_codes.h"
 #include "station_dlg.h"
 #include "station_options.h"
 #include "stop_signal.h"
@@ -20,7 +21,7 @@ int main(int argc, char** argv)
     // Answered before Qt starts, so they work without a display too.
     if (!ReadStationOptions(argc, argv, &options, &message)) {
         fputs(message.c_str(), stderr);
-        return 2;
+        return EXIT_USAGE;  // as marbrix-cli: one script reads both
     }
     if (options.help) {
         fputs(message.c_str(), stdout);

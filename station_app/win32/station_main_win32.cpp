@@ -2,6 +2,7 @@
 // marbrix-station.exe: the command line (as UTF-8, the options' own
 // reading), then the window until it closes.
 #include "app_win32.h"
+#include "exit_codes.h"
 #include "station_dlg.h"
 #include "station_options.h"
 #include "win32_backend.h"
@@ -33,7 +34,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int)
     std::string message;
     if (!ReadStationOptions(int(args.size()), argv.data(), &options, &message)) {
         WriteStdErr(CString(message), true);
-        return 2;
+        return EXIT_USAGE;  // as marbrix-cli: one script reads both
     }
     if (options.help) {
         WriteStdOut(CString(message), true);

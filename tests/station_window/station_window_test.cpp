@@ -3,7 +3,9 @@
 // select, and whole stations run against stbsim boxes through marbrix-cli.
 #include "lane_tile.h"
 #include "qt_backend.h"
+#include "qt_controls.h"
 #include "qt_tile_grid.h"
+#include "serial_port.h"
 #include "station_dlg.h"
 #include "station_resource.h"
 #include "test_support.h"
@@ -11,7 +13,9 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDialog>
+#include <QMenu>
 #include <QTest>
+#include <QTimer>
 
 #include <chrono>
 #include <dirent.h>
@@ -19,7 +23,9 @@
 #include <map>
 #include <memory>
 #include <signal.h>
+#include <stdlib.h>
 #include <unistd.h>
+#include <utility>
 
 #ifdef STBSIM
 #include "line_support.h"
@@ -156,6 +162,41 @@ TEST(StationWindow, LaneStatesReadAsOneWord)
     }
 }
 
+// The program's own answers to its command line, before any window: the
+// exit codes and streams are marbrix-cli's, so one script handles both.
+TEST(StationWindow, CommandLineIsAnsweredAsMarbrixCliAnswersIt)
+{
+    std::string cliOut, cliErr;
+    ASSERT_EQ(RunCommand({kCli, "--version"}, &cliOut, &cliErr), 0);
+    const std::string version = cliOut.substr(cliOut.find(' '));  // " 1.2.3\n"
+
+    struct Case {
+        std::vector<std::string> args;
+        int code;
+        std::string out, errBegins;
+    };
+    const Case cases[] = {
+        {{"--bogus", "fw.dat"}, 1, "", "marbrix-station: unknown option --bogus\n"},
+        {{"-b", "12345", "fw.dat"}, 1, "", "marbrix-station: unsupported baud rate '12345'"},
+        {{"--start", "fw.dat"}, 1, "", "marbrix-station: --start needs the ports"},
+        {{"--help"}, 0, StationUsageText(), ""},
+        {{"-p", "/dev/pts/1", "--version"}, 0, "marbrix-station" + version, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.args));
+        std::vector<std::string> argv = {MARBRIX_STATION};
+        argv.insert(argv.end(), c.args.begin(), c.args.end());
+        std::string out, err;
+        // No display: these are answered before the window system starts.
+        EXPECT_EQ(RunCommand(argv, &out, &err), c.code) << err;
+        EXPECT_EQ(out, c.out);
+        EXPECT_EQ(err.rfind(c.errBegins, 0), 0u) << err;
+        if (c.code != 0) {
+            EXPECT_NE(err.find("Run 'marbrix-station --help'"), std::string::npos) << err;
+        }
+    }
+}
+
 #ifdef STBSIM
 
 TEST(StationWindow, FourBoxesStartedOnceAllPass)
@@ -196,6 +237,12 @@ TEST(StationWindow, FourBoxesStartedOnceAllPass)
     }
     EXPECT_EQ(QtWindow(*dlg)->windowTitle(), QStringLiteral("Marbrix Station"));
     EXPECT_TRUE(QtWindow(*dlg)->isVisible()) << "--once keeps the window open with the results";
+    // The totals stay as the station ended: its pace does not sink while
+    // the window stays open (the status line is redrawn four times a second).
+    const std::string status = dlg->GetDlgItemText(IDC_ST_STATUS).Str();
+    EXPECT_EQ(status.rfind("Boxes 4   passed 4   failed 0   ", 0), 0u) << status;
+    QTest::qWait(800);
+    EXPECT_EQ(dlg->GetDlgItemText(IDC_ST_STATUS).Str(), status);
 }
 
 namespace {
@@ -419,6 +466,112 @@ TEST(StationWindow, StationModeWaitsForThePortAndFlashesBoxAfterBox)
         EXPECT_EQ(records[i].at("box"), std::to_string(i + 1));
     dlg->StopAndQuit();
     ASSERT_TRUE(QTest::qWaitFor([&] { return !QtWindow(*dlg)->isVisible(); }, 20000));
+}
+
+namespace {
+
+using MenuShown = std::vector<std::pair<std::string, bool>>;  // each item's text and tick
+
+// Opens the Ports menu as the operator does and chooses the item whose text
+// begins with `name`; what the menu showed.
+MenuShown ChoosePort(CStationDlg& dlg, const std::string& name)
+{
+    MenuShown shown;
+    auto* button = qobject_cast<MenuPushButton*>(QtControl(dlg, IDC_ST_PORTS));
+    if (!button || !button->isEnabled()) {
+        ADD_FAILURE() << "no Ports button to press";
+        return shown;
+    }
+    QTimer::singleShot(0, button, [&] {
+        QAction* pick = nullptr;
+        for (QAction* a : button->Menu()->actions()) {
+            shown.emplace_back(a->text().toStdString(), a->isChecked());
+            if (!pick && a->text().startsWith(QString::fromStdString(name)))
+                pick = a;
+        }
+        // As a click on the item: the menu closes, then the item fires.
+        button->Menu()->hide();
+        if (pick)
+            pick->trigger();
+    });
+    button->showMenu();
+    QApplication::processEvents();
+    return shown;
+}
+
+// The port listing the window reads, replaced for one test.
+struct ListingFile {
+    explicit ListingFile(const std::string& path) : path(path) { setenv("MARBRIX_PORT_LISTING", path.c_str(), 1); }
+    ~ListingFile() { unsetenv("MARBRIX_PORT_LISTING"); }
+    void Write(const std::vector<std::pair<std::string, std::string>>& ports) const
+    {
+        std::string text;
+        for (const auto& [port, usb] : ports)
+            text += port + "\t" + usb + "\n";
+        ASSERT_TRUE(WriteFile(path, text));
+    }
+    std::string path;
+};
+
+}  // namespace
+
+// Started without ports: the operator ticks them in the Ports menu, which
+// shows the listing as it is each time it opens; the ticked ports are the
+// lanes, and they flash their boxes.
+TEST(StationWindow, PortsTickedInTheWindowAreTheLanes)
+{
+    TempDir dir;
+    ASSERT_TRUE(WriteFile(dir / "img.dat", MakeImage(RandomBytes(16 * 1024, 36))));
+    Child boxes[2];
+    const std::vector<std::string> links = StartBoxes(boxes, 2, dir.path, dir / "img.dat");
+    ASSERT_EQ(links.size(), 2u);
+    const std::string spare = dir / "spare";
+    const std::string usb0 = "usb:0403:6001:BENCH0", usb1 = "usb:0403:6001:BENCH1", usbSpare = "usb:0403:6001:SPARE";
+    ListingFile listing(dir / "listing");
+    listing.Write({{links[0], usb0}, {spare, usbSpare}});
+
+    StationOptions options;
+    options.file = dir / "img.dat";
+    options.results = dir / "results.jsonl";
+    options.baud = 921600;
+    options.once = true;
+    auto dlg = Show(options, 1280, 800);
+    EXPECT_EQ(dlg->m_tiles.GetTileCount(), 0);
+    EXPECT_FALSE(dlg->IsDlgItemEnabled(IDC_ST_START));
+
+    // Each port by the name its tile has, the adapter in the second column.
+    const std::string box0 = PortShortName(links[0]), box1 = PortShortName(links[1]), other = PortShortName(spare);
+    EXPECT_EQ(ChoosePort(*dlg, box0), (MenuShown{{box0 + "\t" + usb0, false}, {other + "\t" + usbSpare, false}}));
+    ChoosePort(*dlg, other);
+    EXPECT_EQ(dlg->m_tiles.GetTileCount(), 2);
+    EXPECT_EQ(dlg->m_tiles.GetCurSel(), 1) << "the lane just ticked is selected";
+    // The second box's adapter is plugged in and the spare one pulled out:
+    // the menu shows so the next time, the gone port still ticked.
+    listing.Write({{links[0], usb0}, {links[1], usb1}});
+    EXPECT_EQ(ChoosePort(*dlg, box1), (MenuShown{{box0 + "\t" + usb0, true},
+                                                 {box1 + "\t" + usb1, false},
+                                                 {other + "\tnot found now", true}}));
+    // Unticked: its lane goes, the others keep their order.
+    ChoosePort(*dlg, other);
+    ASSERT_EQ(dlg->m_tiles.GetTileCount(), 2);
+    EXPECT_EQ(dlg->m_tiles.GetTile(0).title.Str(), box0);
+    EXPECT_EQ(dlg->m_tiles.GetTile(1).title.Str(), box1);
+    EXPECT_EQ(dlg->m_tiles.GetTile(1).subtitle.Str(), usb1);
+
+    qobject_cast<QAbstractButton*>(QtControl(*dlg, IDC_ST_START))->click();
+    EXPECT_FALSE(dlg->IsDlgItemEnabled(IDC_ST_PORTS)) << "no lane changes while the station runs";
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !dlg->Active(); }, 120000)) << dlg->GetDlgItemText(IDC_ST_STATUS).Str();
+    for (int i = 0; i < 2; ++i)
+        EXPECT_EQ(dlg->m_tiles.GetTile(i).word.Str(), "PASS") << dlg->m_tiles.GetTile(i).lines[0].Str();
+    const auto records = Records(dir / "results.jsonl");
+    ASSERT_EQ(records.size(), 2u);
+    std::map<std::string, std::string> adapters;
+    for (const auto& r : records) {
+        EXPECT_EQ(r.at("ok"), "true");
+        adapters[r.at("port")] = r.at("adapter");
+    }
+    EXPECT_EQ(adapters, (std::map<std::string, std::string>{{links[0], usb0}, {links[1], usb1}}));
+    EXPECT_TRUE(dlg->IsDlgItemEnabled(IDC_ST_PORTS)) << "the run has ended";
 }
 
 #endif

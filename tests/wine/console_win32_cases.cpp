@@ -273,6 +273,7 @@ const char* Win32ClassOf(DlgClass c)
         return "COMBOBOX";
     case DlgClass::GroupBox:
     case DlgClass::PushButton:
+    case DlgClass::MenuButton:
         return "BUTTON";
     case DlgClass::Static:
     case DlgClass::StaticIcon:
