@@ -136,14 +136,16 @@ done
 
 # A virtual desktop draws the caption and the frame (without a window
 # manager Wine draws none); it fills the screen.
-results=$work/results.jsonl
+# The results go where an operator's go when nothing else is asked for.
+local_app_data=$(wine cmd /c echo %LOCALAPPDATA% </dev/null 2>/dev/null | tr -d '\r')
+[[ $local_app_data == ?:\\* ]] || { echo "station-screenshot-windows: no %LOCALAPPDATA% in the prefix" >&2; exit 1; }
+results=$(winepath -u "$local_app_data\\Marbrix\\results.jsonl")
 port_args=()
 for com in "${coms[@]}"; do port_args+=(-p "$com"); done
 win_listing=$(winepath -w "$work/listing.txt")
 win_exe=$(winepath -w "$exe")
-win_results=$(winepath -w "$results")
 MARBRIX_PORT_LISTING=$win_listing timeout 150 wine explorer "/desktop=station,1280x800" "$win_exe" "${port_args[@]}" \
-  --results "$win_results" --once --start "$dos_image" </dev/null >"$work/station.log" 2>&1 &
+  --once --start "$dos_image" </dev/null >"$work/station.log" 2>&1 &
 app_pid=$!
 
 # Where the window is (W H X Y): the part of the screen that is not the
