@@ -13,7 +13,6 @@
 #include <windowsx.h>
 
 #include <algorithm>
-#include <cwchar>
 #include <map>
 #include <string>
 #include <utility>
@@ -34,37 +33,6 @@ constexpr int kWordMaxPx = 34, kWordMinPx = 10;
 // A row given to a long text must leave the word at least this much.
 constexpr int kLeastWordBand = 28;
 
-int CALLBACK FaceFound(const LOGFONTW*, const TEXTMETRICW*, DWORD, LPARAM found)
-{
-    *reinterpret_cast<bool*>(found) = true;
-    return 0;  // one is enough
-}
-
-// The tiles' face: Segoe UI where Windows has it, else Tahoma (Windows XP
-// and Wine have it); left to the font mapper, an unknown face comes out as
-// a wide one in which the tiles' lines no longer fit.
-const wchar_t* TileFace()
-{
-    static const wchar_t* const face = [] {
-        HDC screen = GetDC(nullptr);
-        const wchar_t* chosen = L"Arial";
-        for (const wchar_t* candidate : {L"Segoe UI", L"Tahoma"}) {
-            LOGFONTW want{};
-            want.lfCharSet = DEFAULT_CHARSET;
-            wcsncpy(want.lfFaceName, candidate, LF_FACESIZE - 1);
-            bool found = false;
-            EnumFontFamiliesExW(screen, &want, FaceFound, LPARAM(&found), 0);
-            if (found) {
-                chosen = candidate;
-                break;
-            }
-        }
-        ReleaseDC(nullptr, screen);
-        return chosen;
-    }();
-    return face;
-}
-
 // Fonts by pixel height and weight, made once per grid: every repaint of a
 // tile needs several (the word tries sizes until one fits), and a grid of 32
 // tiles repaints a few times a second.
@@ -84,7 +52,7 @@ public:
         if (!f)
             f = CreateFontW(-pixelHeight, 0, 0, 0, bold ? FW_BOLD : FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
                             OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, VARIABLE_PITCH | FF_SWISS,
-                            TileFace());
+                            L"Segoe UI");
         return f;
     }
 
