@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
 # Renders the station window for the README (docs/marbrix-station.png): eight
-# lanes against eight stbsim boxes on ptys of their own, pictured part-way:
-# three boxes that took the image at a pty's speed (PASS), one that cancels
-# the transfer (FAIL), four on lines paced at 115200 bit/s (SENDING).
+# lanes against eight stbsim boxes on ptys of their own, pictured part-way
+# (the scene in scripts/lib/station-scene.sh, shared with the Windows
+# picture's script).
 #   scripts/station-screenshot.sh [BUILD_DIR]
 # SCREENSHOT_OUT=FILE.png writes elsewhere; SCREENSHOT_SIZE=WxH (1000x620).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 src=$PWD
+. scripts/lib/station-scene.sh
 build=$(realpath "${1:-build}")
 picture=$build/station_app/marbrix-station-picture
 cli=$build/cli/marbrix-cli
@@ -28,26 +29,21 @@ cleanup() {
 trap cleanup EXIT
 cd "$work"
 
-head -c $((120 * 1024)) /dev/urandom >payload.bin
-"$cli" pack --version 1.2 --service-word 0A0B0C0D --mask-key 5A payload.bin -o stb-main-board-v1.2.dat >/dev/null
+station_scene_image "$cli" "$work"
 
 # The ports as an operator's adapters: short names, each with its identity
 # in the listing the station reads.
 : >listing
 args=()
-for i in 0 1 2 3 4 5 6 7; do
+for ((i = 0; i < STATION_SCENE_LANES; i++)); do
   port=ttyUSB$i
-  extra=()
-  case $i in
-    3) extra=(--can-block 40) ;;
-    4 | 5 | 6 | 7) extra=(--pace 115200) ;;
-  esac
-  "$sim" --mode image --expect stb-main-board-v1.2.dat --timeout 60 --link "$port" "${extra[@]}" >"sim$i.log" 2>&1 &
+  mapfile -t extra < <(station_scene_box_args "$i")
+  "$sim" --mode image --expect "$STATION_SCENE_IMAGE" --timeout 60 --link "$port" "${extra[@]}" >"sim$i.log" 2>&1 &
   pids+=($!)
-  printf '%s\tusb:0403:6001:A10K3B%02d\n' "$port" "$i" >>listing
+  printf '%s\t%s\n' "$port" "$(station_scene_adapter "$i")" >>listing
   args+=(-p "$port")
 done
-for i in 0 1 2 3 4 5 6 7; do
+for ((i = 0; i < STATION_SCENE_LANES; i++)); do
   for _ in $(seq 1 100); do [[ -e ttyUSB$i ]] && break; sleep 0.1; done
 done
 
@@ -55,5 +51,5 @@ done
 run=(env QT_QPA_PLATFORM=offscreen)
 if command -v xvfb-run >/dev/null; then run=(xvfb-run -a -s "-screen 0 1280x800x24"); fi
 MARBRIX_PORT_LISTING=$work/listing "${run[@]}" "$picture" "$out" 4000 "$size" "${args[@]}" \
-  --results "$work/results.jsonl" --once --start stb-main-board-v1.2.dat
+  --results "$work/results.jsonl" --once --start "$(basename "$STATION_SCENE_IMAGE")"
 echo "station-screenshot: $out"
