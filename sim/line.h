@@ -63,7 +63,12 @@ public:
 
 private:
     bool FillFor(int timeoutMs);  // false on time-out
+    // Moves a pacing cursor on by one byte (throws past the deadline);
+    // PaceUntil also sleeps until that byte is through.
+    void Advance(Clock::time_point& cursor, Clock::time_point from);
     void PaceUntil(Clock::time_point& cursor, Clock::time_point from);
+    // Sleeps until the last byte taken has been carried by the line.
+    void CatchUp();
     int RemainingMs() const;
 
     bool PeerHolds() const;   // false while a pty's slave is open nowhere
