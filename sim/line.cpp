@@ -19,9 +19,9 @@ namespace {
 // wait from spinning while it stays well below any protocol time-out.
 constexpr int kNoPeerPauseMs = 5;
 // How far ahead of its paced line the box may take bytes already read (see
-// CatchUp): a few hundred bytes at 921600 bit/s, far below any of its
-// time-outs.
-constexpr auto kRunAhead = std::chrono::milliseconds(2);
+// CatchUp): more than a 1K block's line time at 921600 bit/s, so such a
+// block costs one sleep, and far below the box's shortest time-out (300 ms).
+constexpr auto kRunAhead = std::chrono::milliseconds(16);
 
 // Raw bytes at the given speed. A real port also gets 8N1 with its receiver
 // on, no hardware flow control and no regard for the modem lines.
