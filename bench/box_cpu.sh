@@ -57,11 +57,12 @@ stats() {
     awk -v f="$4" '{ v[NR] = $1 } END { printf "median " f "  min " f "  max " f, v[int((NR + 1) / 2)], v[1], v[NR] }'
 }
 
+LOAD=$(cut -d' ' -f1-3 /proc/loadavg)
 for _ in $(seq 1 "$RUNS"); do
   run 1
   run "$LANES"
 done
-echo "$KIB KiB image ($MIB MiB), stbsim --pace $RATE, $RUNS runs; load before: $(cut -d' ' -f1-3 /proc/loadavg)"
+echo "$KIB KiB image ($MIB MiB), stbsim --pace $RATE, $RUNS runs; load average before: $LOAD"
 for n in 1 "$LANES"; do
   f=$WORK/figures.$n
   echo "$n box(es) at once, every box of every run:"

@@ -185,10 +185,10 @@ void Line::PaceUntil(Clock::time_point& cursor, Clock::time_point from)
 }
 
 // Nothing the box does with a byte shows before it answers, waits on the
-// line or pauses, and each of those catches up with the line first. A sleep
-// per received byte (90000 a second at 921600 bit/s) would cost far more CPU
-// than the box's work, so the box may run ahead of its line by kRunAhead
-// while it takes bytes already read.
+// line or pauses, and each of those catches up with the line first (an
+// answer through ReplyFrom). A sleep per received byte (90000 a second at
+// 921600 bit/s) would cost far more CPU than the box's work, so the box
+// may run ahead of its line by kRunAhead while it takes bytes already read.
 void Line::CatchUp()
 {
     if (byteTime_.count() != 0 && rxCursor_ > Clock::now())
@@ -197,6 +197,8 @@ void Line::CatchUp()
 
 bool Line::FillFor(int timeoutMs)
 {
+    // The wait for more starts once the bytes taken are through.
+    CatchUp();
     const auto until = Clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
         const int left =
@@ -242,18 +244,25 @@ int Line::Get(int timeoutMs)
     in_.pop_front();
     if (byteTime_.count() != 0) {
         Advance(rxCursor_, filledAt_);
-        // The last byte held is the one a reply or a wait comes after:
-        // the box has it only once the line has carried it.
-        if (in_.empty() || rxCursor_ - Clock::now() > kRunAhead)
+        if (rxCursor_ - Clock::now() > kRunAhead)
             std::this_thread::sleep_until(rxCursor_);
     }
     return b;
 }
 
+// What the box sends after bytes it took ahead of its line starts once the
+// line has carried them. The first byte's sleep covers both, so a reply
+// costs one sleep, not two: on a busy host every sleep is a wait for the
+// scheduler too.
+Line::Clock::time_point Line::ReplyFrom() const
+{
+    const auto now = Clock::now();
+    return byteTime_.count() != 0 && rxCursor_ > now ? rxCursor_ : now;
+}
+
 void Line::Put(const std::uint8_t* data, std::size_t len)
 {
-    CatchUp();
-    const auto from = Clock::now();
+    const auto from = ReplyFrom();
     std::size_t done = 0;
     std::size_t due = 0;  // bytes whose line time has passed, not yet written
     while (done < len) {
@@ -293,8 +302,7 @@ void Line::Put(const std::uint8_t* data, std::size_t len)
 
 void Line::PutBurst(const std::vector<std::uint8_t>& bytes)
 {
-    CatchUp();
-    const auto from = Clock::now();
+    const auto from = ReplyFrom();
     if (byteTime_.count() != 0 && !bytes.empty()) {
         for (std::size_t i = 0; i < bytes.size(); ++i)
             Advance(txCursor_, from);
