@@ -85,6 +85,14 @@ const int* WakePipe()
 {
     static int fds[2] = {-1, -1};
     static const bool made = [] {
+#ifdef __linux__
+        // At once close-on-exec: a child started meanwhile by another
+        // thread must not inherit it.
+        if (pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0) {
+            fds[0] = fds[1] = -1;
+            return false;
+        }
+#else
         if (pipe(fds) != 0) {
             fds[0] = fds[1] = -1;
             return false;
@@ -93,6 +101,7 @@ const int* WakePipe()
             fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
             fcntl(fd, F_SETFD, FD_CLOEXEC);
         }
+#endif
         return true;
     }();
     (void)made;
@@ -245,9 +254,13 @@ public:
             SleepTick();
             return 1;
         }
+        const int64_t tickUs = kTickMs * 1000;
         if (r > 0 && (p[0].revents & (POLLHUP | POLLERR | POLLNVAL))) {
-            SleepTick();  // notes the hang-up and sleeps the tick out
-            return 1;
+            // The ticks the line was still there, and one more that notes
+            // the hang-up and is slept out.
+            SleepTick();
+            const int64_t passed = spent / tickUs + 1;
+            return passed < ticks ? int(passed) : ticks;
         }
         if (r > 0 && (p[1].revents & POLLIN)) {
             char drain[64];
@@ -260,9 +273,8 @@ public:
         // would count them. A wake alone (a stop, or one left over from an
         // earlier stop): only the ticks that passed whole, so that a stale
         // wake costs the wait nothing.
-        const int64_t tickUs = kTickMs * 1000;
-        const int64_t passed = (p[0].revents & POLLIN) ? std::max<int64_t>(1, (spent + tickUs - 1) / tickUs)
-                                                       : spent / tickUs;
+        const int64_t passed =
+            (p[0].revents & POLLIN) ? std::max<int64_t>(1, (spent + tickUs - 1) / tickUs) : spent / tickUs;
         PORT_TRACE("waited %lld us of %d ticks", (long long)spent, ticks);
         return passed < ticks ? int(passed) : ticks;
     }

@@ -392,6 +392,20 @@ TEST(PtyWait, EndsOnAByteAStopOrItsTicks)
         g_enginePort = nullptr;
         EXPECT_GE(msSince(from), 300);
     }
+    {  // the box's end closed 100 ms into a 20 s wait: the port is lost
+        PortResetLostWatch();
+        std::thread box([&] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            close(pty.master);
+            pty.master = -1;
+        });
+        const auto from = Clock::now();
+        EXPECT_EQ(PortReceiveByte(port, 2000), 0);
+        EXPECT_LT(msSince(from), 10000);
+        EXPECT_NE(g_bEngineLineLost.load(), 0);
+        box.join();
+        g_bEngineLineLost.store(0);
+    }
     PortCloseDevice(port);
 }
 
