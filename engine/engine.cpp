@@ -117,6 +117,8 @@ int CDownloadEngine::Start(PortHandle port, FILE* file, uint8_t imageMode)
 int CDownloadEngine::Abort()
 {
     g_engineState.store(ENGINE_ABORT);
+    // After the store: a wait woken here finds the stop when it looks.
+    PortWakeWaits();
     return 0;
 }
 

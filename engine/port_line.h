@@ -21,6 +21,17 @@ public:
     // Counts as they stand at the moment of the call; clears any pending line
     // error. Never blocks. Returns false when the query fails.
     virtual bool QueueStatus(PortQueueStatus* status) = 0;
+    // The receive count alone, for the many callers that need nothing
+    // else: a backend that must ask the system twice for both counts
+    // answers it with one call. Same failure rule as QueueStatus.
+    virtual bool InQueue(uint32_t* in)
+    {
+        PortQueueStatus st{};
+        if (!QueueStatus(&st))
+            return false;
+        *in = st.cbInQue;
+        return true;
+    }
     // Synchronous read of up to `count` bytes; with bytes waiting a read of
     // one byte returns at once. Returns false on failure.
     virtual bool Read(uint8_t* buffer, uint32_t count, uint32_t* got) = 0;
@@ -29,6 +40,18 @@ public:
     virtual bool Write(const uint8_t* buffer, uint32_t count, uint32_t* put) = 0;
     // Suspends the caller for one tick.
     virtual void SleepTick() = 0;
+    // Suspends the caller for up to `ticks` ticks (at least one), ending
+    // early once a byte arrives or PortWakeWaits is called; returns the
+    // ticks that passed, a tick begun counting as a whole one, so a wait
+    // runs down its count as a series of SleepTick calls would. One long
+    // sleep instead of a wake-up every tick is what keeps a wait cheap on a
+    // host that runs many lines. The default sleeps a single tick.
+    virtual int SleepTicks(int ticks)
+    {
+        (void)ticks;
+        SleepTick();
+        return 1;
+    }
     // Suspends the caller for about `us` microseconds (less than a tick) and
     // returns the microseconds that really passed; 0 when the line cannot
     // sleep that short and has not slept. A wait for the transmit queue uses
@@ -77,3 +100,8 @@ private:
 };
 
 using PortHandle = PortLine*;
+
+// Ends every SleepTicks in progress in this process, and the next one to
+// start if none is: called once a stop has been asked for, so that a long
+// wait sees the stop at once rather than at the end of its ticks.
+void PortWakeWaits();

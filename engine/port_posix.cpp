@@ -11,6 +11,7 @@
 
 #include "port_holders.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -73,6 +74,40 @@ int64_t MonoMs()
     return MonoUs() / 1000;
 }
 
+constexpr int kTickMs = 10;
+
+// The pipe PortWakeWaits writes to and every long wait also polls: a stop
+// asked for on another thread ends the wait at once. Made on first use and
+// kept for the life of the process; both ends non-blocking, so a wake never
+// blocks the caller and a drain never blocks the waiter. -1 when no pipe
+// could be made: waits then sleep tick by tick.
+const int* WakePipe()
+{
+    static int fds[2] = {-1, -1};
+    static const bool made = [] {
+#ifdef __linux__
+        // At once close-on-exec: a child started meanwhile by another
+        // thread must not inherit it.
+        if (pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0) {
+            fds[0] = fds[1] = -1;
+            return false;
+        }
+#else
+        if (pipe(fds) != 0) {
+            fds[0] = fds[1] = -1;
+            return false;
+        }
+        for (int fd : fds) {
+            fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+            fcntl(fd, F_SETFD, FD_CLOEXEC);
+        }
+#endif
+        return true;
+    }();
+    (void)made;
+    return fds;
+}
+
 class PosixLine : public PortLine {
 public:
     explicit PosixLine(int fd) : m_fd(fd) {}
@@ -100,6 +135,21 @@ public:
         st->cbOutQue = out < 0 ? 0 : uint32_t(out);
         m_lastIn = st->cbInQue;
         PORT_TRACE("status in=%u out=%u", st->cbInQue, st->cbOutQue);
+        return true;
+    }
+
+    bool InQueue(uint32_t* in) override
+    {
+        int n = 0;
+        if (ioctl(m_fd, FIONREAD, &n) < 0) {
+            PORT_TRACE("FIONREAD failed: %s", strerror(errno));
+            NoteFailure(errno);
+            return false;
+        }
+        m_lost = nullptr;
+        *in = n < 0 ? 0 : uint32_t(n);
+        m_lastIn = *in;
+        PORT_TRACE("status in=%u", *in);
         return true;
     }
 
@@ -182,6 +232,51 @@ public:
         timespec ts = {0, 10 * 1000 * 1000};
         while (nanosleep(&ts, &ts) < 0 && errno == EINTR) {
         }
+    }
+
+    // One poll for the whole wait, on the line and on the wake pipe. Only a
+    // line that was found empty and is not failing waits this way; anything
+    // else (bytes reported, a failing or hung-up line, no wake pipe) sleeps
+    // a single tick as SleepTick does, so the lost-port watch still counts
+    // such a line tick by tick.
+    int SleepTicks(int ticks) override
+    {
+        const int wake = WakePipe()[0];
+        if (ticks <= 1 || m_lastIn != 0 || m_lost || wake < 0) {
+            SleepTick();
+            return 1;
+        }
+        pollfd p[2] = {{m_fd, POLLIN, 0}, {wake, POLLIN, 0}};
+        const int64_t from = MonoUs();
+        const int r = poll(p, 2, ticks * kTickMs);
+        const int64_t spent = MonoUs() - from;
+        if (r < 0 && errno != EINTR) {
+            SleepTick();
+            return 1;
+        }
+        const int64_t tickUs = kTickMs * 1000;
+        if (r > 0 && (p[0].revents & (POLLHUP | POLLERR | POLLNVAL))) {
+            // The ticks the line was still there, and one more that notes
+            // the hang-up and is slept out.
+            SleepTick();
+            const int64_t passed = spent / tickUs + 1;
+            return passed < ticks ? int(passed) : ticks;
+        }
+        if (r > 0 && (p[1].revents & POLLIN)) {
+            char drain[64];
+            while (read(wake, drain, sizeof drain) > 0) {
+            }
+        }
+        if (r == 0)
+            return ticks;
+        // A byte: the ticks begun, as the same wait made of single ticks
+        // would count them. A wake alone (a stop, or one left over from an
+        // earlier stop): only the ticks that passed whole, so that a stale
+        // wake costs the wait nothing.
+        const int64_t passed =
+            (p[0].revents & POLLIN) ? std::max<int64_t>(1, (spent + tickUs - 1) / tickUs) : spent / tickUs;
+        PORT_TRACE("waited %lld us of %d ticks", (long long)spent, ticks);
+        return passed < ticks ? int(passed) : ticks;
     }
 
     // A plain sleep: the wait for the transmit queue knows how long its
@@ -277,6 +372,15 @@ void NoteHolders(PortOpenError* e, const struct stat& st)
 }
 
 }  // namespace
+
+void PortWakeWaits()
+{
+    const int fd = WakePipe()[1];
+    const char byte = 'W';
+    // A full pipe already holds a wake for every waiter.
+    if (fd >= 0 && write(fd, &byte, 1) < 0) {
+    }
+}
 
 PortHandle PortOpenDevice(const char* path, uint32_t baud, PortOpenError* error)
 {

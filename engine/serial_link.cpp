@@ -5,8 +5,11 @@
 // block on it. A read is made only once the driver reports bytes waiting,
 // and every wait runs down a count of 10 ms sleeps, never wall time: the
 // time spent querying and reading is not counted, so a steady stream of
-// bytes never uses up a time-out. The wait for the transmit queue may sleep
-// shorter than a tick; it counts the time those sleeps took.
+// bytes never uses up a time-out. A port that can end a sleep on a byte or
+// a stop (POSIX) sleeps a wait's remaining ticks in one go and reports the
+// ticks that passed, so a host running many lines is not woken every tick
+// of every wait. The wait for the transmit queue may sleep shorter than a
+// tick; it counts the time those sleeps took.
 //
 // Reads take everything the driver reports waiting in one call, into the
 // line's read-ahead: a byte per system call cannot keep up with a chatty
@@ -54,10 +57,10 @@ uint32_t TakeHeld(PortHandle port, uint8_t* buffer, uint32_t count)
 // The driver's receive count, one status query; 0 when the query fails.
 uint32_t DriverInQueue(PortHandle port)
 {
-    PortQueueStatus st{};
-    if (!port || !port->QueueStatus(&st))
+    uint32_t in = 0;
+    if (!port || !port->InQueue(&in))
         return 0;
-    return st.cbInQue;
+    return in;
 }
 
 // One read of the `reported` bytes the driver said are waiting (no more:
@@ -156,6 +159,18 @@ static void SleepTick(PortHandle port)
     WatchLost(port);
 }
 
+// Up to `ticks` ticks, ending early on a byte or a stop; the ticks used.
+// The port sleeps longer than a tick only while its line is neither
+// failing nor gone, so the watch sees every tick that matters to it.
+static int SleepTicks(PortHandle port, int ticks)
+{
+    if (!port)
+        return 1;
+    const int used = port->SleepTicks(ticks);
+    WatchLost(port);
+    return used;
+}
+
 // Box output seen outside a frame, a run at a time: to the front end's
 // sink, or stdout.
 static void Echo(const uint8_t* bytes, uint32_t count)
@@ -193,24 +208,25 @@ static Wait ReceiveWait(PortHandle port, uint8_t* out, int ticks)
         return Wait::TimedOut;
     bool readFailed = false;
     for (;;) {
-        if (Waiting(port) == 0) {
-            for (;;) {
-                if (n == 0)
-                    break;
+        // The driver's count found by the last look, which the read below
+        // then uses rather than asking again.
+        uint32_t reported = 0;
+        if (Held(port) == 0) {
+            reported = DriverInQueue(port);
+            while (reported == 0 && n > 0) {
                 if (PortInterrupted())
                     return Wait::Interrupted;
-                SleepTick(port);
-                --n;
+                n -= SleepTicks(port, n);
                 // A tick may have read what arrived into the read-ahead.
-                if (Waiting(port) != 0)
+                if (Held(port) != 0)
                     break;
+                reported = DriverInQueue(port);
             }
         }
         if (Held(port) != 0) {
             TakeHeld(port, out, 1);
             return Wait::Byte;
         }
-        const uint32_t reported = DriverInQueue(port);
         if (reported != 0) {
             if (Fill(port, reported)) {
                 TakeHeld(port, out, 1);
@@ -261,8 +277,7 @@ int PortWaitFor(PortHandle port, int awaited, int ticks)
         while (waiting == 0) {
             if (n == 0 || PortInterrupted())
                 break;
-            SleepTick(port);
-            --n;
+            n -= SleepTicks(port, n);
             waiting = Waiting(port);
         }
         // Whatever is already waiting is consumed, even after a stop request:

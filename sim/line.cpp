@@ -18,6 +18,10 @@ namespace {
 // A line without a peer answers every poll at once; this pause keeps such a
 // wait from spinning while it stays well below any protocol time-out.
 constexpr int kNoPeerPauseMs = 5;
+// How far ahead of its paced line the box may take bytes already read (see
+// CatchUp): more than a 1K block's line time at 921600 bit/s, so such a
+// block costs one sleep, and far below the box's shortest time-out (300 ms).
+constexpr auto kRunAhead = std::chrono::milliseconds(16);
 
 // Raw bytes at the given speed. A real port also gets 8N1 with its receiver
 // on, no hardware flow control and no regard for the modem lines.
@@ -39,6 +43,7 @@ void SetRaw(int fd, speed_t speed, bool port)
 
 void Line::Close()
 {
+    CatchUp();
     if (fd_ >= 0)
         close(fd_);
     fd_ = -1;
@@ -164,18 +169,36 @@ int Line::RemainingMs() const
 // previous byte, not from the moment of the call, keeps a late wake-up from
 // slowing the line down: the bytes behind it are simply due already. At
 // 921600 bit/s a byte is 11 us and a sleep wakes some 50 us late.
+void Line::Advance(Clock::time_point& cursor, Clock::time_point from)
+{
+    cursor = (cursor > from ? cursor : from) + byteTime_;
+    if (cursor > deadline_)
+        throw DeadlineExpired{};
+}
+
 void Line::PaceUntil(Clock::time_point& cursor, Clock::time_point from)
 {
     if (byteTime_.count() == 0)
         return;
-    cursor = (cursor > from ? cursor : from) + byteTime_;
-    if (cursor > deadline_)
-        throw DeadlineExpired{};
+    Advance(cursor, from);
     std::this_thread::sleep_until(cursor);
+}
+
+// Nothing the box does with a byte shows before it answers, waits on the
+// line or pauses, and each of those catches up with the line first (an
+// answer through ReplyFrom). A sleep per received byte (90000 a second at
+// 921600 bit/s) would cost far more CPU than the box's work, so the box
+// may run ahead of its line by kRunAhead while it takes bytes already read.
+void Line::CatchUp()
+{
+    if (byteTime_.count() != 0 && rxCursor_ > Clock::now())
+        std::this_thread::sleep_until(rxCursor_);
 }
 
 bool Line::FillFor(int timeoutMs)
 {
+    // The wait for more starts once the bytes taken are through.
+    CatchUp();
     const auto until = Clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
         const int left =
@@ -219,23 +242,47 @@ int Line::Get(int timeoutMs)
         return -1;
     const std::uint8_t b = in_.front();
     in_.pop_front();
-    PaceUntil(rxCursor_, filledAt_);
+    if (byteTime_.count() != 0) {
+        Advance(rxCursor_, filledAt_);
+        if (rxCursor_ - Clock::now() > kRunAhead)
+            std::this_thread::sleep_until(rxCursor_);
+    }
     return b;
+}
+
+// What the box sends after bytes it took ahead of its line starts once the
+// line has carried them. The first byte's sleep covers both, so a reply
+// costs one sleep, not two: on a busy host every sleep is a wait for the
+// scheduler too.
+Line::Clock::time_point Line::ReplyFrom() const
+{
+    const auto now = Clock::now();
+    return byteTime_.count() != 0 && rxCursor_ > now ? rxCursor_ : now;
 }
 
 void Line::Put(const std::uint8_t* data, std::size_t len)
 {
-    const auto from = Clock::now();
+    const auto from = ReplyFrom();
     std::size_t done = 0;
+    std::size_t due = 0;  // bytes whose line time has passed, not yet written
     while (done < len) {
-        std::size_t n = len - done;
-        if (byteTime_.count() != 0) {
+        if (byteTime_.count() == 0) {
+            due = len - done;
+        } else if (due == 0) {
             PaceUntil(txCursor_, from);
-            n = 1;
+            due = 1;
+            // A wake-up late by a few byte times finds those bytes due as
+            // well: they go in the same write, none of them early.
+            const auto now = Clock::now();
+            while (done + due < len && txCursor_ + byteTime_ <= now) {
+                Advance(txCursor_, from);
+                ++due;
+            }
         }
-        const ssize_t w = write(fd_, data + done, n);
+        const ssize_t w = write(fd_, data + done, due);
         if (w > 0) {
             done += static_cast<std::size_t>(w);
+            due -= static_cast<std::size_t>(w);
             continue;
         }
         if (w < 0 && errno != EAGAIN && errno != EINTR) {
@@ -255,10 +302,12 @@ void Line::Put(const std::uint8_t* data, std::size_t len)
 
 void Line::PutBurst(const std::vector<std::uint8_t>& bytes)
 {
-    const auto from = Clock::now();
-    if (byteTime_.count() != 0)
+    const auto from = ReplyFrom();
+    if (byteTime_.count() != 0 && !bytes.empty()) {
         for (std::size_t i = 0; i < bytes.size(); ++i)
-            PaceUntil(txCursor_, from);
+            Advance(txCursor_, from);
+        std::this_thread::sleep_until(txCursor_);
+    }
     const auto saved = byteTime_;
     byteTime_ = Clock::duration{0};
     Put(bytes.data(), bytes.size());
@@ -267,6 +316,7 @@ void Line::PutBurst(const std::vector<std::uint8_t>& bytes)
 
 void Line::Hold(int ms)
 {
+    CatchUp();
     const auto until = Clock::now() + std::chrono::milliseconds(ms);
     if (until > deadline_) {
         std::this_thread::sleep_until(deadline_);

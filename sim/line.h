@@ -63,7 +63,14 @@ public:
 
 private:
     bool FillFor(int timeoutMs);  // false on time-out
+    // Moves a pacing cursor on by one byte (throws past the deadline);
+    // PaceUntil also sleeps until that byte is through.
+    void Advance(Clock::time_point& cursor, Clock::time_point from);
     void PaceUntil(Clock::time_point& cursor, Clock::time_point from);
+    // Sleeps until the last byte taken has been carried by the line.
+    void CatchUp();
+    // When a reply may start: now, or once that last byte is through.
+    Clock::time_point ReplyFrom() const;
     int RemainingMs() const;
 
     bool PeerHolds() const;   // false while a pty's slave is open nowhere

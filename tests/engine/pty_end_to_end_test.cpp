@@ -338,4 +338,75 @@ TEST(PortOpen, FailuresCarryTheirReason)
         PortCloseDevice(again);
 }
 
+// A wait on a real line sleeps its ticks in one go: it must still end on
+// the first byte, on a stop from another thread, and otherwise not before
+// its ticks are over. The bounds are generous on purpose (a loaded machine
+// only makes waits longer, and a wait that slept through its end would take
+// the whole 20 s).
+TEST(PtyWait, EndsOnAByteAStopOrItsTicks)
+{
+    Pty pty;
+    if (!pty.Ok())
+        GTEST_SKIP() << "no pseudo-terminals here";
+    PortHandle port = PortOpenDevice(pty.slave.c_str(), 921600, nullptr);
+    ASSERT_NE(port, nullptr);
+    CDownloadEngine engine;
+    // No session runs: clear what an earlier test's session may have left.
+    g_engineState.store(0);
+    g_bEngineLineLost.store(0);
+    auto msSince = [](Clock::time_point t) {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t).count();
+    };
+
+    {  // a byte 100 ms into a 20 s wait
+        std::thread box([&] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            const uint8_t ack = 0x06;
+            EXPECT_EQ(write(pty.master, &ack, 1), 1);
+        });
+        const auto from = Clock::now();
+        EXPECT_EQ(PortReceiveByte(port, 2000), 0x06);
+        EXPECT_LT(msSince(from), 10000);
+        box.join();
+    }
+    {  // the operator's stop 100 ms into a 20 s wait
+        std::thread stop([&] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            engine.Abort();
+        });
+        const auto from = Clock::now();
+        EXPECT_EQ(PortWaitFor(port, 0x06, 2000), 0);
+        EXPECT_LT(msSince(from), 10000);
+        EXPECT_TRUE(PortInterrupted());
+        stop.join();
+    }
+    // As Start does for the next session. A wake left over from a stop
+    // must not cut the next wait short.
+    g_engineState.store(0);
+    PortWakeWaits();
+    {  // silence: 30 ticks are at least 300 ms
+        const auto from = Clock::now();
+        uint8_t b = 0;
+        g_enginePort = port;
+        EXPECT_NE(PortGetByte(&b, 30), 0);
+        g_enginePort = nullptr;
+        EXPECT_GE(msSince(from), 300);
+    }
+    {  // the box's end closed 100 ms into a 20 s wait: the port is lost
+        PortResetLostWatch();
+        std::thread box([&] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            close(pty.master);
+            pty.master = -1;
+        });
+        const auto from = Clock::now();
+        EXPECT_EQ(PortReceiveByte(port, 2000), 0);
+        EXPECT_LT(msSince(from), 10000);
+        EXPECT_NE(g_bEngineLineLost.load(), 0);
+        box.join();
+        g_bEngineLineLost.store(0);
+    }
+    PortCloseDevice(port);
+}
+
 }  // namespace

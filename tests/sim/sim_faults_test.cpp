@@ -288,6 +288,33 @@ TEST_F(SimFaults, DuplicateAckComesWithTheRealOneThenTheNextBlockIsNakedOnce)
     }
 }
 
+// A paced box takes bytes it has already read ahead of its line, but never
+// answers a block before the line could have carried all of it (and its
+// ACK). A lower bound only: a loaded machine makes the answer later, never
+// earlier.
+TEST_F(SimFaults, PacedBoxAnswersABlockOnlyOnceTheLineHasCarriedIt)
+{
+    const std::string file = Pattern(3072, 11);
+    WriteFile(dir_ + "/sent.bin", file);
+    for (const long rate : {921600L, 115200L}) {
+        SCOPED_TRACE("--pace " + std::to_string(rate));
+        Start({"--ymodem-only", "--expect", dir_ + "/sent.bin", "--pace", std::to_string(rate)});
+        ASSERT_FALSE(HasFatalFailure());
+        EXPECT_EQ(SendHeader("sent.bin", file.size()), kAck + kC);
+        // 1029 bytes and the ACK, ten bits each.
+        const auto lineTime = std::chrono::microseconds(1030LL * 10 * 1000000 / rate);
+        for (int n = 1; n <= 3; ++n) {
+            const auto from = Clock::now();
+            wire_.Send(DataBlock(file, n));
+            std::string seen;
+            EXPECT_TRUE(wire_.Await(kAck, 5000, &seen)) << "block " << n << ": " << seen;
+            EXPECT_GE(Clock::now() - from, lineTime) << "block " << n;
+        }
+        CloseBatch();
+        ExpectPass(file);
+    }
+}
+
 TEST_F(SimFaults, PauseSendsItsTimeOutNaksAndTheAckInOneBurst)
 {
     // SEC/5 NAKs: none for a hold shorter than the box's 5 s time-out.
