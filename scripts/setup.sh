@@ -13,6 +13,7 @@ PACKAGES=(
   libserialport-dev libcli11-dev nlohmann-json3-dev libssl-dev
   lrzsz socat
   clang-format
+  python3
   xvfb xauth fonts-arphic-uming
   wixl msitools
   "$@"

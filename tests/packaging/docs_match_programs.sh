@@ -4,7 +4,9 @@
 # option a program's --help names is in its manual page (and, for
 # marbrix-cli, in the bash completion, with the same baud rates), every exit
 # code marbrix-cli lists is in its manual page, and each program's --version
-# is the project's version.
+# is the project's version. The guide docs/cli.md must agree with
+# marbrix-cli --help both ways: its table of options names exactly the
+# options --help names, its table of exit codes exactly the codes.
 #   docs_match_programs.sh SOURCE_DIR VERSION marbrix-cli=PATH stbsim=PATH [marbrix=PATH]
 set -uo pipefail
 src=$1
@@ -50,9 +52,31 @@ if [[ -n $cli ]]; then
     grep -qw -- "$rate" <<<"$page" || problem "marbrix-cli.1 lacks the rate $rate"
   done
   status=$(sed -n '/^\.SH EXIT STATUS/,/^\.SH /p' <<<"$page")
-  for code in $(sed -n '/^Exit codes:/,$s/^  \([0-9]\)  .*/\1/p' <<<"$help"); do
+  help_codes=$(sed -n '/^Exit codes:/,$s/^  \([0-9]\)  .*/\1/p' <<<"$help")
+  for code in $help_codes; do
     grep -qx "\.B $code" <<<"$status" || problem "marbrix-cli.1 lacks exit code $code"
   done
+
+  # The guide's tables, both ways: an option the program dropped must leave
+  # the guide as surely as a new one must enter it.
+  guide=$src/docs/cli.md
+  first_cells() {  # the first column of the table under the heading "## $1"
+    sed -n "/^## $1\$/,/^## /p" "$guide" | sed -n 's/^| *\([^|]*\)|.*/\1/p' | sed '1,2d'
+  }
+  options() { grep -oE -- '(^|[^-[:alnum:]])--?[[:alpha:]][[:alnum:]-]*' | grep -oE -- '--?[[:alpha:]][[:alnum:]-]*' | sort -u; }
+  guide_opts=$(first_cells Options | options)
+  help_opts=$(options <<<"$help")
+  [[ -n $guide_opts ]] || problem "docs/cli.md has no table of options under '## Options'"
+  for opt in $(comm -23 <(echo "$help_opts") <(echo "$guide_opts")); do
+    problem "docs/cli.md's table of options lacks $opt"
+  done
+  for opt in $(comm -13 <(echo "$help_opts") <(echo "$guide_opts")); do
+    problem "docs/cli.md's table of options names $opt, which marbrix-cli --help does not"
+  done
+  guide_codes=$(first_cells 'Exit codes' | tr -d ' ' | sort -u)
+  help_codes=$(sort -u <<<"$help_codes")
+  [[ $guide_codes == "$help_codes" ]] ||
+    problem "docs/cli.md's exit codes are" $guide_codes "but marbrix-cli --help lists" $help_codes
 fi
 
 if ((fail)); then exit 1; fi
