@@ -444,6 +444,23 @@ struct CaseLine {
     }
     CaseLine(const CaseLine&) = delete;
     CaseLine& operator=(const CaseLine&) = delete;
+
+    // Ends the case's session once the engine has written nothing for
+    // `quiet` ticks; the receiver still answers every write.
+    void StopWhenQuiet(int64_t quiet = 3000)
+    {
+        line.OnWrite([this](VirtualLine& v, const uint8_t* d, uint32_t n) {
+            lastWrite = v.Now();
+            rx.OnBytes(d, n);
+        });
+        line.OnSleep([this, quiet](VirtualLine& v) {
+            if (v.Now() - lastWrite >= quiet)
+                g_engineState = ENGINE_ABORT;
+        });
+    }
+
+private:
+    int64_t lastWrite = 0;
 };
 
 class EngineFixture : public ::testing::Test {

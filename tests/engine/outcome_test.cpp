@@ -150,15 +150,7 @@ TEST_F(Outcome, EachEndingOfASessionIsTyped)
             };
         if (c.loseLine)
             l.line.LoseLine("Input/output error", 200);
-        int64_t last = 0;
-        l.line.OnWrite([&](VirtualLine& v, const uint8_t* d, uint32_t n) {
-            last = v.Now();
-            l.rx.OnBytes(d, n);
-        });
-        l.line.OnSleep([&](VirtualLine& v) {
-            if (v.Now() - last >= 3000)
-                g_engineState = ENGINE_ABORT;
-        });
+        l.StopWhenQuiet();
         if (!c.script.empty())
             l.line.Feed(c.script, 1);
         UseFile(file, c.image);
@@ -260,15 +252,7 @@ TEST_F(Outcome, StagesComeOnceEachInOrder)
         CaseLine l;
         if (c.answers)
             l.rx.Arm(c.script.size() > kService.size() ? 8 : 4);
-        int64_t last = 0;
-        l.line.OnWrite([&](VirtualLine& v, const uint8_t* d, uint32_t n) {
-            last = v.Now();
-            l.rx.OnBytes(d, n);
-        });
-        l.line.OnSleep([&](VirtualLine& v) {
-            if (v.Now() - last >= 3000)
-                g_engineState = ENGINE_ABORT;
-        });
+        l.StopWhenQuiet();
         rewind(imageFile.f);
         rewind(servedFile.f);
         if (!c.script.empty())
