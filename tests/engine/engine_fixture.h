@@ -8,6 +8,7 @@
 #include "image_file.h"
 #include "serial_link.h"
 #include "session.h"
+#include "test_platform.h"
 #include "time_reply.h"
 #include "virtual_line.h"
 #include "ymodem.h"
@@ -179,7 +180,7 @@ struct TempFile {
     FILE* f = nullptr;
     explicit TempFile(const Bytes& bytes)
     {
-        f = tmpfile();
+        f = OpenScratchFile();
         if (f && !bytes.empty())
             fwrite(bytes.data(), 1, bytes.size(), f);
         if (f) {

@@ -169,7 +169,7 @@ TEST_F(Outcome, EachEndingOfASessionIsTyped)
 // An image whose padded size YMODEM cannot announce, from a sparse file.
 TEST_F(Outcome, TooLargeIsItsOwnEnding)
 {
-    FILE* f = tmpfile();
+    FILE* f = OpenScratchFile();
     ASSERT_NE(f, nullptr);
     const Bytes head = ImageFileBytes({0x01});
     const uint8_t last = 0x02;
