@@ -286,6 +286,11 @@ int RunDownload(const DownloadOptions& o, OutputEnd* outputEnd)
         ExitAtOnce(g_verdict.load());
     }
 
+    // The worker's session is over; its thread ends before the process's
+    // exit handlers may run (they free libcrypto's state, which the thread's
+    // own clean-up still touches).
+    EngineWaitIdle(0);
+
     const bool lost = LineLost();
     const int verdict = lost ? EXIT_PORT : ExitCodeFor(EngineLastOutcome(), image);
     g_verdict.store(verdict);

@@ -2,6 +2,7 @@
 #include "stop_events.h"
 
 #include "child_process.h"
+#include "console_stop.h"
 
 #include <windows.h>
 
@@ -22,23 +23,16 @@ int g_guardMs = 0;
 // Runs on a thread the system starts for each event.
 BOOL WINAPI OnConsoleControl(DWORD type)
 {
-    switch (type) {
-    case CTRL_C_EVENT:
-    case CTRL_BREAK_EVENT:
-    case CTRL_CLOSE_EVENT:
-    case CTRL_LOGOFF_EVENT:
-    case CTRL_SHUTDOWN_EVENT:
-        break;
-    default:
+    const ConsoleStop stop = ConsoleStopOf(type);
+    if (stop == ConsoleStop::None)
         return FALSE;
-    }
     g_signalled = true;
     SetEvent(g_wakeEvent);
     SetEvent(g_guardEvent);
     // The system ends the process as soon as this handler returns from a
     // closing console: give the download its ending first. The guard ends
     // the process before the system's own limit of 5 s.
-    if (type != CTRL_C_EVENT && type != CTRL_BREAK_EVENT)
+    if (stop == ConsoleStop::Closing)
         WaitForSingleObject(g_finishedEvent, DWORD(g_guardMs) + 500);
     return TRUE;
 }

@@ -38,6 +38,27 @@ static std::atomic<EngineOutcome> g_engineOutcome{EngineOutcome::None};
 // each text whole from formatting until the sink has taken it.
 static std::mutex g_engineLogLock;
 
+// The worker of the last Start, joined once its session is over (see
+// EngineWaitIdle). A thread's end is more than the return of its function:
+// the C++ runtime and the libraries it used (libcrypto for the image's
+// digest) clean up after it, and that must not overlap the process's exit
+// handlers, which free what those clean-ups touch. Never destroyed: a
+// worker still running when the process ends must not end it through
+// std::terminate.
+static std::mutex g_workerLock;
+static std::thread& Worker()
+{
+    static std::thread* worker = new std::thread;
+    return *worker;
+}
+
+// Joins a worker that has ended its session. Called with g_workerLock held.
+static void ReapEndedWorkerLocked()
+{
+    if (g_bEngineBusy.load() == 0 && Worker().joinable())
+        Worker().join();
+}
+
 CDownloadEngine::CDownloadEngine()
 {
     g_pfnLogSink = nullptr;
@@ -105,7 +126,12 @@ int CDownloadEngine::Start(PortHandle port, FILE* file, uint8_t imageMode)
     if (imageMode)
         EngineLog(LOG_INFO, "Velto File Download!\n");
     try {
-        std::thread(EngineThreadProc, nullptr).detach();
+        std::lock_guard<std::mutex> lock(g_workerLock);
+        // The previous worker has ended its session (the engine was idle):
+        // only its thread's own end can be left to wait for.
+        if (Worker().joinable())
+            Worker().join();
+        Worker() = std::thread(EngineThreadProc, nullptr);
     } catch (...) {  // no resources for a thread (system_error, bad_alloc)
         g_bEngineBusy.store(0);
         EngineLog(LOG_ERROR, "Can't create the download thread!\n");
@@ -151,8 +177,11 @@ bool EngineWaitIdle(int timeoutMs)
 {
     const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
-        if (g_bEngineBusy.load() == 0)
+        if (g_bEngineBusy.load() == 0) {
+            std::lock_guard<std::mutex> lock(g_workerLock);
+            ReapEndedWorkerLocked();
             return true;
+        }
         if (std::chrono::steady_clock::now() >= until)
             return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(5));

@@ -82,7 +82,9 @@ int EngineLog(int level, const char* format, ...) __attribute__((format(printf, 
 unsigned int EngineThreadProc(void* param);
 
 // Waits (real time, polling) until no worker runs; true if idle within the
-// bound. Front ends use it before they close the port and the file.
+// bound, and then the worker's thread has ended too (its session is over at
+// once, the thread's own clean-up follows). Front ends use it before they
+// close the port and the file, and before they leave the process.
 bool EngineWaitIdle(int timeoutMs);
 // True once the operator's stop has been requested (state word at 255).
 bool EngineStopRequested();

@@ -8,6 +8,7 @@
 // MARBRIX_TRACE=1 traces every platform call to standard error.
 #include "port_trace.h"
 #include "serial_port.h"
+#include "system_text.h"
 
 #include <windows.h>
 
@@ -17,19 +18,6 @@
 #include <cstring>
 
 namespace {
-
-// The system's words for an error code, without the trailing line break.
-std::string SystemText(DWORD code)
-{
-    char buf[256];
-    DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, buf,
-                             sizeof buf, nullptr);
-    while (n > 0 && (buf[n - 1] == '\r' || buf[n - 1] == '\n' || buf[n - 1] == ' '))
-        --n;
-    if (n == 0)
-        return "error " + std::to_string(code);
-    return std::string(buf, n);
-}
 
 // The errors a COM handle gives once its device is gone: a pulled USB
 // adapter (usbser and the common vendor drivers answer with one of these),

@@ -20,6 +20,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 SRC=$PWD
 
+. scripts/lib/wine-prefix.sh
 scripts/need-packages.sh --for screenshot-windows wine wine64 xvfb xdotool imagemagick fonts-wine fonts-wqy-microhei
 
 WIN_BUILD=$(realpath -m "${WIN_BUILD:-$SRC/build-windows}")
@@ -32,20 +33,14 @@ for f in "$exe" "$cli" "$sim"; do
 done
 
 work=$WIN_BUILD/wine-shot
-export WINEPREFIX=$work/prefix
-export WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml="
-if [[ -d $WINEPREFIX ]]; then wineserver -k 2>/dev/null || true; fi
-rm -rf "$work"
-mkdir -p "$work"
+wine_prefix_fresh "$work"
 com_link=$work/ttyCOM7
 ln -s /dev/null "$com_link"
 
 xvfb_pid="" sim_pid=""
 cleanup() {
   if [[ -n $sim_pid ]] && kill -0 "$sim_pid" 2>/dev/null; then kill "$sim_pid" 2>/dev/null || true; fi
-  wineserver -k 2>/dev/null || true
-  wineserver -w 2>/dev/null || true
+  wine_stop
   if [[ -n $xvfb_pid ]]; then kill "$xvfb_pid" 2>/dev/null || true; fi
   rm -rf "$work"
 }

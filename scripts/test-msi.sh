@@ -26,6 +26,7 @@ cd "$(dirname "$0")/.."
 SRC=$PWD
 
 . scripts/lib/windows-msi.sh
+. scripts/lib/wine-prefix.sh
 scripts/need-packages.sh --for test-msi "${WINDOWS_MSI_PACKAGES[@]}" wine wine64 binutils
 
 scripts/package-windows.sh >/dev/null
@@ -35,18 +36,12 @@ MSI=$SRC/dist/marbrix-$VERSION-windows-x64.msi
 FILES=$WIN_BUILD/package/msi-files
 
 T=$WIN_BUILD/wine-msi
-export WINEPREFIX=$T/prefix
-export WINEDEBUG=-all
-# No Mono or Gecko prompts, and no menu entries written to the Linux desktop
-# (winemenubuilder would put them in $HOME).
-export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
-if [[ -d $WINEPREFIX ]]; then wineserver -k 2>/dev/null || true; fi
-rm -rf "$T"
-mkdir -p "$T"
+# No menu entries written to the Linux desktop (winemenubuilder would put
+# them in $HOME).
+wine_prefix_fresh "$T" "winemenubuilder.exe=d"
 stop_wine() {
-  wineserver -k 2>/dev/null || true
-  wineserver -w 2>/dev/null || true
-  if [[ ${MARBRIX_KEEP_WINE_PREFIX:-0} != 1 ]]; then rm -rf "$WINEPREFIX"; fi
+  wine_stop
+  wine_prefix_drop
 }
 trap stop_wine EXIT
 

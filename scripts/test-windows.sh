@@ -25,6 +25,7 @@ cd "$(dirname "$0")/.."
 SRC=$PWD
 
 . scripts/lib/windows-build.sh
+. scripts/lib/wine-prefix.sh
 scripts/need-packages.sh --for test-windows "${WINDOWS_BUILD_PACKAGES[@]}" pkg-config wine wine64 xvfb \
   fonts-wqy-microhei
 
@@ -44,13 +45,7 @@ WIN_BUILD=$WIN_BUILD scripts/test-msi.sh  # the installer, in a prefix of its ow
 
 # A fresh prefix for this run.
 WINE_DIR=$WIN_BUILD/wine
-export WINEPREFIX=$WINE_DIR/prefix
-export WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml="  # no Mono or Gecko installer prompts
-# A server left behind by an interrupted run must not outlive its prefix.
-if [[ -d $WINEPREFIX ]]; then wineserver -k 2>/dev/null || true; fi
-rm -rf "$WINE_DIR"
-mkdir -p "$WINE_DIR"
+wine_prefix_fresh "$WINE_DIR"
 LINE_COMS=(COM7 COM8 COM9 COM10)
 for com in "${LINE_COMS[@]}"; do ln -s /dev/null "$WINE_DIR/tty$com"; done
 COM_LINK=$WINE_DIR/ttyCOM7
@@ -59,10 +54,9 @@ COM_LINK=$WINE_DIR/ttyCOM7
 # (some 700 MB) goes, unless MARBRIX_KEEP_WINE_PREFIX=1 keeps it for a look.
 XVFB_PID=""
 stop_wine() {
-  wineserver -k 2>/dev/null || true
-  wineserver -w 2>/dev/null || true
+  wine_stop
   if [[ -n $XVFB_PID ]]; then kill "$XVFB_PID" 2>/dev/null || true; fi
-  if [[ ${MARBRIX_KEEP_WINE_PREFIX:-0} != 1 ]]; then rm -rf "$WINEPREFIX"; fi
+  wine_prefix_drop
 }
 trap stop_wine EXIT
 

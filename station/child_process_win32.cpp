@@ -7,6 +7,8 @@
 // closes with the parent's last handle, and the system then terminates what
 // is in it, so no child is left holding a port.
 #include "child_process.h"
+#include "console_stop.h"
+#include "system_text.h"
 
 #include <windows.h>
 
@@ -44,16 +46,6 @@ HANDLE g_job = nullptr;
 // handler, which runs on a thread of its own.
 std::mutex g_liveMutex;
 std::vector<HANDLE> g_liveStops;
-
-std::string SystemText(DWORD code)
-{
-    char buf[256];
-    DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, buf,
-                             sizeof buf, nullptr);
-    while (n > 0 && (buf[n - 1] == '\r' || buf[n - 1] == '\n' || buf[n - 1] == ' '))
-        --n;
-    return n ? std::string(buf, n) : "error " + std::to_string(code);
-}
 
 // The program's strings are in the ANSI code page: that is how its main()
 // receives its arguments, and how a child's main() will receive them back.
@@ -178,19 +170,12 @@ void ForgetStop(ChildHandle* child)
 
 BOOL WINAPI OnStopControl(DWORD type)
 {
-    switch (type) {
-    case CTRL_C_EVENT:
-    case CTRL_BREAK_EVENT:
-    case CTRL_CLOSE_EVENT:
-    case CTRL_LOGOFF_EVENT:
-    case CTRL_SHUTDOWN_EVENT:
-        break;
-    default:
+    const ConsoleStop stop = ConsoleStopOf(type);
+    if (stop == ConsoleStop::None)
         return FALSE;
-    }
     g_stop = true;
     SetEvent(g_wake);
-    if (type == CTRL_C_EVENT || type == CTRL_BREAK_EVENT)
+    if (stop == ConsoleStop::Keys)
         return TRUE;
     // The console is going away, and this process with it once the handler
     // returns. The children (on the same console) have had the event too;

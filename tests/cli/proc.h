@@ -16,6 +16,7 @@ using host::Pty;
 using host::RandomBytes;
 using host::ReadFileBytes;
 using host::RemoveTree;
+using host::TempDir;
 using host::WriteFile;
 
 struct SpawnOptions {

@@ -49,10 +49,3 @@ inline std::string Padded(const std::string& payload)
     p.resize(size, char(0xFF));
     return p;
 }
-
-// A scratch folder removed at the end of the test.
-struct TempDir {
-    std::string path = MakeTempDir();
-    ~TempDir() { RemoveTree(path); }
-    std::string operator/(const std::string& name) const { return path + "/" + name; }
-};

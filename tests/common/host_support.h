@@ -26,6 +26,17 @@ struct Pty {
 std::string MakeTempDir();
 void RemoveTree(const std::string& dir);
 
+// A scratch folder that goes, with all inside, when the object goes: a test
+// that fails half-way leaves nothing under /tmp.
+struct TempDir {
+    std::string path = MakeTempDir();
+    TempDir() = default;
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    ~TempDir() { RemoveTree(path); }
+    std::string operator/(const std::string& name) const { return path + "/" + name; }
+};
+
 bool WriteFile(const std::string& path, const std::string& data);
 std::string ReadFileBytes(const std::string& path);
 // The same bytes for the same seed, so that a failure can be replayed.

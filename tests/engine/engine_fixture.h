@@ -8,6 +8,7 @@
 #include "image_file.h"
 #include "serial_link.h"
 #include "session.h"
+#include "test_platform.h"
 #include "time_reply.h"
 #include "virtual_line.h"
 #include "ymodem.h"
@@ -179,7 +180,7 @@ struct TempFile {
     FILE* f = nullptr;
     explicit TempFile(const Bytes& bytes)
     {
-        f = tmpfile();
+        f = OpenScratchFile();
         if (f && !bytes.empty())
             fwrite(bytes.data(), 1, bytes.size(), f);
         if (f) {
@@ -444,6 +445,23 @@ struct CaseLine {
     }
     CaseLine(const CaseLine&) = delete;
     CaseLine& operator=(const CaseLine&) = delete;
+
+    // Ends the case's session once the engine has written nothing for
+    // `quiet` ticks; the receiver still answers every write.
+    void StopWhenQuiet(int64_t quiet = 3000)
+    {
+        line.OnWrite([this](VirtualLine& v, const uint8_t* d, uint32_t n) {
+            lastWrite = v.Now();
+            rx.OnBytes(d, n);
+        });
+        line.OnSleep([this, quiet](VirtualLine& v) {
+            if (v.Now() - lastWrite >= quiet)
+                g_engineState = ENGINE_ABORT;
+        });
+    }
+
+private:
+    int64_t lastWrite = 0;
 };
 
 class EngineFixture : public ::testing::Test {

@@ -2,6 +2,7 @@
 // The engine object, its worker thread and its logger.
 #include "engine_fixture.h"
 
+#include <atomic>
 #include <chrono>
 #include <thread>
 
@@ -135,6 +136,42 @@ TEST_F(Engine, AbortInIdleThenStartRunsNormally)
               (std::vector<Entry>{Log(kBanner1, LOG_INFO), Log(kBanner2, LOG_INFO),
                                   Log("[VUMO] => STB_START\r\n", LOG_INFO), Log("[VUMO] <= VUMO_START\r\n", LOG_INFO),
                                   Log(kBreakOff, LOG_NOTICE)}));
+}
+
+// What a thread leaves to be done at its very end, after its function has
+// returned (libcrypto's per-thread state, for one): slow here, so that a
+// wait that stops at the end of the session is caught.
+std::atomic<bool> g_threadEndDone{false};
+struct SlowThreadEnd {
+    bool used = false;
+    ~SlowThreadEnd()
+    {
+        if (!used)
+            return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        g_threadEndDone = true;
+    }
+};
+
+int LogAndMarkTheThread(const char* text, int level)
+{
+    thread_local SlowThreadEnd end;
+    end.used = true;
+    return CaptureLog(text, level);
+}
+
+// A front end that leaves the process once the engine is idle must not
+// leave while the worker's thread is still ending: the process's exit
+// handlers would free what that end still touches.
+TEST_F(Engine, IdleMeansTheWorkerThreadHasEndedToo)
+{
+    g_threadEndDone = false;
+    engine.SetLogSink(LogAndMarkTheThread);
+    ASSERT_EQ(engine.Start(&line, served.f, 0), 0);
+    engine.Abort();
+    ASSERT_TRUE(EngineWaitIdle(20000));
+    EXPECT_TRUE(g_threadEndDone.load()) << "idle while the worker's thread had not ended";
+    EXPECT_FALSE(LogLines().empty());
 }
 
 TEST_F(Engine, ImageDownloadEndsByItself)

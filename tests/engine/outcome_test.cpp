@@ -150,15 +150,7 @@ TEST_F(Outcome, EachEndingOfASessionIsTyped)
             };
         if (c.loseLine)
             l.line.LoseLine("Input/output error", 200);
-        int64_t last = 0;
-        l.line.OnWrite([&](VirtualLine& v, const uint8_t* d, uint32_t n) {
-            last = v.Now();
-            l.rx.OnBytes(d, n);
-        });
-        l.line.OnSleep([&](VirtualLine& v) {
-            if (v.Now() - last >= 3000)
-                g_engineState = ENGINE_ABORT;
-        });
+        l.StopWhenQuiet();
         if (!c.script.empty())
             l.line.Feed(c.script, 1);
         UseFile(file, c.image);
@@ -177,7 +169,7 @@ TEST_F(Outcome, EachEndingOfASessionIsTyped)
 // An image whose padded size YMODEM cannot announce, from a sparse file.
 TEST_F(Outcome, TooLargeIsItsOwnEnding)
 {
-    FILE* f = tmpfile();
+    FILE* f = OpenScratchFile();
     ASSERT_NE(f, nullptr);
     const Bytes head = ImageFileBytes({0x01});
     const uint8_t last = 0x02;
@@ -260,15 +252,7 @@ TEST_F(Outcome, StagesComeOnceEachInOrder)
         CaseLine l;
         if (c.answers)
             l.rx.Arm(c.script.size() > kService.size() ? 8 : 4);
-        int64_t last = 0;
-        l.line.OnWrite([&](VirtualLine& v, const uint8_t* d, uint32_t n) {
-            last = v.Now();
-            l.rx.OnBytes(d, n);
-        });
-        l.line.OnSleep([&](VirtualLine& v) {
-            if (v.Now() - last >= 3000)
-                g_engineState = ENGINE_ABORT;
-        });
+        l.StopWhenQuiet();
         rewind(imageFile.f);
         rewind(servedFile.f);
         if (!c.script.empty())

@@ -336,7 +336,7 @@ TEST_F(Session, RejectedImageSendsNothing)
 
 TEST_F(Session, ChunkAboveTwoGiBReachesTheFile)
 {
-    FILE* f = tmpfile();
+    FILE* f = OpenScratchFile();
     ASSERT_NE(f, nullptr);
     const Bytes marker = {0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88};
     const int64_t at = int64_t(0xC0000010u);

@@ -6,7 +6,7 @@ namespace etest {
 StdoutCapture::StdoutCapture()
 {
     fflush(stdout);
-    sink = tmpfile();
+    sink = OpenScratchFile();
     if (sink)
         saved = RedirectStdout(sink);
 }

@@ -10,6 +10,13 @@
 
 namespace etest {
 
+// An unnamed scratch file, open for reading and writing, gone once closed:
+// tmpfile() where it is safe. Under Wine the C runtime's tmpfile() is not
+// exclusive between processes: two test programs that ctest runs side by
+// side in one prefix can be handed the same file (or none), and then one
+// reads the other's bytes. Null on failure.
+FILE* OpenScratchFile();
+
 // A stream reading a pipe that already holds `bytes` and whose writing end is
 // closed: data a read delivers, but no position to seek. Null on failure.
 FILE* OpenFilledPipe(const std::vector<uint8_t>& bytes);

@@ -6,6 +6,12 @@
 
 namespace etest {
 
+FILE* OpenScratchFile()
+{
+    // glibc makes it with O_TMPFILE or mkstemp: a file of this process's own.
+    return tmpfile();
+}
+
 FILE* OpenFilledPipe(const std::vector<uint8_t>& bytes)
 {
     int fds[2];

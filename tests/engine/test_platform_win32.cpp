@@ -1,11 +1,50 @@
 // SPDX-License-Identifier: MIT
 #include "test_platform.h"
 
+#include <windows.h>
+
+#include <atomic>
+#include <cstdint>
 #include <cstdlib>
 #include <fcntl.h>
 #include <io.h>
+#include <string>
 
 namespace etest {
+
+FILE* OpenScratchFile()
+{
+    // A name no other process can be making at the same moment (its id, a
+    // count and the clock), and CREATE_NEW so that even then only one of
+    // two gets it; the system deletes the file with its last handle.
+    static std::atomic<unsigned> count{0};
+    wchar_t dir[MAX_PATH];
+    const DWORD n = GetTempPathW(MAX_PATH, dir);
+    if (n == 0 || n >= MAX_PATH)
+        return nullptr;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::wstring path = std::wstring(dir) + L"marbrix-scratch-" + std::to_wstring(GetCurrentProcessId()) +
+                                  L"-" + std::to_wstring(count++) + L"-" + std::to_wstring(GetTickCount64()) +
+                                  L".tmp";
+        HANDLE h = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                               FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+        if (h == INVALID_HANDLE_VALUE) {
+            if (GetLastError() == ERROR_FILE_EXISTS)
+                continue;
+            return nullptr;
+        }
+        const int fd = _open_osfhandle(intptr_t(h), _O_RDWR | _O_BINARY);
+        if (fd < 0) {
+            CloseHandle(h);
+            return nullptr;
+        }
+        FILE* f = _fdopen(fd, "w+b");
+        if (!f)
+            _close(fd);
+        return f;
+    }
+    return nullptr;
+}
 
 FILE* OpenFilledPipe(const std::vector<uint8_t>& bytes)
 {

@@ -13,11 +13,11 @@
 
 #include <cstdint>
 #include <cstdlib>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "codec.h"
+#include "host_support.h"
 #include "sim_proc.h"
 
 namespace {
@@ -147,35 +147,16 @@ std::string Pattern(std::size_t n, std::uint32_t seed)
     return s;
 }
 
-void WriteFile(const std::string& path, const std::string& data)
-{
-    std::ofstream f(path, std::ios::binary);
-    f.write(data.data(), static_cast<std::streamsize>(data.size()));
-}
-
-std::string Slurp(const std::string& path)
-{
-    std::ifstream f(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
-}
-
 // One stbsim run with the test as its sender.
 class SimFaults : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        char tmpl[] = "/tmp/stbsim-faults-XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir_ = tmpl;
-    }
+    void SetUp() override { ASSERT_FALSE(dir_.path.empty()); }
     void TearDown() override
     {
         if (sim_.pid > 0)
             Reap(sim_.pid, 0);
         if (sim_.out >= 0)
             close(sim_.out);
-        if (!dir_.empty())
-            std::system(("rm -rf '" + dir_ + "'").c_str());
     }
 
     // Starts stbsim (after the previous run, if any, has been reaped) and
@@ -185,7 +166,7 @@ protected:
         if (sim_.out >= 0)
             close(sim_.out);
         args.insert(args.begin(), STBSIM);
-        args.insert(args.end(), {"--out", dir_ + "/got.bin", "--timeout", "60"});
+        args.insert(args.end(), {"--out", dir_ / "got.bin", "--timeout", "60"});
         sim_ = Spawn(args, "");
         ASSERT_GT(sim_.pid, 0);
         const std::string first = ReadLine(sim_.out, 10000);
@@ -201,7 +182,7 @@ protected:
         sim_.pid = -1;
         EXPECT_EQ(status, 0) << rest;
         EXPECT_EQ(LastLine(rest).rfind("stbsim: PASS", 0), 0u) << rest;
-        EXPECT_TRUE(Slurp(dir_ + "/got.bin") == want) << "--out differs from what was sent";
+        EXPECT_TRUE(host::ReadFileBytes(dir_ / "got.bin") == want) << "--out differs from what was sent";
     }
 
     // The image session's opening: the start frame answered, the service word
@@ -248,7 +229,7 @@ protected:
         CloseBatch();
     }
 
-    std::string dir_;
+    host::TempDir dir_;
     Proc sim_;
     Wire wire_;
 };
@@ -273,10 +254,10 @@ TEST_F(SimFaults, DuplicateAckComesWithTheRealOneThenTheNextBlockIsNakedOnce)
     const std::string file = Pattern(3000, 7);
     std::string padded = file;
     padded.resize(3072, '\x1A');
-    WriteFile(dir_ + "/sent.bin", file);
+    ASSERT_TRUE(host::WriteFile(dir_ / "sent.bin", file));
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string("--dup-ack-block ") + c.fault);
-        Start({"--ymodem-only", "--expect", dir_ + "/sent.bin", "--dup-ack-block", c.fault});
+        Start({"--ymodem-only", "--expect", dir_ / "sent.bin", "--dup-ack-block", c.fault});
         ASSERT_FALSE(HasFatalFailure());
         EXPECT_EQ(SendHeader("sent.bin", file.size()), c.headerAnswer);
         for (const auto& e : c.sends) {
@@ -328,10 +309,10 @@ TEST_F(SimFaults, PauseSendsItsTimeOutNaksAndTheAckInOneBurst)
     const std::string file = Pattern(3000, 8);
     std::string padded = file;
     padded.resize(3072, '\x1A');
-    WriteFile(dir_ + "/sent.bin", file);
+    ASSERT_TRUE(host::WriteFile(dir_ / "sent.bin", file));
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string("--pause-block ") + c.fault);
-        Start({"--ymodem-only", "--expect", dir_ + "/sent.bin", "--pause-block", c.fault});
+        Start({"--ymodem-only", "--expect", dir_ / "sent.bin", "--pause-block", c.fault});
         ASSERT_FALSE(HasFatalFailure());
         EXPECT_EQ(SendHeader("sent.bin", file.size()), kAck + kC);
         wire_.Send(DataBlock(padded, 1));
@@ -361,7 +342,7 @@ TEST_F(SimFaults, RebootSendsStartFramesUntilAnsweredThenTheWholeDownloadRunsAga
     image += "\x01\x02" + word + payload;
     std::string padded = payload;
     padded.resize(3072, '\xFF');
-    WriteFile(dir_ + "/img.dat", image);
+    ASSERT_TRUE(host::WriteFile(dir_ / "img.dat", image));
 
     enum class Where { AtBlock2, OpeningC, ClosingC };
     struct Case {
@@ -374,7 +355,7 @@ TEST_F(SimFaults, RebootSendsStartFramesUntilAnsweredThenTheWholeDownloadRunsAga
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.fault[0] + " " + c.fault[1]);
-        std::vector<std::string> args = {"--mode", "image", "--expect", dir_ + "/img.dat"};
+        std::vector<std::string> args = {"--mode", "image", "--expect", dir_ / "img.dat"};
         args.insert(args.end(), c.fault.begin(), c.fault.end());
         Start(args);
         ASSERT_FALSE(HasFatalFailure());

@@ -11,13 +11,13 @@
 
 #include <gtest/gtest.h>
 
+#include "host_support.h"
 #include "sim_proc.h"
 
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -44,9 +44,9 @@ pid_t SpawnSb(const std::string& pts, const std::string& dir, const std::string&
     return pid;
 }
 
-std::vector<char> Pattern(std::size_t n)
+std::string Pattern(std::size_t n)
 {
-    std::vector<char> v(n);
+    std::string v(n, '\0');
     std::uint32_t x = 0x12345678u;
     for (auto& c : v) {
         x = x * 1103515245u + 12345u;
@@ -55,26 +55,10 @@ std::vector<char> Pattern(std::size_t n)
     return v;
 }
 
-std::vector<char> Slurp(const std::string& path)
-{
-    std::ifstream f(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
-}
-
 class SimProcess : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        char tmpl[] = "/tmp/stbsim-test-XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir_ = tmpl;
-    }
-    void TearDown() override
-    {
-        if (!dir_.empty())
-            std::system(("rm -rf '" + dir_ + "'").c_str());
-    }
-    std::string dir_;
+    void SetUp() override { ASSERT_FALSE(dir_.path.empty()); }
+    host::TempDir dir_;
 };
 
 }  // namespace
@@ -105,13 +89,10 @@ TEST_F(SimProcess, YmodemReceiverTakesSbFiles)
         SCOPED_TRACE(c.what);
         const std::string name = "sent.bin";
         const auto content = Pattern(c.size);
-        {
-            std::ofstream f(dir_ + "/" + name, std::ios::binary);
-            f.write(content.data(), static_cast<std::streamsize>(content.size()));
-        }
-        const std::string out = dir_ + "/got.bin";
+        ASSERT_TRUE(host::WriteFile(dir_ / name, content));
+        const std::string out = dir_ / "got.bin";
         std::remove(out.c_str());
-        std::vector<std::string> args = {STBSIM, "--ymodem-only", "--expect", dir_ + "/" + name, "--out",
+        std::vector<std::string> args = {STBSIM, "--ymodem-only", "--expect", dir_ / name, "--out",
                                          out,    "--timeout",     "60"};
         args.insert(args.end(), c.args.begin(), c.args.end());
         Proc sim = Spawn(args, "");
@@ -124,7 +105,7 @@ TEST_F(SimProcess, YmodemReceiverTakesSbFiles)
             close(sim.out);
             continue;
         }
-        const pid_t sb = SpawnSb(first.substr(prefix.size()), dir_, name);
+        const pid_t sb = SpawnSb(first.substr(prefix.size()), dir_.path, name);
         const std::string rest = ReadRest(sim.out, 90000);
         const int status = Reap(sim.pid, 5000);
         Reap(sb, 3000);
@@ -135,7 +116,7 @@ TEST_F(SimProcess, YmodemReceiverTakesSbFiles)
             EXPECT_EQ(last.rfind("stbsim: PASS", 0), 0u) << rest;
             EXPECT_EQ(rest.find("name \"" + name + "\" size " + std::to_string(c.size)) == std::string::npos, false)
                 << rest;
-            EXPECT_TRUE(Slurp(out) == content) << "--out differs from what sb sent";
+            EXPECT_TRUE(host::ReadFileBytes(out) == content) << "--out differs from what sb sent";
         } else {
             EXPECT_EQ(status, 1) << rest;
             EXPECT_EQ(last.rfind("stbsim: FAIL", 0), 0u) << rest;
@@ -178,7 +159,7 @@ TEST_F(SimProcess, EndsWithoutAPeer)
 
 TEST_F(SimProcess, LinkPointsAtThePtyAndGoesAway)
 {
-    const std::string link = dir_ + "/ttySTB";
+    const std::string link = dir_ / "ttySTB";
     Proc sim = Spawn({STBSIM, "--mode", "image", "--link", link, "--timeout", "2"}, "");
     ASSERT_GT(sim.pid, 0);
     const std::string first = ReadLine(sim.out, 10000);

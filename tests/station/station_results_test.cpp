@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The record of a box as a line of the results file, and the file itself:
 // appended, never rewritten, and a file that cannot take its lines says why.
+#include "host_support.h"
 #include "results_file.h"
 
 #include <gtest/gtest.h>
@@ -78,19 +79,9 @@ TEST(StationResults, RecordLineHasTheMembersInOrder)
 
 class ResultsFileTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        char tmpl[] = "/tmp/marbrix-results-XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        m_dir = tmpl;
-    }
-    void TearDown() override
-    {
-        std::error_code ignored;
-        fs::permissions(m_dir, fs::perms::owner_all, ignored);
-        fs::remove_all(m_dir, ignored);
-    }
-    fs::path m_dir;
+    void SetUp() override { ASSERT_FALSE(m_tmp.path.empty()); }
+    host::TempDir m_tmp;
+    const fs::path m_dir{m_tmp.path};
 };
 
 TEST_F(ResultsFileTest, AppendsAndNeverRewrites)

@@ -3,6 +3,7 @@
 // the child (a mode chosen by its first argument), so what arrives is what
 // the C runtime of a real child makes of the command line and environment.
 #include "child_process.h"
+#include "console_stop.h"
 
 #include <windows.h>
 
@@ -179,6 +180,29 @@ TEST(ChildProcessWin32, ANonexistentProgramIsRefusedWithTheSystemsWords)
     EXPECT_FALSE(ChildSpawn({"C:\\no such folder\\none.exe"}, {}, &child, &why));
     EXPECT_FALSE(why.empty());
     EXPECT_EQ(ChildPoll(&child), -1);
+}
+
+// Both marbrix-cli and the line's parent read the events through this one
+// table: a closing console must get the wait for the ending, Ctrl-C must
+// not, and an event nobody stops on must reach the next handler.
+TEST(ChildProcessWin32, ConsoleEventsMeanAStopOrAClosingConsole)
+{
+    const struct {
+        DWORD type;
+        ConsoleStop stop;
+    } cases[] = {
+        {CTRL_C_EVENT, ConsoleStop::Keys},
+        {CTRL_BREAK_EVENT, ConsoleStop::Keys},
+        {CTRL_CLOSE_EVENT, ConsoleStop::Closing},
+        {CTRL_LOGOFF_EVENT, ConsoleStop::Closing},
+        {CTRL_SHUTDOWN_EVENT, ConsoleStop::Closing},
+        {3, ConsoleStop::None},
+        {4, ConsoleStop::None},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.type);
+        EXPECT_EQ(ConsoleStopOf(c.type), c.stop);
+    }
 }
 
 }  // namespace

@@ -25,29 +25,16 @@
 
 namespace {
 
+using wine::CliExe;
 using wine::Port;
+using wine::SpawnCli;
 using wine::WinPath;
-
-std::string CliExe()
-{
-    static const std::string exe = wine::Env("MARBRIX_CLI_EXE");
-    return exe;
-}
 
 class WineCli : public wine::PortFixture {
 protected:
     void SetUp() override
     {
         CheckPort(!CliExe().empty(), "MARBRIX_CLI_EXE, MARBRIX_COM_LINK, MARBRIX_COM_NAME, STBSIM, WINEPREFIX");
-    }
-
-    bool SpawnCli(Child* cli, std::vector<std::string> args)
-    {
-        std::vector<std::string> argv = {"wine", CliExe()};
-        argv.insert(argv.end(), args.begin(), args.end());
-        SpawnOptions o;
-        o.env = {"WINEDEBUG=-all"};
-        return cli->Spawn(argv, o);
     }
 
     TempDir dir;

@@ -26,15 +26,11 @@
 
 namespace {
 
+using wine::CliExe;
 using wine::LineComs;
 using wine::LinkOf;
+using wine::SpawnCli;
 using wine::WinPath;
-
-std::string CliExe()
-{
-    static const std::string exe = wine::Env("MARBRIX_CLI_EXE");
-    return exe;
-}
 
 // The command lines of the processes that name `text` (Wine's processes show
 // theirs in /proc, a Windows child's with its DOS paths).
@@ -85,15 +81,6 @@ protected:
         // quote the file the way the C runtime splits them again.
         folder = dir / "line files";
         ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
-    }
-
-    bool SpawnCli(Child* cli, std::vector<std::string> args)
-    {
-        std::vector<std::string> argv = {"wine", CliExe()};
-        argv.insert(argv.end(), args.begin(), args.end());
-        SpawnOptions o;
-        o.env = {"WINEDEBUG=-all"};
-        return cli->Spawn(argv, o);
     }
 
     // An image box on `com` expecting `image`.

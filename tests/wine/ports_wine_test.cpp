@@ -20,10 +20,8 @@ class WinePorts : public wine::PortFixture {
 protected:
     void SetUp() override
     {
-        CheckPort(!Exe().empty(), "MARBRIX_CLI_EXE, MARBRIX_COM_LINK, MARBRIX_COM_NAME, STBSIM, WINEPREFIX");
+        CheckPort(!wine::CliExe().empty(), "MARBRIX_CLI_EXE, MARBRIX_COM_LINK, MARBRIX_COM_NAME, STBSIM, WINEPREFIX");
     }
-
-    static std::string Exe() { return wine::Env("MARBRIX_CLI_EXE"); }
 
     // The listing names COM7 by the identity `serial`, beside an adapter of
     // the same kind on a port nobody maps; lines end as a Windows editor
@@ -36,15 +34,11 @@ protected:
         return WinPath(listing);
     }
 
-    bool SpawnCli(Child* cli, const std::vector<std::string>& args, const std::string& listing = "")
+    static bool SpawnCli(Child* cli, const std::vector<std::string>& args, const std::string& listing = "")
     {
-        std::vector<std::string> argv = {"wine", Exe()};
-        argv.insert(argv.end(), args.begin(), args.end());
-        SpawnOptions o;
-        o.env = {"WINEDEBUG=-all"};
-        if (!listing.empty())
-            o.env.push_back("MARBRIX_PORT_LISTING=" + listing);
-        return cli->Spawn(argv, o);
+        if (listing.empty())
+            return wine::SpawnCli(cli, args);
+        return wine::SpawnCli(cli, args, {"MARBRIX_PORT_LISTING=" + listing});
     }
 
     TempDir dir;

@@ -3,8 +3,9 @@
 // scripts/test-windows.sh passes (the Wine prefix, the COM port and the
 // symlink it is mapped to, stbsim), the check that the port really leads to
 // that symlink before anything opens it, and stbsim started on a pty that
-// the port is then pointed at. The production line's tests use several such
-// ports, each with a symlink of its own.
+// the port is then pointed at; marbrix-cli.exe started under Wine. The
+// production line's tests use several such ports, each with a symlink of its
+// own.
 #pragma once
 
 #include "test_support.h"
@@ -49,6 +50,25 @@ inline std::string WinPath(const std::string& unixPath)
         if (c == '/')
             c = '\\';
     return p;
+}
+
+// marbrix-cli.exe, as scripts/test-windows.sh names it ("" outside its run).
+inline std::string CliExe()
+{
+    static const std::string exe = Env("MARBRIX_CLI_EXE");
+    return exe;
+}
+
+// Starts marbrix-cli.exe with `args` under Wine, quiet, with `env` added
+// (NAME=VALUE).
+inline bool SpawnCli(Child* cli, const std::vector<std::string>& args, const std::vector<std::string>& env = {})
+{
+    std::vector<std::string> argv = {"wine", CliExe()};
+    argv.insert(argv.end(), args.begin(), args.end());
+    SpawnOptions o;
+    o.env = {"WINEDEBUG=-all"};
+    o.env.insert(o.env.end(), env.begin(), env.end());
+    return cli->Spawn(argv, o);
 }
 
 struct Setup {
