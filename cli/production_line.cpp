@@ -27,14 +27,6 @@ using Clock = std::chrono::steady_clock;
 
 constexpr int kRedrawMs = 200;
 
-std::string LocalClock()
-{
-    tm local = LocalTime(time(nullptr));
-    char buf[16];
-    strftime(buf, sizeof buf, "%H:%M:%S", &local);
-    return buf;
-}
-
 // The station controller drawn on a terminal: prefixed log lines, result
 // lines and live lines on standard error, the box's chatter (or, with
 // --json, every child's events) on standard output, the summary table at
@@ -84,7 +76,7 @@ private:
     }
     void Say(const std::string& port, const std::string& text)
     {
-        LivePrint("[" + port + "] " + LocalClock() + "  " + text);
+        LivePrint("[" + port + "] " + LocalClockText(time(nullptr)) + "  " + text);
         Record(port, text);
     }
     // A line for the log file alone; the first one it does not take is said
@@ -93,7 +85,7 @@ private:
     {
         if (LogFileWrite(port, text) == LogFileWritten::FirstFailure) {
             m_logFailed = true;
-            LivePrint(LocalClock() + "  " + LogFileFailureText());
+            LivePrint(LocalClockText(time(nullptr)) + "  " + LogFileFailureText());
         }
     }
     void WriteMissingResult(const Lane& lane, const RunEnd& end);
@@ -300,7 +292,7 @@ int TerminalStation::Run()
         if ((StopRequested() || recordLost) && !m_station.Stopping()) {
             m_station.Stop();
             const char* why = StopRequested() ? "Stopping every port" : "The log file failed: stopping the station";
-            LivePrint(LocalClock() + "  " + why + " and waiting for the downloads to end.");
+            LivePrint(LocalClockText(time(nullptr)) + "  " + why + " and waiting for the downloads to end.");
         }
         if (!m_station.Step(kRedrawMs))
             break;
@@ -321,8 +313,8 @@ int RunProductionLine(const DownloadOptions& options)
     if (!options.logFile.empty()) {
         std::string why;
         if (!LogFileOpen(options.logFile, &why)) {
-            fprintf(stderr, "%s  Can't open the log file %s: %s\n", LocalClock().c_str(), options.logFile.c_str(),
-                    why.c_str());
+            fprintf(stderr, "%s  Can't open the log file %s: %s\n", LocalClockText(time(nullptr)).c_str(),
+                    options.logFile.c_str(), why.c_str());
             return EXIT_FILE;
         }
     }

@@ -22,3 +22,13 @@ inline std::string UtcOffset(time_t t)
         snprintf(buf, sizeof buf, "%c%02ld:%02ld", offset < 0 ? '-' : '+', a / 3600, a / 60 % 60);
     return buf;
 }
+
+// "14:03:59": the local time of day that stamps the station's log lines, in
+// the terminal and in the window alike.
+inline std::string LocalClockText(time_t t)
+{
+    tm local = LocalTime(t);
+    char buf[16];
+    strftime(buf, sizeof buf, "%H:%M:%S", &local);
+    return buf;
+}

@@ -34,14 +34,6 @@ constexpr UINT kPaintMs = 250;
 constexpr int kModeOnce = 0;
 constexpr int kModeLoop = 1;
 
-std::string ClockNow()
-{
-    tm local = LocalTime(time(nullptr));
-    char buf[16];
-    strftime(buf, sizeof buf, "%H:%M:%S", &local);
-    return buf;
-}
-
 COLORREF LevelColor(const std::string& level)
 {
     if (level == "error")
@@ -412,7 +404,7 @@ void CStationDlg::AddLog(size_t lane, COLORREF color, const std::string& text)
 {
     if (lane >= m_logs.size())
         return;
-    LogEntry e{ClockNow() + "  " + text + "\r\n", color};
+    LogEntry e{LocalClockText(time(nullptr)) + "  " + text + "\r\n", color};
     if (int(lane) == m_tiles.GetCurSel())
         m_log.AppendColoredText(CString(e.text), e.color);
     m_logs[lane].push_back(std::move(e));

@@ -276,10 +276,10 @@ TEST_F(SimFaults, DuplicateAckComesWithTheRealOneThenTheNextBlockIsNakedOnce)
 TEST_F(SimFaults, PacedBoxAnswersABlockOnlyOnceTheLineHasCarriedIt)
 {
     const std::string file = Pattern(3072, 11);
-    WriteFile(dir_ + "/sent.bin", file);
+    ASSERT_TRUE(host::WriteFile(dir_ / "sent.bin", file));
     for (const long rate : {921600L, 115200L}) {
         SCOPED_TRACE("--pace " + std::to_string(rate));
-        Start({"--ymodem-only", "--expect", dir_ + "/sent.bin", "--pace", std::to_string(rate)});
+        Start({"--ymodem-only", "--expect", dir_ / "sent.bin", "--pace", std::to_string(rate)});
         ASSERT_FALSE(HasFatalFailure());
         EXPECT_EQ(SendHeader("sent.bin", file.size()), kAck + kC);
         // 1029 bytes and the ACK, ten bits each.

@@ -548,9 +548,9 @@ TEST(StationWindow, PortsTickedInTheWindowAreTheLanes)
     // The second box's adapter is plugged in and the spare one pulled out:
     // the menu shows so the next time, the gone port still ticked.
     listing.Write({{links[0], usb0}, {links[1], usb1}});
-    EXPECT_EQ(ChoosePort(*dlg, box1), (MenuShown{{box0 + "\t" + usb0, true},
-                                                 {box1 + "\t" + usb1, false},
-                                                 {other + "\tnot found now", true}}));
+    EXPECT_EQ(
+        ChoosePort(*dlg, box1),
+        (MenuShown{{box0 + "\t" + usb0, true}, {box1 + "\t" + usb1, false}, {other + "\tnot found now", true}}));
     // Unticked: its lane goes, the others keep their order.
     ChoosePort(*dlg, other);
     ASSERT_EQ(dlg->m_tiles.GetTileCount(), 2);
