@@ -28,6 +28,7 @@ SRC=$PWD
 
 . scripts/lib/windows-build.sh
 . scripts/lib/station-scene.sh
+. scripts/lib/wine-prefix.sh
 scripts/need-packages.sh --for station-screenshot-windows "${WINDOWS_BUILD_PACKAGES[@]}" wine wine64 xvfb \
   xdotool imagemagick fonts-wine jq
 
@@ -45,13 +46,7 @@ cli=$HOST_BUILD/cli/marbrix-cli
 sim=$HOST_BUILD/sim/stbsim
 
 work=$WIN_BUILD/wine-station-shot
-export WINEPREFIX=$work/prefix
-export WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml="  # no Mono or Gecko installer prompts
-# A server left behind by an interrupted run must not outlive its prefix.
-if [[ -d $WINEPREFIX ]]; then wineserver -k 2>/dev/null || true; fi
-rm -rf "$work"
-mkdir -p "$work"
+wine_prefix_fresh "$work"
 coms=()
 for ((i = 0; i < STATION_SCENE_LANES; i++)); do
   coms+=("COM$((7 + i))")
@@ -64,8 +59,7 @@ cleanup() {
   for p in "${sim_pids[@]}"; do kill "$p" 2>/dev/null || true; done
   # The station and its marbrix-cli.exe children are Wine processes: they
   # end with the server.
-  wineserver -k 2>/dev/null || true
-  wineserver -w 2>/dev/null || true
+  wine_stop
   if [[ -n $app_pid ]]; then wait "$app_pid" 2>/dev/null || true; fi
   if [[ -n $xvfb_pid ]]; then kill "$xvfb_pid" 2>/dev/null || true; fi
   rm -rf "$work"
